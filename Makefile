@@ -1,0 +1,38 @@
+# Everyday entry points; CMake does the real work.
+BUILD     ?= build
+ASAN      ?= build-asan
+RELEASE   ?= build-release
+JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
+DEMO_OUT  ?= demo-output
+
+.PHONY: all build test asan demo bench clean format
+
+all: build
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+asan:
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON
+	cmake --build $(ASAN) -j $(JOBS)
+	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	./examples/demo.sh $(BUILD) $(DEMO_OUT)
+
+bench:
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DQUORVEL_TESTS=OFF -DQUORVEL_BENCH=ON
+	cmake --build $(RELEASE) -j $(JOBS)
+	./bench/run.sh $(RELEASE)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
+
+clean:
+	rm -rf $(BUILD) $(ASAN) $(RELEASE) $(DEMO_OUT)

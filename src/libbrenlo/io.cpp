@@ -1,0 +1,455 @@
+#include "brenlo/io.hpp"
+#include "brenlo/string.hpp"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <limits>
+
+namespace brenlo {
+
+static Endianness hostEndian() {
+    const unsigned char bytes[4] = {3, 2, 1, 0};
+    uint32_t v;
+    std::memcpy(&v, bytes, 4);
+    return static_cast<Endianness>(v);
+}
+
+Endianness HOST_ENDIAN = hostEndian();
+
+} // namespace brenlo
+
+namespace brenlo::io {
+
+namespace {
+
+const size_t FAILED = std::numeric_limits<size_t>::max();
+
+std::ios_base::seekdir direction(SeekWhence whence) {
+    switch (whence) {
+    case WHENCE_CUR:
+        return std::ios_base::cur;
+    case WHENCE_END:
+        return std::ios_base::end;
+    default:
+        return std::ios_base::beg;
+    }
+}
+
+size_t streamRead(std::istream& peer, char* buf, size_t len) {
+    if (peer.eof())
+        return FAILED;
+    peer.read(buf, static_cast<std::streamsize>(len));
+    // Reaching the end part-way is not a failure: the bytes are there.
+    if (peer.bad() || (peer.fail() && !peer.eof()))
+        return FAILED;
+    return static_cast<size_t>(peer.gcount());
+}
+
+size_t streamWrite(std::ostream& peer, const char* buf, size_t len) {
+    std::streampos before = peer.tellp();
+    peer.write(buf, static_cast<std::streamsize>(len));
+    if (peer.fail() || peer.bad())
+        return FAILED;
+    if (before != std::streampos(-1)) {
+        std::streampos after = peer.tellp();
+        if (after != std::streampos(-1))
+            return static_cast<size_t>(after - before);
+    }
+    return len;
+}
+
+class StdioDevice : public Device {
+public:
+    StdioDevice(FILE* peer, int flags) : m_peer(peer), m_flags(flags) {}
+    ~StdioDevice() override { std::fclose(m_peer); }
+    bool canRead() const override { return m_flags & OPEN_READ; }
+    bool canWrite() const override { return m_flags & OPEN_WRITE; }
+    int seekCapability() const override { return 0; }
+    size_t read(char* buf, size_t len) override { return std::fread(buf, 1, len, m_peer); }
+    int read() override {
+        int c = std::getc(m_peer);
+        return c == EOF ? -1 : c;
+    }
+    size_t write(const char* buf, size_t len) override { return std::fwrite(buf, 1, len, m_peer); }
+    bool write(char c) override { return std::fwrite(&c, 1, 1, m_peer) == 1; }
+    void seekg(device_offset_t offset, SeekWhence whence) override { m_seek(offset, whence); }
+    void seekp(device_offset_t offset, SeekWhence whence) override { m_seek(offset, whence); }
+    device_position_t tellg() override { return std::ftell(m_peer); }
+    device_position_t tellp() override { return std::ftell(m_peer); }
+
+private:
+    void m_seek(device_offset_t offset, SeekWhence whence) {
+        int w = whence == WHENCE_CUR ? SEEK_CUR : whence == WHENCE_END ? SEEK_END : SEEK_SET;
+        std::fseek(m_peer, static_cast<long>(offset), w);
+    }
+
+    FILE* m_peer;
+    int m_flags;
+};
+
+class ArrayDevice : public Device {
+public:
+    ArrayDevice(void* buf, size_t len, int flags)
+        : m_buf(static_cast<char*>(buf)), m_len(len), m_i(0), m_flags(flags) {}
+    bool canRead() const override { return m_flags & OPEN_READ; }
+    bool canWrite() const override { return m_flags & OPEN_WRITE; }
+    int seekCapability() const override { return 0; }
+    size_t read(char* buf, size_t len) override {
+        size_t n = mem::makeInBounds(m_i, len, m_len);
+        std::memcpy(buf, m_buf + m_i, n);
+        m_i += n;
+        return n;
+    }
+    int read() override {
+        if (m_i >= m_len)
+            return -1;
+        return static_cast<unsigned char>(m_buf[m_i++]);
+    }
+    size_t write(const char* buf, size_t len) override {
+        size_t n = mem::makeInBounds(m_i, len, m_len);
+        std::memcpy(m_buf + m_i, buf, n);
+        m_i += n;
+        return n;
+    }
+    bool write(char c) override {
+        if (m_i >= m_len)
+            return false;
+        m_buf[m_i++] = c;
+        return true;
+    }
+    void seekg(device_offset_t, SeekWhence) override {}
+    void seekp(device_offset_t, SeekWhence) override {}
+    device_position_t tellg() override { return static_cast<device_offset_t>(m_i); }
+    device_position_t tellp() override { return static_cast<device_offset_t>(m_i); }
+
+private:
+    char* m_buf;
+    size_t m_len;
+    size_t m_i;
+    int m_flags;
+};
+
+class StringDevice : public Device {
+public:
+    explicit StringDevice(const std::string& buf) : m_buf(buf), m_i(0) {}
+    bool canRead() const override { return true; }
+    bool canWrite() const override { return false; }
+    int seekCapability() const override { return 0; }
+    size_t read(char* buf, size_t len) override {
+        if (m_i >= m_buf.size())
+            return 0;
+        size_t n = m_buf.copy(buf, len, m_i);
+        m_i += n;
+        return n;
+    }
+    int read() override {
+        if (m_i >= m_buf.size())
+            return -1;
+        return static_cast<unsigned char>(m_buf[m_i++]);
+    }
+    size_t write(const char*, size_t) override { return 0; }
+    bool write(char) override { return false; }
+    void seekg(device_offset_t, SeekWhence) override {}
+    void seekp(device_offset_t, SeekWhence) override {}
+    device_position_t tellg() override { return static_cast<device_offset_t>(m_i); }
+    device_position_t tellp() override { return static_cast<device_offset_t>(m_i); }
+
+private:
+    std::string m_buf;
+    size_t m_i;
+};
+
+// The six stream wraps differ only in what they own and which sides they
+// offer, so one template serves them all.
+template <class S, bool OWNED, bool IN, bool OUT, int SEEK> class StreamWrap : public Device {
+public:
+    explicit StreamWrap(S& peer) : m_peer(&peer) {}
+    ~StreamWrap() override {
+        if (OWNED)
+            delete m_peer;
+    }
+    bool canRead() const override { return IN; }
+    bool canWrite() const override { return OUT; }
+    int seekCapability() const override { return SEEK; }
+    size_t read(char* buf, size_t len) override {
+        if constexpr (IN)
+            return streamRead(*m_peer, buf, len);
+        (void)buf;
+        (void)len;
+        return FAILED;
+    }
+    using Device::read;
+    size_t write(const char* buf, size_t len) override {
+        if constexpr (OUT)
+            return streamWrite(*m_peer, buf, len);
+        (void)buf;
+        (void)len;
+        return FAILED;
+    }
+    using Device::write;
+    void seekg(device_offset_t offset, SeekWhence whence) override {
+        if constexpr (IN)
+            m_peer->seekg(offset, direction(whence));
+        else
+            Device::seekg(offset, whence);
+    }
+    void seekp(device_offset_t offset, SeekWhence whence) override {
+        if constexpr (OUT)
+            m_peer->seekp(offset, direction(whence));
+        else
+            Device::seekp(offset, whence);
+    }
+    device_position_t tellg() override {
+        if constexpr (IN)
+            return m_peer->tellg();
+        else
+            return Device::tellg();
+    }
+    device_position_t tellp() override {
+        if constexpr (OUT)
+            return m_peer->tellp();
+        else
+            return Device::tellp();
+    }
+
+private:
+    S* m_peer;
+};
+
+const char* modeText(int openFlags) {
+    switch (openFlags & 3) {
+    case OPEN_READ:
+        return "r";
+    case OPEN_WRITE:
+        return "w";
+    case OPEN_READ_WRITE:
+        return "r+";
+    default:
+        return "";
+    }
+}
+
+} // namespace
+
+int Device::read() {
+    char c;
+    size_t n = read(&c, 1);
+    return n == 1 ? static_cast<unsigned char>(c) : -1;
+}
+
+bool Device::write(char c) { return write(&c, 1) == 1; }
+
+void Device::seekg(device_offset_t, SeekWhence) {
+    throw UnsupportedOperationException("Stream incapable of seekg");
+}
+void Device::seekp(device_offset_t, SeekWhence) {
+    throw UnsupportedOperationException("Stream incapable of seekp");
+}
+device_position_t Device::tellg() { throw UnsupportedOperationException("Stream incapable of tellg"); }
+device_position_t Device::tellp() { throw UnsupportedOperationException("Stream incapable of tellp"); }
+
+Device* Device::wrap(std::istream& s) { return new StreamWrap<std::istream, false, true, false, 1>(s); }
+Device* Device::wrap(std::ostream& s) { return new StreamWrap<std::ostream, false, false, true, 0>(s); }
+Device* Device::wrap(std::iostream& s) { return new StreamWrap<std::iostream, false, true, true, 0>(s); }
+Device* Device::wrap(std::istream* s) { return new StreamWrap<std::istream, true, true, false, 0>(*s); }
+Device* Device::wrap(std::ostream* s) { return new StreamWrap<std::ostream, true, false, true, 0>(*s); }
+Device* Device::wrap(std::iostream* s) { return new StreamWrap<std::iostream, true, true, true, 0>(*s); }
+
+Device* Device::fromFile(const std::string& path, int openFlags) {
+    FILE* f = std::fopen(path.c_str(), modeText(openFlags));
+    if (!f)
+        throw IOException(string::strprintf("Cannot open \"%s\": %s", path.c_str(),
+                                            std::strerror(errno ? errno : EINVAL)));
+    return new StdioDevice(f, openFlags);
+}
+
+Device* Device::wrapArray(void* buf, size_t len, int openMode) {
+    return new ArrayDevice(buf, len, openMode);
+}
+
+Device* Device::wrapString(const std::string& src, size_t off, size_t len) {
+    return new StringDevice(src.substr(off, len));
+}
+
+// ---- text streams ----
+
+TextStream::TextStream() : m_endian(ENDIAN_LITTLE), m_row(0), m_col(0) {}
+TextStream::TextStream(Device* device)
+    : m_device(device, nullptr), m_endian(ENDIAN_LITTLE), m_row(0), m_col(0) {}
+TextStream::TextStream(Device& device) : TextStream(device.makeProxy()) {}
+
+static int acceptAll(int accept) {
+    return accept == TextStream::NL_DEFAULT
+               ? (TextStream::NL_LF | TextStream::NL_CR | TextStream::NL_CRLF | TextStream::NL_LFCR)
+               : accept;
+}
+
+TextReader::TextReader() : m_acceptNewlines(acceptAll(NL_DEFAULT)), m_last(-1) {}
+TextReader::TextReader(Device* device, int acceptNewlines)
+    : TextStream(device), m_acceptNewlines(acceptAll(acceptNewlines)), m_last(-1) {}
+TextReader::TextReader(Device& device, int acceptNewlines)
+    : TextStream(device), m_acceptNewlines(acceptAll(acceptNewlines)), m_last(-1) {}
+TextReader::TextReader(std::istream& src, int acceptNewlines)
+    : TextReader(Device::wrap(src), acceptNewlines) {}
+TextReader::TextReader(std::iostream& src, int acceptNewlines)
+    : TextReader(Device::wrap(src), acceptNewlines) {}
+
+TextReader TextReader::fromFile(const std::string& path, int openFlags) {
+    return TextReader(Device::fromFile(path, openFlags ? openFlags : OPEN_READ), NL_DEFAULT);
+}
+
+int TextReader::peek() {
+    if (m_last == -1 && m_device)
+        m_last = m_device->read();
+    return m_last;
+}
+
+int TextReader::read() {
+    int c = m_last != -1 ? m_last : (m_device ? m_device->read() : -1);
+    m_last = -1;
+    if (c == -1)
+        return -1;
+    bool lineEnd = false;
+    if (c == '\n') {
+        if ((m_acceptNewlines & NL_LFCR) && peek() == '\r') {
+            m_last = -1;
+            lineEnd = true;
+        } else {
+            lineEnd = m_acceptNewlines & NL_LF;
+        }
+    } else if (c == '\r') {
+        if ((m_acceptNewlines & NL_CRLF) && peek() == '\n') {
+            m_last = -1;
+            lineEnd = true;
+        } else {
+            lineEnd = m_acceptNewlines & NL_CR;
+        }
+    }
+    if (lineEnd) {
+        ++m_row;
+        m_col = 0;
+        return '\n';
+    }
+    ++m_col;
+    return c;
+}
+
+int TextReader::readRaw() {
+    int c = m_last != -1 ? m_last : (m_device ? m_device->read() : -1);
+    m_last = -1;
+    if (c == '\n') {
+        ++m_row;
+        m_col = 0;
+    } else if (c != -1) {
+        ++m_col;
+    }
+    return c;
+}
+
+size_t TextReader::read(char* buf, size_t len) {
+    if (!m_device)
+        return 0;
+    size_t n = m_device->read(buf, len);
+    if (n == FAILED)
+        return 0;
+    size_t out = 0;
+    for (size_t in = 0; in < n; ++in, ++out) {
+        char c = buf[in];
+        int after = in + 1 < n ? static_cast<unsigned char>(buf[in + 1]) : 0xFF;
+        bool lineEnd = false;
+        if ((c == '\n' && after == '\r' && (m_acceptNewlines & NL_LFCR)) ||
+            (c == '\r' && after == '\n' && (m_acceptNewlines & NL_CRLF))) {
+            lineEnd = true;
+            ++in;
+        } else if ((c == '\n' && (m_acceptNewlines & NL_LF)) ||
+                   (c == '\r' && (m_acceptNewlines & NL_CR))) {
+            lineEnd = true;
+        }
+        if (lineEnd) {
+            buf[out] = '\n';
+            ++m_row;
+            m_col = 0;
+        } else {
+            buf[out] = c;
+            ++m_col;
+        }
+    }
+    return out;
+}
+
+std::string TextReader::readLine() {
+    size_t row = m_row;
+    std::string line;
+    for (;;) {
+        int c = read();
+        if (c == -1 || m_row != row)
+            break;
+        line += static_cast<char>(c);
+    }
+    return line;
+}
+
+TextWriter::TextWriter() {}
+TextWriter::TextWriter(Device* device) : TextStream(device) {}
+TextWriter::TextWriter(Device& device) : TextStream(device) {}
+TextWriter::TextWriter(std::ostream& dest) : TextStream(Device::wrap(dest)) {}
+TextWriter::TextWriter(std::iostream& dest) : TextStream(Device::wrap(dest)) {}
+
+TextWriter TextWriter::fromFile(const std::string& path, int openFlags) {
+    return TextWriter(Device::fromFile(path, openFlags ? openFlags : OPEN_WRITE));
+}
+
+size_t TextWriter::write(int c) {
+    if (c == '\n')
+        return writeLine();
+    bool ok = m_device && m_device->write(static_cast<char>(c));
+    ++m_col;
+    return ok ? 1 : 0;
+}
+
+size_t TextWriter::writeLine() {
+    if (!m_device || !m_device->write('\n'))
+        return 0;
+    m_col = 0;
+    ++m_row;
+    return 1;
+}
+
+size_t TextWriter::write(const char* buf, size_t len) {
+    size_t sum = 0;
+    for (size_t k = 0; k < len; ++k)
+        sum += write(static_cast<int>(static_cast<unsigned char>(buf[k])));
+    return sum;
+}
+
+size_t TextWriter::write(const std::string& str) { return write(str, 0, FAILED); }
+size_t TextWriter::write(const std::string& str, size_t i) { return write(str, i, FAILED); }
+size_t TextWriter::write(const std::string& str, size_t i, size_t len) {
+    if (i >= str.size())
+        return 0;
+    size_t end = (len == FAILED || len > str.size() - i) ? str.size() : i + len;
+    return write(str.data() + i, end - i);
+}
+size_t TextWriter::writeString(const char* str) { return write(str, std::strlen(str)); }
+size_t TextWriter::writeString(const std::string& str) { return write(str); }
+size_t TextWriter::writeLine(const char* str) {
+    size_t n = writeString(str);
+    if (n == FAILED)
+        return n;
+    return n + writeLine();
+}
+size_t TextWriter::writeLine(const std::string& str) { return writeLine(str.c_str()); }
+size_t TextWriter::writeFloat(double d) { return write(string::strprintf("%f", d)); }
+size_t TextWriter::writeBool(bool b) { return writeString(b ? "true" : "false"); }
+size_t TextWriter::writeSInt(int v) { return write(std::to_string(v)); }
+size_t TextWriter::writeSInt(long v) { return write(std::to_string(v)); }
+size_t TextWriter::writeUInt(int v) { return write(std::to_string(static_cast<unsigned int>(v))); }
+size_t TextWriter::writeUInt(long v) {
+    return write(std::to_string(static_cast<unsigned long>(v)));
+}
+size_t TextWriter::writeSizeT(size_t v) { return write(std::to_string(v)); }
+
+} // namespace brenlo::io

@@ -1,0 +1,165 @@
+// quorvel-rules: mines a transaction table for sequential association rules.
+#include "config.hpp"
+#include "mine.hpp"
+
+#include "brenlo/cmdline.hpp"
+#include "brenlo/exception.hpp"
+#include "brenlo/string.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <limits>
+
+using namespace quorvel::rule;
+using brenlo::cmdline::CmdLine;
+using brenlo::cmdline::Domain;
+
+namespace {
+
+[[noreturn]] void usage(int ret, int, char** argv) {
+    std::fprintf(stderr,
+                 "usage: %s [input] [output] [item-sets]\n"
+                 "\n"
+                 "OPTIONS:\n"
+                 "  -?, --help\t\tDisplay this message.\n"
+                 "  -c, --count=i\t\tSet the minimum count necessary for inclusion (default: 5).\n"
+                 "  -C, --confidence=f\tSet the minimum confidence necessary for inclusion "
+                 "(default: 0).\n"
+                 "  -l, --lift=f\t\tSet the minimum lift necessary for inclusion (default: 0).\n"
+                 "  -o, --order=i\t\tSet the maximum rule order to mine (default: 0).\n"
+                 "  -s, --support=f\tSet the minimum support necessary for inclusion (default: "
+                 "0).\n"
+                 "  -V, --conviction=f\tSet the maximum conviction neccessary for inclusion "
+                 "(default: infinity).\n"
+                 "  -v, --verbose\t\tPrint additional information.\n"
+                 "  -w, --window\t\tSet the size of the window (default: 0)\n"
+                 "\n",
+                 argv[0]);
+    std::exit(ret);
+}
+
+// Thresholds are validated as FLOAT by the parser but read in double
+// precision, so "-s 0.1" means the double 0.1.
+double threshold(const CmdLine::Value& v) { return brenlo::string::parse<double>(v.raw); }
+
+} // namespace
+
+Configuration configure(int argc, char** argv) {
+    Configuration config;
+    double maxConviction = -1;
+    bool help = false;
+
+    CmdLine cmd;
+    cmd.add('?', "help", Domain::ALIAS, "Display this message.", 0, false);
+    cmd.add('c', "count", Domain::UINT, "Set the minimum count necessary for inclusion.", 1, false);
+    cmd.add('C', "confidence", Domain::FLOAT,
+            "Set the minimum confidence necessary for inclusion.", 1, false);
+    cmd.add('l', "lift", Domain::FLOAT, "Set the minimum lift necessary for inclusion.", 1, false);
+    cmd.add('o', "order", Domain::UINT, "Set the maximum rule order to mine.", 1, false);
+    cmd.add('s', "support", Domain::FLOAT, "Set the minimum support necessary for inclusion.", 1,
+            false);
+    cmd.add('V', "conviction", Domain::FLOAT,
+            "Set the maximum conviction necessary for inclusion.", 1, false);
+    cmd.add('v', "verbose", Domain::ALIAS, "Print additional information.", 0, false);
+    cmd.add('w', "window", Domain::UINT, "Set the window size", 1, false);
+
+    CmdLine::Result result = cmd.parse(argc, argv);
+    for (size_t k = 0; k < result.bindings.size(); ++k) {
+        const CmdLine::Binding& b = result.bindings[k];
+        switch (b.source->shortKey()) {
+        case '?': help = true; break;
+        case 'c': config.minCount = b.values[0].data.ui; break;
+        case 'o': config.maxOrder = b.values[0].data.ui; break;
+        case 'w': config.windowSize = b.values[0].data.ui; break;
+        case 'C': config.minConfidence = threshold(b.values[0]); break;
+        case 'l': config.minLift = threshold(b.values[0]); break;
+        case 's': config.minSupport = threshold(b.values[0]); break;
+        case 'V': maxConviction = threshold(b.values[0]); break;
+        case 'v': config.verbose = true; break;
+        }
+    }
+    if (help || !result)
+        usage(result ? 0 : 1, argc, argv);
+
+    if (result.excess.size() > 0)
+        config.inputFile = result.excess[0];
+    if (result.excess.size() > 1)
+        config.outputFile = result.excess[1];
+    if (result.excess.size() > 2)
+        config.itemSetFile = result.excess[2];
+    config.maxConviction =
+        maxConviction < 0.0 ? std::numeric_limits<double>::infinity() : maxConviction;
+    return config;
+}
+
+namespace {
+
+TransactionSet readTxns(const Configuration&, const std::string& path) {
+    TransactionSet txns;
+    if (path == "-")
+        txns.readInto(std::cin, '\t');
+    else
+        txns.readInto(path, '\t');
+    std::cerr << "Read " << path << " with " << txns.transactionCount()
+              << " transaction(s) over " << txns.size() << " history record(s)." << std::endl;
+    return txns;
+}
+
+void checkStandardOutput() {
+    std::cout.flush();
+    if (!std::cout)
+        throw brenlo::IOException("Cannot write to standard output.");
+}
+
+void writeRules(const MiningResult& result, const std::string& path) {
+    if (path == "-") {
+        result.rules().write(std::cout);
+        checkStandardOutput();
+    } else {
+        result.rules().write(path);
+    }
+}
+
+void writeIS(const MiningResult& result, const std::string& path) {
+    MiningResult::ItemSets is = result.itemSets();
+    if (path == "-") {
+        is.write(std::cout);
+        checkStandardOutput();
+    } else {
+        is.write(path);
+    }
+}
+
+void mine(const Configuration& config) {
+    TransactionSet txns = readTxns(config, config.inputFile);
+    MiningResult result = quorvel::rule::mine(config, txns);
+    writeRules(result, config.outputFile);
+    std::cerr << config.itemSetFile << std::endl;
+    if (!config.itemSetFile.empty())
+        writeIS(result, config.itemSetFile);
+}
+
+int fail(const char* message) {
+    std::cerr << message << std::endl;
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(false);
+    // Errors travel both ways in this code base: by value and as pointers.
+    try {
+        Configuration config = configure(argc, argv);
+        mine(config);
+    } catch (std::exception* e) {
+        int status = fail(e->what());
+        delete e;
+        return status;
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+    return 0;
+}
