@@ -1,4 +1,7 @@
 #include "mine_internal.hpp"
+#include "index.hpp"
+
+#include <algorithm>
 
 #include <iostream>
 #include <vector>
@@ -6,6 +9,18 @@
 namespace quorvel::rule {
 
 namespace mining {
+
+namespace {
+size_t supportCount(const SubjectIndex& index, const IdSet& ids) {
+    if (ids.empty())
+        return index.subjects(); // every history holds the empty set
+    size_t n = index.holders(ids[0]).count();
+    SubjectBits holders = index.holders(ids[0]);
+    for (size_t k = 1; k < ids.size(); ++k)
+        holders = holders.intersect(index.holders(ids[k]), n);
+    return n;
+}
+} // namespace
 
 void filterCandidates(const Configuration& config, ItemSetSupports& ret) {
     std::set<ItemSet> below;
@@ -37,14 +52,16 @@ ItemSetSupports oneSets(const Configuration& config, const TransactionSet& txns)
 
 ItemSetSupports aprioriMerge(const Configuration& config, const ItemSetSupports& src,
                              ItemSetSupports& all, const TransactionSet& txns, uint64_t n) {
+    const SubjectIndex index(txns);
     ItemSetSupports ret;
+    IdSet ids;
     for (auto i = src.begin(); i != src.end(); ++i) {
         auto j = i;
         for (++j; j != src.end(); ++j) {
             ItemSet dis = i->first.merge(j->first);
-            if (dis.size() != n)
+            if (dis.size() != n || ret.find(dis) != ret.end())
                 continue;
-            ret.add(dis, txns.count(dis));
+            ret.add(dis, index.toIds(dis, ids) ? supportCount(index, ids) : 0);
         }
     }
     filterCandidates(config, ret);
@@ -144,38 +161,162 @@ void mineRules(const Configuration& config, const History& seq, const RulePropos
 
 void mineRules(const Configuration& config, const TransactionSet& txns,
                const RuleProposals& proposals, RuleHistogram& counts) {
-    for (const auto& subject : txns)
-        mineRules(config, subject.second, proposals, counts);
+    const SubjectIndex index(txns);
+    IdSet a, b;
+    for (const auto& entry : proposals) {
+        if (!index.toIds(entry.first, a))
+            continue;
+        for (const ItemSet& subsequent : entry.second) {
+            if (!index.toIds(subsequent, b) || a.empty())
+                continue;
+            SubjectBits holders = index.holders(a[0]);
+            size_t unused;
+            for (ItemId id : a)
+                holders = holders.intersect(index.holders(id), unused);
+            for (ItemId id : b)
+                holders = holders.intersect(index.holders(id), unused);
+            uint64_t observed = 0;
+            holders.forEach([&](size_t s) {
+                if (index.observes(s, a.data(), a.size(), b.data(), b.size(), config.windowSize))
+                    ++observed;
+            });
+            if (observed)
+                counts[Rule(entry.first, subsequent)] += observed;
+        }
+    }
 }
+
+namespace {
+
+// One level of frequent item sets: `size` ids per set, sets in item-set
+// order, each with the subjects holding it.
+struct Level {
+    size_t size = 0;
+    std::vector<ItemId> ids;
+    std::vector<SubjectBits> holders;
+    std::vector<size_t> counts;
+
+    size_t sets() const { return counts.size(); }
+    const ItemId* set(size_t k) const { return ids.data() + k * size; }
+};
+
+void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all) {
+    for (size_t k = 0; k < level.sets(); ++k)
+        all[index.toItemSet(level.set(k), level.size)] = level.counts[k];
+}
+
+Level frequentItems(const Configuration& config, const SubjectIndex& index) {
+    Level level;
+    level.size = 1;
+    for (ItemId id = 0; id < index.items(); ++id) {
+        size_t n = index.holders(id).count();
+        if (n >= config.minCount) {
+            level.ids.push_back(id);
+            level.holders.push_back(index.holders(id));
+            level.counts.push_back(n);
+        }
+    }
+    return level;
+}
+
+// Joins sets that share all but their last item. Every frequent set of the
+// next size arises this way exactly once, because all its subsets are frequent.
+Level nextLevel(const Configuration& config, const SubjectIndex& index, const Level& prev) {
+    Level next;
+    next.size = prev.size + 1;
+    const size_t prefix = prev.size - 1;
+    for (size_t i = 0; i < prev.sets(); ++i) {
+        const ItemId* si = prev.set(i);
+        for (size_t j = i + 1; j < prev.sets(); ++j) {
+            const ItemId* sj = prev.set(j);
+            if (!std::equal(si, si + prefix, sj))
+                break;
+            size_t n = 0;
+            SubjectBits holders = prev.holders[i].intersect(index.holders(sj[prefix]), n);
+            if (n < config.minCount)
+                continue;
+            next.ids.insert(next.ids.end(), si, si + prev.size);
+            next.ids.push_back(sj[prefix]);
+            next.holders.push_back(std::move(holders));
+            next.counts.push_back(n);
+        }
+    }
+    return next;
+}
+
+uint64_t proposalCount(const Level& level) {
+    const uint64_t m = level.size;
+    return level.sets() * (m * (m + 1) / 2 - 1);
+}
+
+// Counts the rules proposed from every set of the level: the antecedents are
+// the runs of consecutive items, the subsequent is the rest.
+void countLevel(const Configuration& config, const SubjectIndex& index, const Level& level,
+                RuleHistogram& counts) {
+    const size_t m = level.size;
+    std::vector<IdSet> antecedents, subsequents;
+    std::vector<uint64_t> observed;
+    for (size_t k = 0; k < level.sets(); ++k) {
+        const ItemId* x = level.set(k);
+        antecedents.clear();
+        subsequents.clear();
+        for (size_t p = 0; p < m; ++p)
+            for (size_t j = p; j < m; ++j) {
+                if (p == 0 && j == m - 1)
+                    break;
+                antecedents.emplace_back(x + p, x + j + 1);
+                IdSet rest(x, x + p);
+                rest.insert(rest.end(), x + j + 1, x + m);
+                subsequents.push_back(std::move(rest));
+            }
+        observed.assign(antecedents.size(), 0);
+        level.holders[k].forEach([&](size_t s) {
+            for (size_t r = 0; r < antecedents.size(); ++r)
+                if (index.observes(s, antecedents[r].data(), antecedents[r].size(),
+                                   subsequents[r].data(), subsequents[r].size(),
+                                   config.windowSize))
+                    ++observed[r];
+        });
+        for (size_t r = 0; r < antecedents.size(); ++r)
+            if (observed[r])
+                counts[Rule(index.toItemSet(antecedents[r]), index.toItemSet(subsequents[r]))] =
+                    observed[r];
+    }
+}
+
+} // namespace
 
 RuleHistogram apriori(const Configuration& config, const TransactionSet& txns,
                       ItemSetSupports& all) {
     RuleHistogram counts;
-    all = oneSets(config, txns);
+    const SubjectIndex index(txns);
+    all = ItemSetSupports();
+    Level merged = frequentItems(config, index);
+    record(index, merged, all);
     std::cerr << "\t ... calculated " << all.size() << " frequent item sets of size 1. "
               << std::endl;
-    ItemSetSupports merged = aprioriMerge(config, all, all, txns, 2);
-    RuleProposals proposed = proposeRules(merged);
-    std::cerr << "\t ... calculated " << merged.size() << " frequent item sets of size 2 with "
-              << count(proposed) << " proposed rules." << std::endl;
-    if (proposed.empty()) {
+    merged = nextLevel(config, index, merged);
+    record(index, merged, all);
+    std::cerr << "\t ... calculated " << merged.sets() << " frequent item sets of size 2 with "
+              << proposalCount(merged) << " proposed rules." << std::endl;
+    if (proposalCount(merged) == 0) {
         std::cerr << "\t ... no rules of order 1 found." << std::endl;
         return counts;
     }
     std::cerr << "\t ... deducing rules of order 1." << std::endl;
-    mineRules(config, txns, proposed, counts);
+    countLevel(config, index, merged, counts);
 
     uint64_t iss = 3;
     unsigned int order = 2;
     auto levelStep = [&]() {
-        merged = aprioriMerge(config, merged, all, txns, iss);
-        proposed = proposeRules(merged);
-        std::cerr << "\t ... calculated " << merged.size() << " frequent item sets of size "
-                  << iss << " with " << count(proposed) << " proposed rules." << std::endl;
-        if (proposed.empty())
+        merged = nextLevel(config, index, merged);
+        record(index, merged, all);
+        std::cerr << "\t ... calculated " << merged.sets() << " frequent item sets of size "
+                  << iss << " with " << proposalCount(merged) << " proposed rules." << std::endl;
+        if (proposalCount(merged) == 0)
             return false;
         std::cerr << "\t ... deducing rules of order " << order << "." << std::endl;
-        mineRules(config, txns, proposed, counts);
+        countLevel(config, index, merged, counts);
         ++iss;
         ++order;
         return true;
@@ -183,7 +324,7 @@ RuleHistogram apriori(const Configuration& config, const TransactionSet& txns,
     if (config.maxOrder == 0) {
         std::cerr << "\t ... mining rules until there are no more frequent item sets."
                   << std::endl;
-        while (merged.size() > 2)
+        while (merged.sets() > 2)
             if (!levelStep())
                 break;
     } else if (config.maxOrder == 1) {
