@@ -1,0 +1,216 @@
+#include "brenlo/binary.hpp"
+#include "brenlo/string.hpp"
+
+#include <cstring>
+#include <limits>
+
+namespace brenlo {
+
+uint16_t swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+uint32_t swap32(uint32_t v) { return __builtin_bswap32(v); }
+uint64_t swap64(uint64_t v) { return __builtin_bswap64(v); }
+
+void cswap(char* buf, size_t len) {
+    for (size_t i = 0, j = len; i + 1 < j; ++i, --j)
+        std::swap(buf[i], buf[j - 1]);
+}
+
+static bool mustSwap(Endianness from, Endianness to) {
+    if (from == to)
+        return false;
+    if (static_cast<uint32_t>(from) != swap32(static_cast<uint32_t>(to)))
+        throw UnsupportedOperationException("Can't handle endian.");
+    return true;
+}
+
+uint16_t endianConvert16(uint16_t v, Endianness from, Endianness to) {
+    return mustSwap(from, to) ? swap16(v) : v;
+}
+uint32_t endianConvert32(uint32_t v, Endianness from, Endianness to) {
+    return mustSwap(from, to) ? swap32(v) : v;
+}
+uint64_t endianConvert64(uint64_t v, Endianness from, Endianness to) {
+    return mustSwap(from, to) ? swap64(v) : v;
+}
+uint16_t toHostEndian16(uint16_t v, Endianness from) { return endianConvert16(v, from, HOST_ENDIAN); }
+uint32_t toHostEndian32(uint32_t v, Endianness from) { return endianConvert32(v, from, HOST_ENDIAN); }
+uint64_t toHostEndian64(uint64_t v, Endianness from) { return endianConvert64(v, from, HOST_ENDIAN); }
+
+} // namespace brenlo
+
+namespace brenlo::io {
+
+namespace {
+const size_t FAILED = std::numeric_limits<size_t>::max();
+}
+
+BinaryStream::BinaryStream(Device* device, Endianness e) : m_device(device, nullptr), m_endian(e) {}
+BinaryStream::BinaryStream(Device& device, Endianness e) : BinaryStream(device.makeProxy(), e) {}
+
+BinaryReader::BinaryReader(Device* device, Endianness e) : BinaryStream(device, e) {}
+BinaryReader::BinaryReader(Device& device, Endianness e) : BinaryStream(device, e) {}
+BinaryReader::BinaryReader(std::istream& src, Endianness e) : BinaryStream(Device::wrap(src), e) {}
+BinaryReader::BinaryReader(std::iostream& src, Endianness e)
+    : BinaryStream(Device::wrap(src), e) {}
+BinaryReader::BinaryReader(void* buf, size_t len, Endianness e)
+    : BinaryStream(Device::wrapArray(buf, len, OPEN_READ_WRITE), e) {}
+BinaryReader BinaryReader::fromFile(const std::string& path, int openFlags) {
+    return BinaryReader(Device::fromFile(path, openFlags ? openFlags : OPEN_READ), ENDIAN_LITTLE);
+}
+
+size_t BinaryReader::read(char* buf, size_t len) { return m_device->read(buf, len); }
+void BinaryReader::seek(device_offset_t offset, SeekWhence whence) { m_device->seekg(offset, whence); }
+device_position_t BinaryReader::tell() { return m_device->tellg(); }
+
+void BinaryReader::m_readExactly(void* dest, size_t len, const char* what) {
+    size_t n = m_device->read(static_cast<char*>(dest), len);
+    if (n != len)
+        throw IOException(string::strprintf("Can't read %s: the data ends after %lu of %lu bytes",
+                                            what, static_cast<unsigned long>(n == FAILED ? 0 : n),
+                                            static_cast<unsigned long>(len)));
+}
+
+#define BRENLO_READ(NAME, T, BITS, CONVERT)                                                        \
+    T BinaryReader::NAME() {                                                                       \
+        uint##BITS##_t raw;                                                                        \
+        m_readExactly(&raw, sizeof raw, #T);                                                       \
+        if (m_endian != HOST_ENDIAN)                                                               \
+            raw = CONVERT(raw, m_endian);                                                          \
+        T v;                                                                                       \
+        std::memcpy(&v, &raw, sizeof v);                                                           \
+        return v;                                                                                  \
+    }
+BRENLO_READ(readSI16, int16_t, 16, toHostEndian16)
+BRENLO_READ(readUI16, uint16_t, 16, toHostEndian16)
+BRENLO_READ(readSI32, int32_t, 32, toHostEndian32)
+BRENLO_READ(readUI32, uint32_t, 32, toHostEndian32)
+BRENLO_READ(readSI64, int64_t, 64, toHostEndian64)
+BRENLO_READ(readUI64, uint64_t, 64, toHostEndian64)
+#undef BRENLO_READ
+
+int8_t BinaryReader::readSI8() {
+    int8_t v;
+    m_readExactly(&v, 1, "int8_t");
+    return v;
+}
+uint8_t BinaryReader::readUI8() {
+    uint8_t v;
+    m_readExactly(&v, 1, "uint8_t");
+    return v;
+}
+float BinaryReader::readFloat() {
+    float v;
+    m_readExactly(&v, sizeof v, "float");
+    return v;
+}
+double BinaryReader::readDouble() {
+    double v;
+    m_readExactly(&v, sizeof v, "double");
+    return v;
+}
+
+std::string BinaryReader::m_readBody(uint64_t len, const char* name) {
+    if (len == 0)
+        return std::string();
+    mem::Array<char> buf(static_cast<size_t>(len), mem::MALLOC, nullptr);
+    size_t n = m_device->read(buf.pointer(), static_cast<size_t>(len));
+    if (n == FAILED)
+        throw IOException(std::string("Can't read ") + name);
+    return std::string(buf.pointer(), n);
+}
+
+std::string BinaryReader::readPStr8() { return m_readBody(readUI8(), "PStr8"); }
+std::string BinaryReader::readPStr16() { return m_readBody(readUI16(), "PStr16"); }
+std::string BinaryReader::readPStr32() { return m_readBody(readUI32(), "PStr32"); }
+std::string BinaryReader::readPStr64() {
+    uint64_t len = readUI64();
+    // A length beyond what memory can hold is corrupt data, not a request.
+    if (len > (uint64_t(1) << 40))
+        throw IOException("Can't read PStr64");
+    return m_readBody(len, "PStr64");
+}
+
+std::string BinaryReader::readNTS() {
+    std::string out;
+    for (;;) {
+        int c = m_device->read();
+        if (c == 0 || c == -1)
+            return out;
+        out += static_cast<char>(c);
+    }
+}
+
+BinaryWriter::BinaryWriter(Device* device, Endianness e) : BinaryStream(device, e) {}
+BinaryWriter::BinaryWriter(Device& device, Endianness e) : BinaryStream(device, e) {}
+BinaryWriter::BinaryWriter(std::ostream& dest, Endianness e) : BinaryStream(Device::wrap(dest), e) {}
+BinaryWriter::BinaryWriter(std::iostream& dest, Endianness e)
+    : BinaryStream(Device::wrap(dest), e) {}
+BinaryWriter::BinaryWriter(void* buf, size_t len, Endianness e)
+    : BinaryStream(Device::wrapArray(buf, len, OPEN_READ_WRITE), e) {}
+BinaryWriter BinaryWriter::fromFile(const std::string& path, int openFlags) {
+    return BinaryWriter(Device::fromFile(path, openFlags ? openFlags : OPEN_WRITE), ENDIAN_LITTLE);
+}
+
+size_t BinaryWriter::write(const char* buf, size_t len) { return m_device->write(buf, len); }
+void BinaryWriter::seek(device_offset_t offset, SeekWhence whence) { m_device->seekp(offset, whence); }
+device_position_t BinaryWriter::tell() { return m_device->tellp(); }
+
+#define BRENLO_WRITE(NAME, T, BITS, CONVERT)                                                       \
+    size_t BinaryWriter::NAME(T v) {                                                               \
+        uint##BITS##_t raw;                                                                        \
+        std::memcpy(&raw, &v, sizeof raw);                                                         \
+        if (m_endian != HOST_ENDIAN)                                                               \
+            raw = CONVERT(raw, HOST_ENDIAN, m_endian);                                             \
+        return m_device->write(reinterpret_cast<const char*>(&raw), sizeof raw);                   \
+    }
+BRENLO_WRITE(writeSI16, int16_t, 16, endianConvert16)
+BRENLO_WRITE(writeUI16, uint16_t, 16, endianConvert16)
+BRENLO_WRITE(writeSI32, int32_t, 32, endianConvert32)
+BRENLO_WRITE(writeUI32, uint32_t, 32, endianConvert32)
+BRENLO_WRITE(writeSI64, int64_t, 64, endianConvert64)
+BRENLO_WRITE(writeUI64, uint64_t, 64, endianConvert64)
+#undef BRENLO_WRITE
+
+size_t BinaryWriter::writeSI8(int8_t v) { return m_device->write(reinterpret_cast<const char*>(&v), 1); }
+size_t BinaryWriter::writeUI8(uint8_t v) {
+    return m_device->write(reinterpret_cast<const char*>(&v), 1);
+}
+size_t BinaryWriter::writeFloat(float v) {
+    return m_device->write(reinterpret_cast<const char*>(&v), sizeof v);
+}
+size_t BinaryWriter::writeDouble(double v) {
+    return m_device->write(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+size_t BinaryWriter::m_body(const std::string& s, size_t off, size_t len) {
+    return len ? m_device->write(s.data() + off, len) : 0;
+}
+
+size_t BinaryWriter::writePStr8(const std::string& s, size_t off, size_t len) {
+    len = mem::makeInBounds(off, len, s.size());
+    if (len > 0xFF)
+        throw IOException("String too large to fit in a PStr8");
+    return writeUI8(static_cast<uint8_t>(len)) + m_body(s, off, len);
+}
+size_t BinaryWriter::writePStr16(const std::string& s, size_t off, size_t len) {
+    len = mem::makeInBounds(off, len, s.size());
+    if (len > 0xFFFF)
+        throw IOException("String too large to fit in a PStr16");
+    return writeUI16(static_cast<uint16_t>(len)) + m_body(s, off, len);
+}
+size_t BinaryWriter::writePStr32(const std::string& s, size_t off, size_t len) {
+    len = mem::makeInBounds(off, len, s.size());
+    if (len > 0xFFFFFFFFu)
+        throw IOException("String too large to fit in a PStr32");
+    return writeUI32(static_cast<uint32_t>(len)) + m_body(s, off, len);
+}
+size_t BinaryWriter::writePStr64(const std::string& s, size_t off, size_t len) {
+    len = mem::makeInBounds(off, len, s.size());
+    return writeUI64(static_cast<uint64_t>(len)) + m_body(s, off, len);
+}
+size_t BinaryWriter::writeNTS(const std::string& s, size_t off, size_t len) {
+    len = mem::makeInBounds(off, len, s.size());
+    return m_body(s, off, len) + writeUI8(0);
+}
+
+} // namespace brenlo::io
