@@ -1,1 +1,177 @@
-int main(){}
+// quorvel-links: draws the item-to-item rules of a rule table as a DOT graph.
+#include "config.hpp"
+#include "digraph.hpp"
+#include "dot.hpp"
+
+#include "brenlo/cmdline.hpp"
+#include "brenlo/exception.hpp"
+#include "brenlo/io.hpp"
+#include "brenlo/replace.hpp"
+#include "brenlo/string.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <limits>
+#include <sstream>
+
+using namespace quorvel::links;
+using brenlo::cmdline::CmdLine;
+using brenlo::cmdline::Domain;
+using quorvel::rule::RuleSet;
+
+namespace {
+
+[[noreturn]] void usage(int ret, int, char** argv) {
+    std::fprintf(stderr,
+                 "usage: %s [input] [output]\n"
+                 "\n"
+                 "OPTIONS:\n"
+                 "  -?, --help\t\tDisplay this message.\n"
+                 "  -c, --count=i\t\tSet the minimum count necessary for inclusion (default: 5).\n"
+                 "  -C, --confidence=f\tSet the minimum confidence necessary for inclusion "
+                 "(default: 0).\n"
+                 "  -l, --lift=f\t\tSet the minimum lift necessary for inclusion (default: 0).\n"
+                 "  -s, --support=f\tSet the minimum support necessary for inclusion (default: "
+                 "0).\n"
+                 "  -t, --certainty=f\tSet the minimum certainty necessary for inclusion "
+                 "(default: 0).\n"
+                 "  -T, --gateway=f\tSet the minimum certainty necessary to classify a rule as a "
+                 "gateway rule (default: 1).\n"
+                 "  -V, --conviction=f\tSet the maximum conviction neccessary for inclusion "
+                 "(default: infinity).\n"
+                 "  -v. --verbose\t\tPrint additional information.\n"
+                 "\n",
+                 argv[0]);
+    std::exit(ret);
+}
+
+// Validated as FLOAT by the parser, read in double precision.
+double threshold(const CmdLine::Value& v) { return brenlo::string::parse<double>(v.raw); }
+
+RuleSet readRules(const Configuration& config) {
+    std::cerr << config.inputFile << std::endl;
+    RuleSet rules;
+    rules.readInto(config.inputFile, '\t');
+    return rules;
+}
+
+Digraph route(const Configuration& config) {
+    RuleSet rules = readRules(config);
+    std::cerr << "Read in " << rules.size() << " rules." << std::endl;
+    rules.filter(config.minCount, config.minSupport, config.minConfidence, config.minLift,
+                 config.maxConviction);
+    std::cerr << rules.size() << std::endl;
+    Digraph graph;
+    size_t links = 0;
+    for (const auto& entry : rules) {
+        const quorvel::rule::Rule& rule = entry.first;
+        const RuleSet::Stats& stat = entry.second;
+        if (rule.items().size() != 2)
+            continue;
+        if (stat.certainty < config.minCertainty) {
+            std::cerr << "Removing " << rule << " because " << stat.certainty << " < "
+                      << config.minCertainty << std::endl;
+            continue;
+        }
+        if (rule.antecedent().empty() || rule.subsequent().empty()) {
+            std::cerr << "Removing " << rule << " because one side is empty" << std::endl;
+            continue;
+        }
+        graph.link(rule.antecedent().least(), rule.subsequent().least(), stat);
+        ++links;
+    }
+    std::cerr << "Mapped " << links << " links to graph." << std::endl;
+    return graph;
+}
+
+// The DOT text is made in memory first, so that a failed run never leaves a
+// half-written graph behind.
+void render(const Configuration& config, const Digraph& graph) {
+    std::ostringstream text;
+    {
+        brenlo::io::TextWriter out(text);
+        renderGraph(out, graph, config);
+    }
+    if (config.outputFile == "-") {
+        std::cout << text.str();
+        std::cout.flush();
+        if (!std::cout)
+            throw brenlo::IOException("Cannot write to standard output.");
+    } else {
+        brenlo::io::replaceFile(config.outputFile,
+                                [&](std::ostream& out) { out << text.str(); });
+    }
+}
+
+} // namespace
+
+Configuration configure(int argc, char** argv) {
+    Configuration config;
+    bool help = false;
+    CmdLine cmd;
+    cmd.add('?', "help", Domain::ALIAS, "Display this message.", 0, false);
+    cmd.add('c', "count", Domain::UINT, "Set the minimum count necessary for inclusion.", 1, false);
+    cmd.add('C', "confidence", Domain::FLOAT,
+            "Set the minimum confidence necessary for inclusion.", 1, false);
+    cmd.add('l', "lift", Domain::FLOAT, "Set the minimum lift necessary for inclusion.", 1, false);
+    cmd.add('s', "support", Domain::FLOAT, "Set the minimum support necessary for inclusion.", 1,
+            false);
+    cmd.add('V', "conviction", Domain::FLOAT,
+            "Set the maximum conviction necessary for inclusion.", 1, false);
+    cmd.add('v', "verbose", Domain::ALIAS, "Print additional information.", 0, false);
+    const CmdLine::Serial certainty =
+        cmd.add('t', "minCertainty", Domain::FLOAT,
+                "Set the minimum certainty necessary for inclusion.", 1, false);
+    cmd.add('T', "gateway", Domain::FLOAT,
+            "Set the minimum certainty necessary to classify a rule as a gateway rule.", 1, false);
+    // The help text has always said --certainty; accept it too.
+    const CmdLine::Serial certaintyAlias =
+        cmd.add('\0', "certainty", Domain::FLOAT,
+                "Set the minimum certainty necessary for inclusion.", 1, false);
+
+    CmdLine::Result result = cmd.parse(argc, argv);
+    for (size_t k = 0; k < result.bindings.size(); ++k) {
+        const CmdLine::Binding& b = result.bindings[k];
+        const CmdLine::Serial serial = b.source->serial();
+        if (serial == certainty || serial == certaintyAlias) {
+            config.minCertainty = threshold(b.values[0]);
+            continue;
+        }
+        switch (b.source->shortKey()) {
+        case '?': help = true; break;
+        case 'c': config.minCount = b.values[0].data.ui; break;
+        case 'C': config.minConfidence = threshold(b.values[0]); break;
+        case 'l': config.minLift = threshold(b.values[0]); break;
+        case 's': config.minSupport = threshold(b.values[0]); break;
+        case 'V': config.maxConviction = threshold(b.values[0]); break;
+        case 'T': config.gatewayCertainty = threshold(b.values[0]); break;
+        case 'v': config.verbose = true; break;
+        }
+    }
+    if (help || !result)
+        usage(result ? 0 : 1, argc, argv);
+    if (result.excess.size() > 0)
+        config.inputFile = result.excess[0];
+    if (result.excess.size() > 1)
+        config.outputFile = result.excess[1];
+    if (config.maxConviction < 0)
+        config.maxConviction = std::numeric_limits<double>::infinity();
+    return config;
+}
+
+int main(int argc, char** argv) {
+    try {
+        Configuration config = configure(argc, argv);
+        Digraph graph = route(config);
+        render(config, graph);
+    } catch (std::exception* e) {
+        std::cerr << e->what() << std::endl;
+        delete e;
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << std::endl;
+        return 2;
+    }
+    return 0;
+}

@@ -1,0 +1,20 @@
+// Writing the rule graph in the Graphviz DOT language.
+#pragma once
+
+#include "config.hpp"
+#include "digraph.hpp"
+
+#include "brenlo/io.hpp"
+
+#include <string>
+
+namespace quorvel::links {
+
+/// A node name as DOT reads it: bare when it is a plain identifier (not a
+/// keyword) or a number of digits, else a quoted string.
+std::string dotId(const std::string& name);
+
+/// The whole DOT text of `graph`.
+void renderGraph(brenlo::io::TextWriter& out, const Digraph& graph, const Configuration& config);
+
+} // namespace quorvel::links
