@@ -1,0 +1,228 @@
+// quorvel-rules run as a user runs it: arguments, files, pipes, exit status.
+#include "test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+using testsupport::readFile;
+using testsupport::runRules;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+namespace {
+
+const std::string RULE_HEADER =
+    "Rule\tCount\tA union S\tSupport\tConfidence\tLift\tConviction\tProbability\tCertainty\n";
+
+// Six subjects: a => b seen in three, {a,b} held by 3, {a} by 3, {b} by 4.
+const std::string SIX = "subject\ttime\titem\n"
+                        "s1\t1\ta\ns1\t2\tb\ns2\t1\ta\ns2\t2\tb\ns3\t1\ta\ns3\t5\tb\n"
+                        "s4\t1\tb\ns5\t1\tc\ns6\t1\tc\n";
+
+const std::string USAGE_TAIL =
+    "\n"
+    "OPTIONS:\n"
+    "  -?, --help\t\tDisplay this message.\n"
+    "  -c, --count=i\t\tSet the minimum count necessary for inclusion (default: 5).\n"
+    "  -C, --confidence=f\tSet the minimum confidence necessary for inclusion (default: 0).\n"
+    "  -l, --lift=f\t\tSet the minimum lift necessary for inclusion (default: 0).\n"
+    "  -o, --order=i\t\tSet the maximum rule order to mine (default: 0).\n"
+    "  -s, --support=f\tSet the minimum support necessary for inclusion (default: 0).\n"
+    "  -V, --conviction=f\tSet the maximum conviction neccessary for inclusion (default: "
+    "infinity).\n"
+    "  -v, --verbose\t\tPrint additional information.\n"
+    "  -w, --window\t\tSet the size of the window (default: 0)\n"
+    "\n";
+
+const std::string USAGE = "usage: quorvel-rules [input] [output] [item-sets]\n" + USAGE_TAIL;
+
+std::string lastLine(const std::string& text) {
+    std::string t = text;
+    if (!t.empty() && t.back() == '\n')
+        t.pop_back();
+    return t.substr(t.rfind('\n') + 1);
+}
+
+} // namespace
+
+TEST(MinerCli, TheDocumentedExampleRow) {
+    TempDir dir;
+    writeFile(dir.file("in.tsv"), SIX);
+    auto r = runRules({"-c", "1", "in.tsv", "rules.tsv", "sets.tsv"}, "", dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(dir.file("rules.tsv")),
+              RULE_HEADER + "a => b\t3\t3\t0.5\t1\t1.5\tinf\t0.75\t3\n");
+    EXPECT_EQ(readFile(dir.file("sets.tsv")), "Count\tItem Set\n3\t{a,b}\n3\t{a}\n4\t{b}\n2\t{c}\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Read in.tsv with 9 transaction(s) over 6 history record(s).\n"
+                     "\t ... calculated 3 frequent item sets of size 1. \n"
+                     "\t ... calculated 1 frequent item sets of size 2 with 2 proposed rules.\n"
+                     "\t ... deducing rules of order 1.\n"
+                     "\t ... mining rules until there are no more frequent item sets.\n"
+                     "\t ... preparing rules for reporting.\n"
+                     "\t ... have 1 rules.\n"
+                     "1\n"
+                     "sets.tsv\n");
+}
+
+TEST(MinerCli, StandardInputAndOutput) {
+    auto r = runRules({"-c", "1"}, SIX);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, RULE_HEADER + "a => b\t3\t3\t0.5\t1\t1.5\tinf\t0.75\t3\n");
+    EXPECT_EQ(r.err.substr(0, 5), "Read ");
+    EXPECT_EQ(r.err.substr(r.err.size() - 4), "\n1\n\n"); // no item sets: an empty last line
+
+    TempDir dir;
+    writeFile(dir.file("in.tsv"), SIX);
+    auto both = runRules({"--count=1", "in.tsv", "-", "-"}, "", dir.path());
+    ASSERT_EQ(both.status, 0);
+    EXPECT_EQ(both.out, RULE_HEADER + "a => b\t3\t3\t0.5\t1\t1.5\tinf\t0.75\t3\n" +
+                            "Count\tItem Set\n3\t{a,b}\n3\t{a}\n4\t{b}\n2\t{c}\n");
+    EXPECT_EQ(lastLine(both.err), "-");
+
+    auto fourth = runRules({"-c1", "in.tsv", "-", "", "ignored"}, "", dir.path());
+    EXPECT_EQ(fourth.status, 0);
+    EXPECT_FALSE(testsupport::fileExists(dir.file("ignored")));
+}
+
+TEST(MinerCli, HelpAndCommandLineMistakes) {
+    auto help = runRules({"-c", "3", "-?"}, "not a table");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err, USAGE);
+    EXPECT_EQ(help.out, "");
+
+    auto unknown = runRules({"--bogus"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err, "Unknown long option: bogus\n" + USAGE);
+
+    auto negative = runRules({"-c=-1"});
+    EXPECT_EQ(negative.status, 1);
+    EXPECT_EQ(negative.err, "Couldn't parse \"-1\".\n" + USAGE);
+
+    auto huge = runRules({"-c", "4294967296"});
+    EXPECT_EQ(huge.status, 1);
+}
+
+TEST(MinerCli, ThresholdsAsTyped) {
+    // Ten subjects, the rule a => b in exactly one of them: support 0.1.
+    std::string table = "subject\ttime\titem\ns0\t1\ta\ns0\t2\tb\n";
+    for (int k = 1; k < 10; ++k)
+        table += "t" + std::to_string(k) + "\t1\tz\n";
+    auto kept = runRules({"-c", "1", "-s", "0.1"}, table);
+    ASSERT_EQ(kept.status, 0) << kept.err;
+    EXPECT_NE(kept.out.find("a => b\t1\t1\t0.1\t"), std::string::npos) << kept.out;
+    auto above = runRules({"-c", "1", "-s", "0.10001"}, table);
+    EXPECT_EQ(above.out, RULE_HEADER);
+
+    // Conviction: -V=-2 and no -V are unlimited; 0 keeps only conviction <= 0.
+    auto unlimited = runRules({"-c", "1", "-V=-2"}, SIX);
+    EXPECT_NE(unlimited.out.find("a => b"), std::string::npos);
+    auto zero = runRules({"-c", "1", "-V", "0"}, SIX);
+    EXPECT_EQ(zero.out, RULE_HEADER);
+
+    auto verbose = runRules({"-c", "1", "-v"}, SIX);
+    auto quiet = runRules({"-c", "1"}, SIX);
+    EXPECT_EQ(verbose.out, quiet.out);
+    EXPECT_EQ(verbose.err, quiet.err);
+}
+
+TEST(MinerCli, WindowsLineEndsAreReadRowByRow) {
+    std::string crlf;
+    for (char c : SIX) {
+        if (c == '\n')
+            crlf += '\r';
+        crlf += c;
+    }
+    auto r = runRules({"-c", "1"}, crlf);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, RULE_HEADER + "a => b\t3\t3\t0.5\t1\t1.5\tinf\t0.75\t3\n");
+}
+
+TEST(MinerCli, FailuresSayWhatAndWhereAndLeaveNoOutput) {
+    TempDir dir;
+    auto missing = runRules({"nope.tsv", "rules.tsv"}, "", dir.path());
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "Cannot open \"nope.tsv\": No such file or directory\n");
+    EXPECT_FALSE(testsupport::fileExists(dir.file("rules.tsv")));
+
+    writeFile(dir.file("bad.tsv"), "h\ns1\t2024-01-05\ta\n");
+    writeFile(dir.file("rules.tsv"), "previous content\n");
+    auto bad = runRules({"bad.tsv", "rules.tsv", "sets.tsv"}, "", dir.path());
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("\"2024-01-05\" on line 2"), std::string::npos) << bad.err;
+    EXPECT_EQ(readFile(dir.file("rules.tsv")), "previous content\n");
+    EXPECT_FALSE(testsupport::fileExists(dir.file("sets.tsv")));
+
+    auto blank = runRules({}, "h\ns1\t1\ta\n\n");
+    EXPECT_EQ(blank.status, 2);
+    EXPECT_NE(blank.err.find("Missing cell at position 0.\n"), std::string::npos);
+    EXPECT_EQ(blank.out, "");
+
+    writeFile(dir.file("in.tsv"), SIX);
+    auto noDir = runRules({"-c1", "in.tsv", "no/such/dir/rules.tsv"}, "", dir.path());
+    EXPECT_EQ(noDir.status, 2);
+    EXPECT_NE(noDir.err.find("Cannot write \"no/such/dir/rules.tsv\""), std::string::npos)
+        << noDir.err;
+
+    // The rule table stands when only the item-set file fails.
+    auto setsFail = runRules({"-c1", "in.tsv", "rules.tsv", "no/dir/sets.tsv"}, "", dir.path());
+    EXPECT_EQ(setsFail.status, 2);
+    EXPECT_EQ(readFile(dir.file("rules.tsv")),
+              RULE_HEADER + "a => b\t3\t3\t0.5\t1\t1.5\tinf\t0.75\t3\n");
+
+    auto full = runRules({"-c1", "in.tsv", "/dev/full"}, "", dir.path());
+    EXPECT_EQ(full.status, 2);
+    EXPECT_NE(full.err.find("/dev/full"), std::string::npos);
+
+    // No temporary files are left behind.
+    auto listing = testsupport::run("/bin/ls", {dir.path()});
+    EXPECT_EQ(listing.out, "bad.tsv\nin.tsv\nrules.tsv\n");
+}
+
+TEST(MinerCli, OddItemNamesRoundTripThroughTheTables) {
+    std::string table = "subject\ttime\titem\n";
+    for (int s = 0; s < 4; ++s) {
+        std::string id = "s" + std::to_string(s);
+        table += id + "\t1\t\"milk, whole\"\t\"say \"\"hi\"\"\"\n";
+        table += id + "\t2\tcream cheese \t\"x => y\"\n";
+    }
+    auto r = runRules({"-c", "2"}, table);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"\"\"milk, whole\"\" => \"\"cream cheese \"\"\"\t4\t"),
+              std::string::npos)
+        << r.out;
+    TempDir dir;
+    writeFile(dir.file("rules.tsv"), r.out);
+    auto links = testsupport::runLinks({"-c", "2", "rules.tsv"}, "", dir.path());
+    EXPECT_EQ(links.status, 0) << links.err;
+    EXPECT_NE(links.out.find("\"milk, whole\"->\"cream cheese \""), std::string::npos)
+        << links.out;
+}
+
+TEST(MinerCli, RealDataSets) {
+    std::string data = testsupport::sharedDataDir();
+    if (data.empty())
+        GTEST_SKIP() << "no shared data sets here";
+    struct {
+        const char* file;
+        const char* count;
+        size_t itemSets;
+    } sets[] = {{"receipt.tsv.gz", "20", 2111}, {"groceries.tsv.gz", "50", 1948},
+                {"retail.tsv.gz", "1000", 135}};
+    for (const auto& s : sets) {
+        auto unpacked = testsupport::run("/bin/gzip", {"-dc", data + "/" + s.file});
+        ASSERT_EQ(unpacked.status, 0);
+        TempDir dir;
+        auto r = runRules({"-c", s.count, "-", "rules.tsv", "sets.tsv"}, unpacked.out, dir.path());
+        ASSERT_EQ(r.status, 0) << s.file << r.err;
+        std::string sets = readFile(dir.file("sets.tsv"));
+        EXPECT_EQ(static_cast<size_t>(std::count(sets.begin(), sets.end(), '\n')), s.itemSets + 1)
+            << s.file;
+        auto links = testsupport::runLinks({"-c", s.count, "rules.tsv", "graph.dot"}, "",
+                                           dir.path());
+        EXPECT_EQ(links.status, 0) << links.err;
+    }
+}
