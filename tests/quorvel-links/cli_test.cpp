@@ -1,0 +1,197 @@
+// quorvel-links run as a user runs it, and its DOT text fed to Graphviz.
+#include "test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+using testsupport::readFile;
+using testsupport::runLinks;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+namespace {
+
+const std::string HEADER =
+    "Rule\tCount\tA union S\tSupport\tConfidence\tLift\tConviction\tProbability\tCertainty\n";
+const std::string GRAPH_HEAD = "digraph G {\nsplines=curved; concentrate=true; overlap=scale;\n";
+
+std::string row(const std::string& rule, double support, double certainty,
+                const std::string& count = "10") {
+    std::ostringstream s;
+    s << rule << '\t' << count << "\t10\t" << support << "\t0.5\t1\t2\t0.5\t" << certainty << '\n';
+    return s.str();
+}
+
+// Runs the grapher on `table` written to rules.tsv; DOT to standard output.
+testsupport::RunResult graph(const std::string& table, std::vector<std::string> options = {}) {
+    TempDir dir;
+    writeFile(dir.file("rules.tsv"), table);
+    options.push_back("rules.tsv");
+    return runLinks(options, "", dir.path());
+}
+
+bool haveDot() { return std::system("command -v dot > /dev/null 2>&1") == 0; }
+
+} // namespace
+
+TEST(LinksCli, EmptyGraph) {
+    auto r = graph(HEADER);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, GRAPH_HEAD + "}\n");
+    EXPECT_EQ(r.err, "rules.tsv\nRead in 0 rules.\n0\nMapped 0 links to graph.\n");
+}
+
+TEST(LinksCli, WeightsAndPenWidths) {
+    auto one = graph(HEADER + row("a => b", 0.5, 0));
+    EXPECT_EQ(one.out, GRAPH_HEAD + "a->b[weight=1.996008,penwidth=1.500000];\n}\n");
+    EXPECT_EQ(one.err, "rules.tsv\nRead in 1 rules.\na => b: 0.5,0,0.5,1\n1\n"
+                       "Mapped 1 links to graph.\n");
+    auto two = graph(HEADER + row("a => b", 0.2, 0) + row("a => c", 0.6, 0));
+    EXPECT_EQ(two.out, GRAPH_HEAD + "a->b[weight=1.248439,penwidth=0.250000];\n"
+                                    "a->c[weight=2.493766,penwidth=1.500000];\n}\n");
+}
+
+TEST(LinksCli, GatewayColours) {
+    auto half = graph(HEADER + row("a => b", 0.5, 0.5) + row("a => c", 0.5, 1), {"-T", "0.5"});
+    EXPECT_NE(half.out.find("a->b[weight=1.996008,penwidth=1.500000];\n"), std::string::npos);
+    EXPECT_NE(half.out.find("a->c[weight=1.996008,penwidth=1.500000,color=\"#5555AA\"];"),
+              std::string::npos);
+    auto grey = graph(HEADER + row("a => b", 0.5, 0.75) + row("a => c", 0.5, 1), {"-T0.5"});
+    EXPECT_NE(grey.out.find("a->b[weight=1.996008,penwidth=1.500000,color=\"#7F7F7F\"];"),
+              std::string::npos);
+    auto inf = graph(HEADER + row("a => b", 0.5, 2) +
+                     "a => c\t10\t10\t0.5\t0.5\t1\t2\t0.5\tinf\n");
+    EXPECT_NE(inf.out.find("a->b[weight=1.996008,penwidth=1.500000,color=\"#AAAA55\"];"),
+              std::string::npos);
+    EXPECT_NE(inf.out.find("a->c[weight=1.996008,penwidth=1.500000,color=\"#000000\"];"),
+              std::string::npos);
+}
+
+TEST(LinksCli, RoutingRules) {
+    auto removed = graph(HEADER + row("a => b", 0.5, -0.25) + row("{a,b} => c", 0.5, 1));
+    EXPECT_NE(removed.err.find("Removing a => b because -0.25 < 0\nMapped 0 links to graph.\n"),
+              std::string::npos)
+        << removed.err;
+    EXPECT_EQ(removed.out, GRAPH_HEAD + "}\n");
+
+    auto shared = graph(HEADER + row("{a,b} => b", 0.25, 0) + row("a => b", 0.5, 0));
+    EXPECT_EQ(shared.out, GRAPH_HEAD + "a->b[weight=1.996008,penwidth=1.500000];\n}\n");
+    EXPECT_NE(shared.err.find("Mapped 2 links to graph."), std::string::npos);
+
+    auto emptySide = graph(HEADER + row("{} => {a,b}", 0.5, 1));
+    EXPECT_EQ(emptySide.status, 0);
+    EXPECT_NE(emptySide.err.find("Removing {} => {a,b} because one side is empty"),
+              std::string::npos);
+
+    auto filtered = graph(HEADER + row("a => b", 0.5, 1, "3") + row("b => a", 0.5, 1, "4"),
+                          {"-c", "3", "-c", "4"});
+    EXPECT_EQ(filtered.err, "rules.tsv\nRead in 2 rules.\nb => a: 0.5,0,0.5,1\n1\n"
+                            "Mapped 1 links to graph.\n");
+}
+
+TEST(LinksCli, Options) {
+    const std::string table = HEADER + row("a => b", 0.5, 0.25) + row("a => c", 0.5, 0.75);
+    for (auto opts : std::vector<std::vector<std::string>>{
+             {"-t0.5"}, {"--minCertainty=0.5"}, {"--certainty=0.5"}, {"--certainty", "0.5"}}) {
+        auto r = graph(table, opts);
+        EXPECT_EQ(r.status, 0) << opts[0] << r.err;
+        EXPECT_NE(r.err.find("Removing a => b because 0.25 < 0.5"), std::string::npos) << opts[0];
+        EXPECT_EQ(r.out.find("a->b"), std::string::npos);
+    }
+    auto conviction = graph(table, {"-V=-1"});
+    EXPECT_NE(conviction.out.find("a->c"), std::string::npos);
+    auto tight = graph(table, {"-V", "1"});
+    EXPECT_EQ(tight.out, GRAPH_HEAD + "}\n");
+    auto verbose = graph(table, {"-v"});
+    EXPECT_EQ(verbose.out, graph(table).out);
+
+    auto help = runLinks({"-?"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err.substr(0, 37), "usage: quorvel-links [input] [output]");
+    EXPECT_NE(help.err.find("  -v. --verbose\t\tPrint additional information.\n\n"),
+              std::string::npos);
+    auto bad = runLinks({"-x"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err.substr(0, 22), "Unknown short option: ");
+}
+
+TEST(LinksCli, FailuresAreReported) {
+    auto malformed = graph(HEADER + "a => b\n");
+    EXPECT_EQ(malformed.status, 2);
+    EXPECT_EQ(malformed.err, "rules.tsv\n\"Count\" at column 2 is missing.\n");
+    EXPECT_EQ(malformed.out, "");
+
+    TempDir dir;
+    auto missing = runLinks({}, "", dir.path());
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "-\nCannot open \"-\": No such file or directory\n");
+
+    writeFile(dir.file("-"), HEADER + row("a => b", 0.5, 0));
+    auto dash = runLinks({}, "", dir.path());
+    EXPECT_EQ(dash.status, 0);
+    EXPECT_NE(dash.out.find("a->b"), std::string::npos);
+
+    writeFile(dir.file("graph.dot"), "old graph\n");
+    writeFile(dir.file("bad.tsv"), HEADER + "a => b\t1\n");
+    auto kept = runLinks({"bad.tsv", "graph.dot"}, "", dir.path());
+    EXPECT_EQ(kept.status, 2);
+    EXPECT_EQ(readFile(dir.file("graph.dot")), "old graph\n");
+
+    auto noDir = runLinks({"-", "no/dir/graph.dot"}, "", dir.path());
+    EXPECT_EQ(noDir.status, 2);
+    EXPECT_NE(noDir.err.find("Cannot write \"no/dir/graph.dot\""), std::string::npos);
+
+    auto written = runLinks({"-", "graph.dot"}, "", dir.path());
+    EXPECT_EQ(written.status, 0);
+    EXPECT_EQ(readFile(dir.file("graph.dot")),
+              GRAPH_HEAD + "a->b[weight=1.996008,penwidth=1.500000];\n}\n");
+}
+
+TEST(LinksCli, NamesAreQuotedWhenDotNeedsIt) {
+    auto r = graph(HEADER + row("\"milk powder\" => a-b", 0.5, 0) + row("node => 3a", 0.5, 0) +
+                   row("x_1 => 42", 0.5, 0) + row("\"\"\"q\"\"\"\"t\"\" => \"\"b\\s\"\"\"", 0.5, 0));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"milk powder\"->\"a-b\"["), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"node\"->\"3a\"["), std::string::npos);
+    EXPECT_NE(r.out.find("x_1->42["), std::string::npos);
+    EXPECT_NE(r.out.find("\"q\\\"t\"->\"b\\\\s\"["), std::string::npos);
+}
+
+TEST(LinksCli, GraphvizAcceptsWhatTheToolsWrite) {
+    if (!haveDot())
+        GTEST_SKIP() << "Graphviz is not installed";
+    std::string table = "subject\ttime\titem\n";
+    const char* names[] = {"milk powder", "a-b", "3a", "node", "Graph", "caf\xc3\xa9", "x\"y",
+                           "back\\slash", "42", "plain"};
+    for (int s = 0; s < 12; ++s)
+        for (int k = 0; k < 10; ++k) {
+            std::string item = names[(k + s) % 10];
+            std::string quoted = "\"";
+            for (char c : item)
+                quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+            table += "s" + std::to_string(s) + "\t" + std::to_string(k) + "\t" + quoted + "\"\n";
+        }
+    TempDir dir;
+    writeFile(dir.file("in.tsv"), table);
+    auto mined = testsupport::runRules({"-c", "2", "-o", "1", "in.tsv", "rules.tsv"}, "", dir.path());
+    ASSERT_EQ(mined.status, 0) << mined.err;
+    auto drawn = runLinks({"-c", "2", "rules.tsv", "graph.dot"}, "", dir.path());
+    ASSERT_EQ(drawn.status, 0) << drawn.err;
+    EXPECT_NE(readFile(dir.file("graph.dot")).find("->"), std::string::npos);
+    auto dot = testsupport::run("/bin/sh", {"-c", "dot -Tsvg graph.dot -o graph.svg"}, "",
+                                dir.path());
+    EXPECT_EQ(dot.status, 0) << dot.err << readFile(dir.file("graph.dot"));
+
+    std::string example = std::string(QUORVEL_SOURCE_DIR) + "/examples/clinic-visits.tsv";
+    if (testsupport::fileExists(example)) {
+        auto rules = testsupport::runRules({"-c", "3", example, "ex.tsv"}, "", dir.path());
+        ASSERT_EQ(rules.status, 0) << rules.err;
+        auto g = runLinks({"-c", "3", "ex.tsv", "ex.dot"}, "", dir.path());
+        ASSERT_EQ(g.status, 0);
+        auto rendered = testsupport::run("/bin/sh", {"-c", "dot -Tsvg ex.dot -o ex.svg"}, "",
+                                         dir.path());
+        EXPECT_EQ(rendered.status, 0) << rendered.err;
+    }
+}
