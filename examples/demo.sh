@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Mines the bundled clinic log and draws its rule graph.
+#   examples/demo.sh BUILD_DIR OUTPUT_DIR
+set -euo pipefail
+build=${1:-build}
+out=${2:-demo-output}
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$out"
+
+echo "== Mining examples/clinic-visits.tsv (at least 15 patients, 60-day window)"
+"$build/quorvel-rules" -c 15 -w 60 "$here/clinic-visits.tsv" "$out/rules.tsv" "$out/item-sets.tsv"
+
+echo "== Drawing the item-to-item rules"
+"$build/quorvel-links" -c 15 "$out/rules.tsv" "$out/graph.dot"
+
+if ! command -v dot > /dev/null 2>&1; then
+    if [ "$(id -u)" = 0 ] && command -v apt-get > /dev/null 2>&1; then
+        echo "== Installing Graphviz to render the graph"
+        apt-get install -y graphviz > /dev/null 2>&1 ||
+            { apt-get update > /dev/null 2>&1 && apt-get install -y graphviz > /dev/null 2>&1; } || true
+    fi
+fi
+if command -v dot > /dev/null 2>&1; then
+    dot -Tsvg "$out/graph.dot" -o "$out/graph.svg"
+    echo "== Done: $out/rules.tsv, $out/item-sets.tsv, $out/graph.dot, $out/graph.svg"
+else
+    echo "== Done: $out/rules.tsv, $out/item-sets.tsv, $out/graph.dot"
+    echo "   Install Graphviz and run: dot -Tsvg $out/graph.dot -o $out/graph.svg"
+fi
