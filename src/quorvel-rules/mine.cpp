@@ -2,6 +2,7 @@
 #include "index.hpp"
 
 #include <algorithm>
+#include <chrono>
 
 #include <iostream>
 #include <vector>
@@ -11,6 +12,22 @@ namespace quorvel::rule {
 namespace mining {
 
 namespace {
+
+StageTimes s_times;
+
+// Adds the time since construction to a stage when it goes out of scope.
+class StageClock {
+public:
+    explicit StageClock(double& stage) : m_stage(stage), m_start(std::chrono::steady_clock::now()) {}
+    ~StageClock() {
+        m_stage += std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+    }
+
+private:
+    double& m_stage;
+    std::chrono::steady_clock::time_point m_start;
+};
+
 size_t supportCount(const SubjectIndex& index, const IdSet& ids) {
     if (ids.empty())
         return index.subjects(); // every history holds the empty set
@@ -49,6 +66,8 @@ ItemSetSupports oneSets(const Configuration& config, const TransactionSet& txns)
     filterCandidates(config, ret);
     return ret;
 }
+
+StageTimes& lastStageTimes() { return s_times; }
 
 ItemSetSupports aprioriMerge(const Configuration& config, const ItemSetSupports& src,
                              ItemSetSupports& all, const TransactionSet& txns, uint64_t n) {
@@ -201,11 +220,13 @@ struct Level {
 };
 
 void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all) {
+    StageClock clock(s_times.itemSets);
     for (size_t k = 0; k < level.sets(); ++k)
         all[index.toItemSet(level.set(k), level.size)] = level.counts[k];
 }
 
 Level frequentItems(const Configuration& config, const SubjectIndex& index) {
+    StageClock clock(s_times.itemSets);
     Level level;
     level.size = 1;
     for (ItemId id = 0; id < index.items(); ++id) {
@@ -222,6 +243,7 @@ Level frequentItems(const Configuration& config, const SubjectIndex& index) {
 // Joins sets that share all but their last item. Every frequent set of the
 // next size arises this way exactly once, because all its subsets are frequent.
 Level nextLevel(const Configuration& config, const SubjectIndex& index, const Level& prev) {
+    StageClock clock(s_times.itemSets);
     Level next;
     next.size = prev.size + 1;
     const size_t prefix = prev.size - 1;
@@ -253,6 +275,7 @@ uint64_t proposalCount(const Level& level) {
 // the runs of consecutive items, the subsequent is the rest.
 void countLevel(const Configuration& config, const SubjectIndex& index, const Level& level,
                 RuleHistogram& counts) {
+    StageClock clock(s_times.rules);
     const size_t m = level.size;
     std::vector<IdSet> antecedents, subsequents;
     std::vector<uint64_t> observed;
@@ -289,7 +312,10 @@ void countLevel(const Configuration& config, const SubjectIndex& index, const Le
 RuleHistogram apriori(const Configuration& config, const TransactionSet& txns,
                       ItemSetSupports& all) {
     RuleHistogram counts;
+    s_times = StageTimes();
+    auto start = std::chrono::steady_clock::now();
     const SubjectIndex index(txns);
+    s_times.index = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     all = ItemSetSupports();
     Level merged = frequentItems(config, index);
     record(index, merged, all);
@@ -348,6 +374,7 @@ bool filter(const Configuration& config, const RuleSet::Stats& stats) {
 void populateRuleSet(const Configuration& config, RuleSet& ret, const ItemSetSupports& supports,
                      const RuleHistogram& hist, size_t txnCount) {
     std::cerr << "\t ... preparing rules for reporting." << std::endl;
+    StageClock clock(s_times.statistics);
     const unsigned int t = static_cast<unsigned int>(txnCount);
     for (const auto& entry : hist) {
         const Rule& rule = entry.first;

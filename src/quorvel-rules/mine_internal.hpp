@@ -41,6 +41,15 @@ void mineRules(const Configuration& config, const TransactionSet& txns,
 RuleHistogram apriori(const Configuration& config, const TransactionSet& txns,
                       ItemSetSupports& all);
 
+/// Seconds spent in each stage of the last mining run, for benchmarks.
+struct StageTimes {
+    double index = 0;
+    double itemSets = 0;
+    double rules = 0;
+    double statistics = 0;
+};
+StageTimes& lastStageTimes();
+
 // Statistics.
 bool filter(const Configuration& config, const RuleSet::Stats& stats);
 void populateRuleSet(const Configuration& config, RuleSet& ret, const ItemSetSupports& supports,

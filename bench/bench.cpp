@@ -1,0 +1,155 @@
+// Mines each data set in a child process of its own and reports the time of
+// every stage, the peak memory, and the speed-up over the plain reference.
+//
+//   quorvel-bench CAP_SECONDS NAME=PATH:MINCOUNT:WINDOW ...
+#include "mine_internal.hpp"
+#include "reference_miner.hpp"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace quorvel::rule;
+typedef std::chrono::steady_clock Clock;
+
+namespace {
+
+struct Report {
+    double read = 0, index = 0, itemSets = 0, rules = 0, statistics = 0, write = 0, total = 0;
+    size_t rows = 0, subjects = 0, sets = 0, rulesKept = 0;
+};
+
+double since(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+TransactionSet readTable(const std::string& path, double& seconds, size_t& rows) {
+    auto t = Clock::now();
+    TransactionSet txns;
+    txns.readInto(path, '\t');
+    seconds = since(t);
+    std::ifstream in(path);
+    rows = 0;
+    for (std::string line; std::getline(in, line);)
+        ++rows;
+    rows = rows ? rows - 1 : 0;
+    return txns;
+}
+
+void runFast(const std::string& path, const Configuration& config, int fd) {
+    Report r;
+    auto start = Clock::now();
+    TransactionSet txns = readTable(path, r.read, r.rows);
+    r.subjects = txns.size();
+    MiningResult result = mine(config, txns);
+    const mining::StageTimes& times = mining::lastStageTimes();
+    r.index = times.index;
+    r.itemSets = times.itemSets;
+    r.rules = times.rules;
+    r.statistics = times.statistics;
+    auto t = Clock::now();
+    std::ofstream sink("/dev/null");
+    result.rules().write(sink);
+    result.itemSets().write(sink);
+    r.write = since(t);
+    r.total = since(start);
+    r.sets = result.itemSets().size();
+    r.rulesKept = result.rules().size();
+    if (::write(fd, &r, sizeof r) != static_cast<ssize_t>(sizeof r))
+        std::_Exit(3);
+}
+
+void runReference(const std::string& path, const Configuration& config, int fd) {
+    double read;
+    size_t rows;
+    TransactionSet txns = readTable(path, read, rows);
+    auto t = Clock::now();
+    quorvel::reference::mine(config, txns);
+    double mining = since(t);
+    if (::write(fd, &mining, sizeof mining) != static_cast<ssize_t>(sizeof mining))
+        std::_Exit(3);
+}
+
+// Runs `body` in a child with standard error silenced; false when it did not
+// finish within `cap` seconds.
+template <class T, class F> bool inChild(F body, T& out, unsigned cap, long& maxRssKb) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return false;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stderr);
+        ::close(fds[0]);
+        if (cap)
+            ::alarm(cap);
+        body(fds[1]);
+        std::_Exit(0);
+    }
+    ::close(fds[1]);
+    bool ok = ::read(fds[0], &out, sizeof out) == static_cast<ssize_t>(sizeof out);
+    ::close(fds[0]);
+    int status = 0;
+    struct rusage usage;
+    ::wait4(pid, &status, 0, &usage);
+    maxRssKb = usage.ru_maxrss;
+    return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s CAP_SECONDS NAME=PATH:MINCOUNT:WINDOW ...\n", argv[0]);
+        return 1;
+    }
+    const unsigned cap = static_cast<unsigned>(std::atoi(argv[1]));
+    std::printf("| data set | rows | subjects | minCount | window | item sets | rules | read s | "
+                "index s | item sets s | rule counting s | statistics s | write s | total s | "
+                "peak RSS MB | reference mining s | speed-up |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (int k = 2; k < argc; ++k) {
+        std::string spec = argv[k];
+        std::string name = spec.substr(0, spec.find('='));
+        std::string rest = spec.substr(spec.find('=') + 1);
+        std::string path = rest.substr(0, rest.find(':'));
+        rest = rest.substr(rest.find(':') + 1);
+        Configuration config;
+        config.minCount = static_cast<unsigned>(std::atoi(rest.substr(0, rest.find(':')).c_str()));
+        config.windowSize = static_cast<unsigned>(std::atoi(rest.substr(rest.find(':') + 1).c_str()));
+
+        Report r;
+        long rss = 0;
+        if (!inChild([&](int fd) { runFast(path, config, fd); }, r, 0, rss)) {
+            std::printf("| %s | failed |\n", name.c_str());
+            continue;
+        }
+        double reference = 0;
+        long refRss = 0;
+        bool finished =
+            inChild([&](int fd) { runReference(path, config, fd); }, reference, cap, refRss);
+        const double mining = r.index + r.itemSets + r.rules + r.statistics;
+        char refText[64], speedText[64];
+        if (finished) {
+            std::snprintf(refText, sizeof refText, "%.3f", reference);
+            std::snprintf(speedText, sizeof speedText, "%.0f×", reference / std::max(mining, 1e-6));
+        } else {
+            std::snprintf(refText, sizeof refText, "> %u (cap)", cap);
+            std::snprintf(speedText, sizeof speedText, "> %.0f×", cap / std::max(mining, 1e-6));
+        }
+        std::printf("| %s | %zu | %zu | %u | %u | %zu | %zu | %.3f | %.3f | %.3f | %.3f | %.3f | "
+                    "%.3f | %.3f | %.1f | %s | %s |\n",
+                    name.c_str(), r.rows, r.subjects, config.minCount, config.windowSize, r.sets,
+                    r.rulesKept, r.read, r.index, r.itemSets, r.rules, r.statistics, r.write,
+                    r.total, rss / 1024.0, refText, speedText);
+        std::fflush(stdout);
+    }
+    return 0;
+}

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs the benchmark: the shared real logs (when present) and synthetic logs
+# of 10^4, 10^5 and 10^6 rows. Writes bench/RESULTS.md.
+#   bench/run.sh RELEASE_BUILD_DIR [REFERENCE_CAP_SECONDS]
+set -euo pipefail
+build=${1:-build-release}
+cap=${2:-300}
+here=$(cd "$(dirname "$0")" && pwd)
+data="$build/bench-data"
+mkdir -p "$data"
+
+for rows in 10000 100000 1000000; do
+    [ -s "$data/synthetic-$rows.tsv" ] || "$build/bench/quorvel-gen" "$rows" $((rows / 10)) 1000 42 > "$data/synthetic-$rows.tsv"
+done
+
+sets=()
+shared="$here/../../shared/data"
+if [ -d "$shared" ]; then
+    for f in receipt groceries retail; do
+        [ -s "$data/$f.tsv" ] || gzip -dc "$shared/$f.tsv.gz" > "$data/$f.tsv"
+    done
+    sets+=("receipt=$data/receipt.tsv:20:0" "groceries=$data/groceries.tsv:50:0"
+           "retail=$data/retail.tsv:500:0" "retail-lighter=$data/retail.tsv:1000:0")
+else
+    echo "(../shared/data is absent: real logs skipped)"
+fi
+sets+=("synthetic-1e4=$data/synthetic-10000.tsv:20:0"
+       "synthetic-1e5=$data/synthetic-100000.tsv:100:30"
+       "synthetic-1e6=$data/synthetic-1000000.tsv:500:30")
+
+results=$("$build/bench/quorvel-bench" "$cap" "${sets[@]}")
+echo "$results"
+{
+    echo "# Benchmark results"
+    echo
+    echo "Produced by \`make bench\` on $(date -u +%Y-%m-%d)."
+    echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores, $(free -g | awk '/Mem:/ {print $2}') GiB;"
+    echo "Release build ($(g++ --version | head -1)). Each run is a process of its own;"
+    echo "peak RSS is that process's. The reference is the plain miner kept under"
+    echo "tests/ (every candidate counted by scanning every history), capped at $cap s."
+    echo "\"mining\" below is index + item sets + rule counting + statistics."
+    echo
+    echo "$results"
+} > "$here/RESULTS.md"
