@@ -5,22 +5,40 @@
 
 namespace quorvel::rule::mining {
 
-size_t SubjectBits::count() const {
-    size_t n = 0;
-    for (uint64_t w : m_words)
-        n += static_cast<size_t>(__builtin_popcountll(w));
-    return n;
+namespace {
+
+// Hardware population count where the processor has it.
+__attribute__((target_clones("popcnt", "default"))) size_t popcount(const uint64_t* w,
+                                                                    size_t n) {
+    size_t c = 0;
+    for (size_t k = 0; k < n; ++k)
+        c += static_cast<size_t>(__builtin_popcountll(w[k]));
+    return c;
+}
+
+__attribute__((target_clones("popcnt", "default"))) size_t andPopcount(const uint64_t* a,
+                                                                       const uint64_t* b,
+                                                                       size_t n) {
+    size_t c = 0;
+    for (size_t k = 0; k < n; ++k)
+        c += static_cast<size_t>(__builtin_popcountll(a[k] & b[k]));
+    return c;
+}
+
+} // namespace
+
+size_t SubjectBits::count() const { return popcount(m_words.data(), m_words.size()); }
+
+size_t SubjectBits::intersectCount(const SubjectBits& other) const {
+    return andPopcount(m_words.data(), other.m_words.data(), m_words.size());
 }
 
 SubjectBits SubjectBits::intersect(const SubjectBits& other, size_t& count) const {
     SubjectBits out;
     out.m_words.resize(m_words.size());
-    count = 0;
-    for (size_t k = 0; k < m_words.size(); ++k) {
-        uint64_t w = m_words[k] & other.m_words[k];
-        out.m_words[k] = w;
-        count += static_cast<size_t>(__builtin_popcountll(w));
-    }
+    for (size_t k = 0; k < m_words.size(); ++k)
+        out.m_words[k] = m_words[k] & other.m_words[k];
+    count = out.count();
     return out;
 }
 
@@ -37,11 +55,9 @@ SubjectIndex::SubjectIndex(const TransactionSet& txns) {
     for (ItemId k = 0; k < m_items.size(); ++k)
         ids[m_items[k]] = k;
 
-    m_holders.assign(m_items.size(), SubjectBits(txns.size()));
     m_subjects.reserve(txns.size());
     std::vector<std::pair<ItemId, uint32_t>> occ; // (item, transaction position)
     for (const auto& subject : txns) {
-        const size_t s = m_subjects.size();
         Subject sub;
         sub.txnBegin = static_cast<uint32_t>(m_times.size());
         occ.clear();
@@ -63,11 +79,42 @@ SubjectIndex::SubjectIndex(const TransactionSet& txns) {
                 m_positions.push_back(occ[k].second);
             si.end = static_cast<uint32_t>(m_positions.size());
             m_subjectItems.push_back(si);
-            m_holders[si.item].set(s);
         }
         sub.itemEnd = static_cast<uint32_t>(m_subjectItems.size());
         m_subjects.push_back(sub);
     }
+
+    m_positionMasks.assign(m_subjectItems.size(), 0);
+    for (const Subject& sub : m_subjects)
+        if (sub.txnEnd - sub.txnBegin <= 64)
+            for (uint32_t k = sub.itemBegin; k < sub.itemEnd; ++k)
+                for (uint32_t p = m_subjectItems[k].begin; p < m_subjectItems[k].end; ++p)
+                    m_positionMasks[k] |= uint64_t(1) << m_positions[p];
+
+    // Subjects per item, ascending, by counting.
+    m_holderBegin.assign(m_items.size() + 1, 0);
+    for (const SubjectItem& si : m_subjectItems)
+        ++m_holderBegin[si.item + 1];
+    for (size_t k = 1; k < m_holderBegin.size(); ++k)
+        m_holderBegin[k] += m_holderBegin[k - 1];
+    m_holderList.resize(m_subjectItems.size());
+    std::vector<uint32_t> fill(m_holderBegin.begin(), m_holderBegin.end() - 1);
+    for (uint32_t s = 0; s < m_subjects.size(); ++s)
+        for (uint32_t k = m_subjects[s].itemBegin; k < m_subjects[s].itemEnd; ++k)
+            m_holderList[fill[m_subjectItems[k].item]++] = s;
+    m_holders.resize(m_items.size());
+    m_built.assign(m_items.size(), false);
+}
+
+const SubjectBits& SubjectIndex::holders(ItemId id) const {
+    if (!m_built[id]) {
+        SubjectBits bits(m_subjects.size());
+        for (uint32_t k = m_holderBegin[id]; k < m_holderBegin[id + 1]; ++k)
+            bits.set(m_holderList[k]);
+        m_holders[id] = std::move(bits);
+        m_built[id] = true;
+    }
+    return m_holders[id];
 }
 
 bool SubjectIndex::find(const Item& item, ItemId& id) const {
@@ -98,81 +145,151 @@ ItemSet SubjectIndex::toItemSet(const ItemId* ids, size_t n) const {
 
 ItemSet SubjectIndex::toItemSet(const IdSet& ids) const { return toItemSet(ids.data(), ids.size()); }
 
-SubjectIndex::Span SubjectIndex::m_occurrences(size_t s, ItemId id) const {
-    const Subject& sub = m_subjects[s];
-    const SubjectItem* first = m_subjectItems.data() + sub.itemBegin;
-    const SubjectItem* last = m_subjectItems.data() + sub.itemEnd;
-    const SubjectItem* it = std::lower_bound(
-        first, last, id, [](const SubjectItem& si, ItemId v) { return si.item < v; });
-    if (it == last || it->item != id)
-        return Span{nullptr, nullptr};
-    return Span{m_positions.data() + it->begin, m_positions.data() + it->end};
-}
+namespace {
 
-bool SubjectIndex::observes(size_t s, const ItemId* a, size_t na, const ItemId* b, size_t nb,
-                            History::Time window) const {
-    if (na == 0)
-        return false; // every transaction holds all of an empty antecedent
-    const History::Time* times = m_times.data() + m_subjects[s].txnBegin;
-    const uint32_t ntx = m_subjects[s].txnEnd - m_subjects[s].txnBegin;
+// The window test and the rule test of one transaction, shared by both ways
+// of walking a history.
+struct RuleWalk {
+    const SubjectIndex::MaskedRules& rules;
+    History::Time window;
+    uint64_t* observed;
+    std::vector<char>& done;
+    size_t remaining;
+    History::Time last[SubjectIndex::MAX_RULE_ITEMS];
+    uint64_t everSeen = 0;
 
-    Span spans[64];
-    std::vector<Span> heap;
-    Span* occA = spans;
-    if (na + nb > 64) {
-        heap.resize(na + nb);
-        occA = heap.data();
+    RuleWalk(const SubjectIndex::MaskedRules& r, History::Time w, uint64_t* o,
+             std::vector<char>& d)
+        : rules(r), window(w), observed(o), done(d), remaining(r.size()) {
+        done.assign(r.size(), 0);
     }
-    Span* occB = occA + na;
-    for (size_t k = 0; k < na; ++k) {
-        occA[k] = m_occurrences(s, a[k]);
-        if (occA[k].begin == occA[k].end)
-            return false;
-    }
-    size_t driver = 0;
-    for (size_t k = 0; k < nb; ++k) {
-        occB[k] = m_occurrences(s, b[k]);
-        if (occB[k].begin == occB[k].end)
-            return false;
-        if (occB[k].end - occB[k].begin < occB[driver].end - occB[driver].begin)
-            driver = k;
-    }
-    auto withinWindow = [&](History::Time now, History::Time then) {
-        return window == 0 || static_cast<History::Time>(now - then) <= window;
-    };
 
-    const uint32_t candidates = nb ? static_cast<uint32_t>(occB[driver].end - occB[driver].begin)
-                                   : ntx;
-    for (uint32_t c = 0; c < candidates; ++c) {
-        const uint32_t t = nb ? occB[driver].begin[c] : c;
-        const History::Time now = times[t];
-        // The transaction must hold all of B, each item new within the window.
-        bool candidate = true;
-        for (size_t k = 0; k < nb && candidate; ++k) {
-            const uint32_t* it = std::lower_bound(occB[k].begin, occB[k].end, t);
-            if (it == occB[k].end || *it != t) {
-                candidate = false;
-            } else if (it != occB[k].begin && withinWindow(now, times[it[-1]])) {
-                // Without a window an earlier occurrence blocks every later one too.
-                if (window == 0)
-                    return false;
-                candidate = false;
+    // One transaction at time `now` holding the items `holds`; false once
+    // every rule has been observed.
+    bool step(uint64_t holds, History::Time now) {
+        uint64_t seen = 0;
+        for (uint64_t bits = everSeen; bits; bits &= bits - 1) {
+            const unsigned x = static_cast<unsigned>(__builtin_ctzll(bits));
+            if (window == 0 || static_cast<History::Time>(now - last[x]) <= window)
+                seen |= uint64_t(1) << x;
+        }
+        if (seen) {
+            for (size_t r = 0; r < rules.size(); ++r) {
+                const uint64_t a = rules.antecedent[r], b = rules.subsequent[r];
+                if (!done[r] && (holds & b) == b && (seen & b) == 0 && (holds & a) != a &&
+                    (seen & a) == a) {
+                    done[r] = 1;
+                    ++observed[r];
+                    --remaining;
+                }
             }
         }
-        if (!candidate)
-            continue;
-        bool holdsAllOfA = true, sawAllOfA = true;
-        for (size_t k = 0; k < na; ++k) {
-            const uint32_t* it = std::lower_bound(occA[k].begin, occA[k].end, t);
-            if (it == occA[k].end || *it != t)
-                holdsAllOfA = false;
-            if (it == occA[k].begin || !withinWindow(now, times[it[-1]]))
-                sawAllOfA = false;
-        }
-        if (!holdsAllOfA && sawAllOfA)
-            return true;
+        for (uint64_t bits = holds; bits; bits &= bits - 1)
+            last[__builtin_ctzll(bits)] = now;
+        everSeen |= holds;
+        return remaining != 0;
     }
-    return false;
+};
+
+} // namespace
+
+void SubjectIndex::observeAll(size_t s, const ItemId* items, size_t n, const MaskedRules& rules,
+                              History::Time window, uint64_t* observed) const {
+    const Subject& sub = m_subjects[s];
+    const History::Time* times = m_times.data() + sub.txnBegin;
+    const uint32_t ntx = sub.txnEnd - sub.txnBegin;
+
+    // For each of the subject's transactions, which of the items it holds.
+    // Short histories use a table by position; long ones sort the hits.
+    thread_local std::vector<uint64_t> holdsAt;
+    thread_local std::vector<uint64_t> hits; // position << 6 | item index
+    const bool byTable = ntx <= 256;
+    if (byTable)
+        holdsAt.assign(ntx, 0);
+    else
+        hits.clear();
+    const SubjectItem* si = m_subjectItems.data() + sub.itemBegin;
+    const SubjectItem* siEnd = m_subjectItems.data() + sub.itemEnd;
+    for (size_t k = 0; k < n; ++k) {
+        // Both lists ascend, so one forward walk finds every item.
+        while (si != siEnd && si->item < items[k])
+            ++si;
+        if (si == siEnd)
+            break;
+        if (si->item != items[k])
+            continue;
+        for (uint32_t p = si->begin; p < si->end; ++p) {
+            if (byTable)
+                holdsAt[m_positions[p]] |= uint64_t(1) << k;
+            else
+                hits.push_back(uint64_t(m_positions[p]) << 6 | k);
+        }
+    }
+    if (!byTable)
+        std::sort(hits.begin(), hits.end());
+
+    thread_local std::vector<char> done;
+    RuleWalk walk(rules, window, observed, done);
+    size_t h = 0;
+    for (uint32_t position = 0;;) {
+        uint64_t holds = 0;
+        if (byTable) {
+            while (position < ntx && holdsAt[position] == 0)
+                ++position;
+            if (position >= ntx)
+                break;
+            holds = holdsAt[position++];
+        } else {
+            if (h >= hits.size())
+                break;
+            position = static_cast<uint32_t>(hits[h] >> 6);
+            for (; h < hits.size() && (hits[h] >> 6) == position; ++h)
+                holds |= uint64_t(1) << (hits[h] & 63);
+        }
+        if (!walk.step(holds, times[byTable ? position - 1 : position]))
+            break;
+    }
+}
+
+
+SubjectIndex::Cursor::Cursor(const SubjectIndex& index)
+    : m_index(index), m_slot(index.items(), NONE), m_subject(0) {}
+
+void SubjectIndex::Cursor::load(size_t s) {
+    const Subject& old = m_index.m_subjects[m_subject];
+    for (uint32_t k = old.itemBegin; k < old.itemEnd; ++k)
+        m_slot[m_index.m_subjectItems[k].item] = NONE;
+    m_subject = s;
+    const Subject& sub = m_index.m_subjects[s];
+    for (uint32_t k = sub.itemBegin; k < sub.itemEnd; ++k)
+        m_slot[m_index.m_subjectItems[k].item] = k;
+}
+
+void SubjectIndex::Cursor::observe(const ItemId* items, size_t n, const MaskedRules& rules,
+                                   History::Time window, uint64_t* observed) {
+    const Subject& sub = m_index.m_subjects[m_subject];
+    if (sub.txnEnd - sub.txnBegin > 64) {
+        m_index.observeAll(m_subject, items, n, rules, window, observed);
+        return;
+    }
+    uint64_t at[MAX_RULE_ITEMS];
+    uint64_t any = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const uint32_t e = m_slot[items[k]];
+        at[k] = e == NONE ? 0 : m_index.m_positionMasks[e];
+        any |= at[k];
+    }
+    const History::Time* times = m_index.m_times.data() + sub.txnBegin;
+    thread_local std::vector<char> done;
+    RuleWalk walk(rules, window, observed, done);
+    for (; any; any &= any - 1) {
+        const unsigned p = static_cast<unsigned>(__builtin_ctzll(any));
+        uint64_t holds = 0;
+        for (size_t k = 0; k < n; ++k)
+            holds |= (at[k] >> p & 1) << k;
+        if (!walk.step(holds, times[p]))
+            return;
+    }
 }
 
 } // namespace quorvel::rule::mining

@@ -26,13 +26,20 @@ public:
 
     void set(size_t s) { m_words[s / 64] |= uint64_t(1) << (s % 64); }
     size_t count() const;
+    /// The population count of this AND `other`, without making it.
+    size_t intersectCount(const SubjectBits& other) const;
     /// This AND `other`, with its population count.
     SubjectBits intersect(const SubjectBits& other, size_t& count) const;
-    template <class F> void forEach(F f) const {
-        for (size_t w = 0; w < m_words.size(); ++w)
+    /// Calls f(subject) for each subject in the set, ascending.
+    template <class F> void forEach(F f) const { forEach(0, m_words.size(), f); }
+    /// The same for the subjects 64 * wordBegin up to 64 * wordEnd.
+    template <class F> void forEach(size_t wordBegin, size_t wordEnd, F f) const {
+        for (size_t w = wordBegin; w < wordEnd && w < m_words.size(); ++w)
             for (uint64_t bits = m_words[w]; bits; bits &= bits - 1)
                 f(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
     }
+
+    size_t words() const { return m_words.size(); }
 
 private:
     std::vector<uint64_t> m_words;
@@ -45,7 +52,11 @@ public:
     size_t subjects() const { return m_subjects.size(); }
     size_t items() const { return m_items.size(); }
     const Item& item(ItemId id) const { return m_items[id]; }
-    const SubjectBits& holders(ItemId id) const { return m_holders[id]; }
+    /// The number of subjects whose history holds the item.
+    size_t holderCount(ItemId id) const { return m_holderBegin[id + 1] - m_holderBegin[id]; }
+    /// Those subjects as a bitset, made on first use (most items of a large
+    /// catalogue are never frequent and never need one).
+    const SubjectBits& holders(ItemId id) const;
     /// The id of `item`; false when no history holds it.
     bool find(const Item& item, ItemId& id) const;
     /// Ids of every item of `is`; false when some item is unknown.
@@ -53,17 +64,42 @@ public:
     ItemSet toItemSet(const IdSet& ids) const;
     ItemSet toItemSet(const ItemId* ids, size_t n) const;
 
-    /// Whether subject `s` observes the rule A => B: some transaction holds
-    /// all of B, none of B's items was seen in an earlier transaction within
-    /// the window, all of A's were, and it does not hold all of A.
-    bool observes(size_t s, const ItemId* a, size_t na, const ItemId* b, size_t nb,
-                  History::Time window) const;
+    /// Rules over one item set of at most 64 items, as bit masks over the
+    /// set's positions: rule r is antecedent[r] => subsequent[r].
+    struct MaskedRules {
+        std::vector<uint64_t> antecedent;
+        std::vector<uint64_t> subsequent;
+        size_t size() const { return antecedent.size(); }
+    };
+    static constexpr size_t MAX_RULE_ITEMS = 64;
+
+    /// Adds 1 to `observed[r]` for every rule r that subject `s` observes. A
+    /// subject observes A => B when some transaction holds all of B, none of
+    /// B's items was seen in an earlier transaction within the window, all
+    /// of A's were, and the transaction does not hold all of A. `items` are
+    /// the `n` ids of the rules' item set, ascending.
+    void observeAll(size_t s, const ItemId* items, size_t n, const MaskedRules& rules,
+                    History::Time window, uint64_t* observed) const;
+
+    /// Tests many item sets against one subject at a time, with the
+    /// subject's items looked up in a table instead of searched for.
+    class Cursor {
+    public:
+        explicit Cursor(const SubjectIndex& index);
+        /// Makes `s` the current subject.
+        void load(size_t s);
+        /// observeAll for the current subject.
+        void observe(const ItemId* items, size_t n, const MaskedRules& rules,
+                     History::Time window, uint64_t* observed);
+
+    private:
+        static constexpr uint32_t NONE = 0xFFFFFFFFu;
+        const SubjectIndex& m_index;
+        std::vector<uint32_t> m_slot; // item -> entry of the current subject
+        size_t m_subject;
+    };
 
 private:
-    struct Span {
-        const uint32_t* begin;
-        const uint32_t* end;
-    };
     struct SubjectItem {
         ItemId item;
         uint32_t begin;
@@ -74,14 +110,19 @@ private:
         uint32_t itemBegin, itemEnd; // into m_subjectItems
     };
 
-    Span m_occurrences(size_t s, ItemId id) const;
 
     std::vector<Item> m_items;
-    std::vector<SubjectBits> m_holders;
+    std::vector<uint32_t> m_holderBegin; // item -> range of m_holderList
+    std::vector<uint32_t> m_holderList;  // subjects, ascending, per item
+    mutable std::vector<SubjectBits> m_holders;
+    mutable std::vector<bool> m_built;
     std::vector<Subject> m_subjects;
     std::vector<History::Time> m_times;
     std::vector<SubjectItem> m_subjectItems;
     std::vector<uint32_t> m_positions;
+    // Per subject item, the positions holding it as bits, for subjects of at
+    // most 64 transactions.
+    std::vector<uint64_t> m_positionMasks;
 };
 
 } // namespace quorvel::rule::mining

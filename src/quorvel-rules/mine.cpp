@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <stdexcept>
 
 #include <iostream>
 #include <vector>
@@ -31,12 +32,29 @@ private:
 size_t supportCount(const SubjectIndex& index, const IdSet& ids) {
     if (ids.empty())
         return index.subjects(); // every history holds the empty set
-    size_t n = index.holders(ids[0]).count();
-    SubjectBits holders = index.holders(ids[0]);
-    for (size_t k = 1; k < ids.size(); ++k)
+    if (ids.size() == 1)
+        return index.holderCount(ids[0]);
+    size_t n = 0;
+    SubjectBits holders = index.holders(ids[0]).intersect(index.holders(ids[1]), n);
+    for (size_t k = 2; k < ids.size(); ++k)
         holders = holders.intersect(index.holders(ids[k]), n);
     return n;
 }
+
+// The rules A => B over the union of A and B, as masks over its positions.
+SubjectIndex::MaskedRules maskRule(const IdSet& all, const IdSet& a, const IdSet& b) {
+    auto mask = [&](const IdSet& side) {
+        uint64_t m = 0;
+        for (ItemId id : side)
+            m |= uint64_t(1) << (std::lower_bound(all.begin(), all.end(), id) - all.begin());
+        return m;
+    };
+    SubjectIndex::MaskedRules rules;
+    rules.antecedent.push_back(mask(a));
+    rules.subsequent.push_back(mask(b));
+    return rules;
+}
+
 } // namespace
 
 void filterCandidates(const Configuration& config, ItemSetSupports& ret) {
@@ -181,23 +199,28 @@ void mineRules(const Configuration& config, const History& seq, const RulePropos
 void mineRules(const Configuration& config, const TransactionSet& txns,
                const RuleProposals& proposals, RuleHistogram& counts) {
     const SubjectIndex index(txns);
-    IdSet a, b;
+    IdSet a, b, all;
     for (const auto& entry : proposals) {
-        if (!index.toIds(entry.first, a))
+        // A rule with an unknown item, or an empty antecedent, is never observed.
+        if (entry.first.empty() || !index.toIds(entry.first, a))
             continue;
         for (const ItemSet& subsequent : entry.second) {
-            if (!index.toIds(subsequent, b) || a.empty())
+            if (!index.toIds(subsequent, b))
                 continue;
-            SubjectBits holders = index.holders(a[0]);
+            all = a;
+            all.insert(all.end(), b.begin(), b.end());
+            std::sort(all.begin(), all.end());
+            all.erase(std::unique(all.begin(), all.end()), all.end());
+            if (all.size() > SubjectIndex::MAX_RULE_ITEMS)
+                throw std::length_error("a rule of more than 64 items");
+            const SubjectIndex::MaskedRules rule = maskRule(all, a, b);
+            SubjectBits holders = index.holders(all[0]);
             size_t unused;
-            for (ItemId id : a)
-                holders = holders.intersect(index.holders(id), unused);
-            for (ItemId id : b)
-                holders = holders.intersect(index.holders(id), unused);
+            for (size_t k = 1; k < all.size(); ++k)
+                holders = holders.intersect(index.holders(all[k]), unused);
             uint64_t observed = 0;
             holders.forEach([&](size_t s) {
-                if (index.observes(s, a.data(), a.size(), b.data(), b.size(), config.windowSize))
-                    ++observed;
+                index.observeAll(s, all.data(), all.size(), rule, config.windowSize, &observed);
             });
             if (observed)
                 counts[Rule(entry.first, subsequent)] += observed;
@@ -230,7 +253,7 @@ Level frequentItems(const Configuration& config, const SubjectIndex& index) {
     Level level;
     level.size = 1;
     for (ItemId id = 0; id < index.items(); ++id) {
-        size_t n = index.holders(id).count();
+        size_t n = index.holderCount(id);
         if (n >= config.minCount) {
             level.ids.push_back(id);
             level.holders.push_back(index.holders(id));
@@ -253,10 +276,12 @@ Level nextLevel(const Configuration& config, const SubjectIndex& index, const Le
             const ItemId* sj = prev.set(j);
             if (!std::equal(si, si + prefix, sj))
                 break;
-            size_t n = 0;
-            SubjectBits holders = prev.holders[i].intersect(index.holders(sj[prefix]), n);
-            if (n < config.minCount)
+            const SubjectBits& last = index.holders(sj[prefix]);
+            // Count first: most candidates fail and need no bitset of their own.
+            if (prev.holders[i].intersectCount(last) < config.minCount)
                 continue;
+            size_t n = 0;
+            SubjectBits holders = prev.holders[i].intersect(last, n);
             next.ids.insert(next.ids.end(), si, si + prev.size);
             next.ids.push_back(sj[prefix]);
             next.holders.push_back(std::move(holders));
@@ -277,33 +302,60 @@ void countLevel(const Configuration& config, const SubjectIndex& index, const Le
                 RuleHistogram& counts) {
     StageClock clock(s_times.rules);
     const size_t m = level.size;
-    std::vector<IdSet> antecedents, subsequents;
+    if (m > SubjectIndex::MAX_RULE_ITEMS)
+        throw std::length_error("an item set of more than 64 items");
+    // The proposals are the same for every set of the level, as masks.
+    SubjectIndex::MaskedRules rules;
+    for (size_t p = 0; p < m; ++p)
+        for (size_t j = p; j < m; ++j) {
+            if (p == 0 && j == m - 1)
+                break;
+            uint64_t antecedent = 0;
+            for (size_t k = p; k <= j; ++k)
+                antecedent |= uint64_t(1) << k;
+            const uint64_t all = m == 64 ? ~uint64_t(0) : (uint64_t(1) << m) - 1;
+            rules.antecedent.push_back(antecedent);
+            rules.subsequent.push_back(all & ~antecedent);
+        }
     std::vector<uint64_t> observed;
+    IdSet side;
+    auto sideOf = [&](const ItemId* x, uint64_t mask) {
+        side.clear();
+        for (size_t k = 0; k < m; ++k)
+            if (mask >> k & 1)
+                side.push_back(x[k]);
+        return index.toItemSet(side);
+    };
+    // Subjects are taken in blocks; within a block each subject is loaded
+    // once and tested against every set of the level that it holds.
+    const size_t words = level.sets() ? level.holders[0].words() : 0;
+    const size_t BLOCK = 32; // words: 2048 subjects
+    observed.assign(level.sets() * rules.size(), 0);
+    SubjectIndex::Cursor cursor(index);
+    std::vector<std::vector<uint32_t>> setsOf(BLOCK * 64);
+    for (size_t w = 0; w < words; w += BLOCK) {
+        const size_t first = w * 64;
+        for (auto& sets : setsOf)
+            sets.clear();
+        for (size_t k = 0; k < level.sets(); ++k)
+            level.holders[k].forEach(w, w + BLOCK, [&](size_t s) {
+                setsOf[s - first].push_back(static_cast<uint32_t>(k));
+            });
+        for (size_t i = 0; i < setsOf.size(); ++i) {
+            if (setsOf[i].empty())
+                continue;
+            cursor.load(first + i);
+            for (uint32_t k : setsOf[i])
+                cursor.observe(level.set(k), m, rules, config.windowSize,
+                               observed.data() + k * rules.size());
+        }
+    }
     for (size_t k = 0; k < level.sets(); ++k) {
         const ItemId* x = level.set(k);
-        antecedents.clear();
-        subsequents.clear();
-        for (size_t p = 0; p < m; ++p)
-            for (size_t j = p; j < m; ++j) {
-                if (p == 0 && j == m - 1)
-                    break;
-                antecedents.emplace_back(x + p, x + j + 1);
-                IdSet rest(x, x + p);
-                rest.insert(rest.end(), x + j + 1, x + m);
-                subsequents.push_back(std::move(rest));
-            }
-        observed.assign(antecedents.size(), 0);
-        level.holders[k].forEach([&](size_t s) {
-            for (size_t r = 0; r < antecedents.size(); ++r)
-                if (index.observes(s, antecedents[r].data(), antecedents[r].size(),
-                                   subsequents[r].data(), subsequents[r].size(),
-                                   config.windowSize))
-                    ++observed[r];
-        });
-        for (size_t r = 0; r < antecedents.size(); ++r)
-            if (observed[r])
-                counts[Rule(index.toItemSet(antecedents[r]), index.toItemSet(subsequents[r]))] =
-                    observed[r];
+        for (size_t r = 0; r < rules.size(); ++r)
+            if (observed[k * rules.size() + r])
+                counts[Rule(sideOf(x, rules.antecedent[r]), sideOf(x, rules.subsequent[r]))] =
+                    observed[k * rules.size() + r];
     }
 }
 

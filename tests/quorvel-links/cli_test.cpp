@@ -180,17 +180,17 @@ TEST(LinksCli, GraphvizAcceptsWhatTheToolsWrite) {
     auto drawn = runLinks({"-c", "2", "rules.tsv", "graph.dot"}, "", dir.path());
     ASSERT_EQ(drawn.status, 0) << drawn.err;
     EXPECT_NE(readFile(dir.file("graph.dot")).find("->"), std::string::npos);
-    auto dot = testsupport::run("/bin/sh", {"-c", "dot -Tsvg graph.dot -o graph.svg"}, "",
+    auto dot = testsupport::run("/bin/sh", {"-c", "timeout 120 dot -Tsvg graph.dot -o graph.svg"}, "",
                                 dir.path());
     EXPECT_EQ(dot.status, 0) << dot.err << readFile(dir.file("graph.dot"));
 
     std::string example = std::string(QUORVEL_SOURCE_DIR) + "/examples/clinic-visits.tsv";
     if (testsupport::fileExists(example)) {
-        auto rules = testsupport::runRules({"-c", "3", example, "ex.tsv"}, "", dir.path());
+        auto rules = testsupport::runRules({"-c", "15", "-w", "60", example, "ex.tsv"}, "", dir.path());
         ASSERT_EQ(rules.status, 0) << rules.err;
-        auto g = runLinks({"-c", "3", "ex.tsv", "ex.dot"}, "", dir.path());
+        auto g = runLinks({"-c", "15", "ex.tsv", "ex.dot"}, "", dir.path());
         ASSERT_EQ(g.status, 0);
-        auto rendered = testsupport::run("/bin/sh", {"-c", "dot -Tsvg ex.dot -o ex.svg"}, "",
+        auto rendered = testsupport::run("/bin/sh", {"-c", "timeout 120 dot -Tsvg ex.dot -o ex.svg"}, "",
                                          dir.path());
         EXPECT_EQ(rendered.status, 0) << rendered.err;
     }
