@@ -5,7 +5,7 @@ RELEASE   ?= build-release
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO_OUT  ?= demo-output
 
-.PHONY: all build test asan demo bench clean format
+.PHONY: all build test asan demo bench fuzz clean format
 
 all: build
 
@@ -31,8 +31,12 @@ bench:
 	cmake --build $(RELEASE) -j $(JOBS)
 	./bench/run.sh $(RELEASE)
 
+FUZZ_SECONDS ?= 60
+fuzz:
+	./tests/fuzz/run.sh $(FUZZ_SECONDS) build-fuzz
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(RELEASE) $(DEMO_OUT)
+	rm -rf $(BUILD) $(ASAN) $(RELEASE) $(DEMO_OUT) build-fuzz

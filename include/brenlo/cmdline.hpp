@@ -45,6 +45,9 @@ public:
     char shortKey() const { return m_shortKey; }
     std::string longKey() const { return m_longKey; }
     bool isAlias() const { return domain == Domain::ALIAS; }
+    /// Carried for the option's owner; the parser neither sets nor reads them.
+    unsigned int target() const { return m_target; }
+    CmdLine* owner() const { return m_owner; }
 
     bool operator==(const Option& o) const { return m_serial == o.m_serial; }
 

@@ -12,7 +12,9 @@
 
 namespace brenlo::string {
 
-std::string strprintf(const std::string& format, ...);
+/// printf into a string of any length. The format is a C string: a
+/// reference parameter cannot portably precede the variadic arguments.
+std::string strprintf(const char* format, ...);
 std::string vstrprintf(const std::string& format, va_list args);
 
 /// A set of characters, kept sorted (as signed char) for binary search.

@@ -120,6 +120,9 @@ public:
     bool hasCell();
     std::string nextCell();
 
+    char delim() const { return m_delim; }
+    char escapeChar() const { return m_escape; }
+    char commentChar() const { return m_comment; }
     size_t row() const { return m_src.row(); }
     size_t col() const { return m_src.col(); }
     const DelimitedRowFormat& format() const { return *m_format; }

@@ -19,7 +19,7 @@ std::string vstrprintf(const std::string& format, va_list args) {
     return std::string(buf.get(), static_cast<size_t>(n));
 }
 
-std::string strprintf(const std::string& format, ...) {
+std::string strprintf(const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::string result = vstrprintf(format, args);

@@ -2,6 +2,7 @@
 #include "config.hpp"
 #include "digraph.hpp"
 #include "dot.hpp"
+#include "options.hpp"
 
 #include "brenlo/cmdline.hpp"
 #include "brenlo/exception.hpp"
@@ -110,31 +111,13 @@ Configuration configure(int argc, char** argv) {
     Configuration config;
     bool help = false;
     CmdLine cmd;
-    cmd.add('?', "help", Domain::ALIAS, "Display this message.", 0, false);
-    cmd.add('c', "count", Domain::UINT, "Set the minimum count necessary for inclusion.", 1, false);
-    cmd.add('C', "confidence", Domain::FLOAT,
-            "Set the minimum confidence necessary for inclusion.", 1, false);
-    cmd.add('l', "lift", Domain::FLOAT, "Set the minimum lift necessary for inclusion.", 1, false);
-    cmd.add('s', "support", Domain::FLOAT, "Set the minimum support necessary for inclusion.", 1,
-            false);
-    cmd.add('V', "conviction", Domain::FLOAT,
-            "Set the maximum conviction necessary for inclusion.", 1, false);
-    cmd.add('v', "verbose", Domain::ALIAS, "Print additional information.", 0, false);
-    const CmdLine::Serial certainty =
-        cmd.add('t', "minCertainty", Domain::FLOAT,
-                "Set the minimum certainty necessary for inclusion.", 1, false);
-    cmd.add('T', "gateway", Domain::FLOAT,
-            "Set the minimum certainty necessary to classify a rule as a gateway rule.", 1, false);
-    // The help text has always said --certainty; accept it too.
-    const CmdLine::Serial certaintyAlias =
-        cmd.add('\0', "certainty", Domain::FLOAT,
-                "Set the minimum certainty necessary for inclusion.", 1, false);
+    const OptionSerials serials = addOptions(cmd);
 
     CmdLine::Result result = cmd.parse(argc, argv);
     for (size_t k = 0; k < result.bindings.size(); ++k) {
         const CmdLine::Binding& b = result.bindings[k];
         const CmdLine::Serial serial = b.source->serial();
-        if (serial == certainty || serial == certaintyAlias) {
+        if (serial == serials.certainty || serial == serials.certaintyAlias) {
             config.minCertainty = threshold(b.values[0]);
             continue;
         }
