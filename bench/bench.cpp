@@ -116,9 +116,9 @@ int main(int argc, char** argv) {
                 "peak RSS MB | reference mining s | speed-up |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (int k = 2; k < argc; ++k) {
-        std::string spec = argv[k];
-        std::string name = spec.substr(0, spec.find('='));
-        std::string rest = spec.substr(spec.find('=') + 1);
+        std::string arg = argv[k];
+        std::string name = arg.substr(0, arg.find('='));
+        std::string rest = arg.substr(arg.find('=') + 1);
         std::string path = rest.substr(0, rest.find(':'));
         rest = rest.substr(rest.find(':') + 1);
         Configuration config;

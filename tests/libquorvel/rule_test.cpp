@@ -10,18 +10,8 @@
 #include <stdexcept>
 
 using namespace quorvel::rule;
+using testsupport::set;
 using testsupport::transactions;
-
-namespace {
-
-ItemSet set(std::initializer_list<const char*> items) {
-    ItemSet s;
-    for (const char* i : items)
-        s.add(i);
-    return s;
-}
-
-} // namespace
 
 TEST(ItemSetOrder, SetsSortBeforeTheirPrefixesAndEmptyLast) {
     std::vector<ItemSet> ordered = {set({"a", "b"}), set({"a", "d"}), set({"a"}), set({"b"}),

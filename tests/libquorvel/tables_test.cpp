@@ -11,16 +11,10 @@
 
 using namespace quorvel::rule;
 using brenlo::string::parse;
+using testsupport::set;
 using testsupport::transactions;
 
 namespace {
-
-ItemSet set(std::initializer_list<const char*> items) {
-    ItemSet s;
-    for (const char* i : items)
-        s.add(i);
-    return s;
-}
 
 // Reader errors of the rule model are thrown as pointers; returns the message.
 template <class F> std::string pointerError(F f) {

@@ -7,16 +7,10 @@
 
 using namespace quorvel::rule;
 using namespace quorvel::rule::mining;
+using testsupport::set;
 using testsupport::transactions;
 
 namespace {
-
-ItemSet set(std::initializer_list<const char*> items) {
-    ItemSet s;
-    for (const char* i : items)
-        s.add(i);
-    return s;
-}
 
 Configuration withCount(unsigned int minCount) {
     Configuration c;

@@ -127,6 +127,13 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     return result;
 }
 
+quorvel::rule::ItemSet set(std::initializer_list<const char*> items) {
+    quorvel::rule::ItemSet s;
+    for (const char* i : items)
+        s.add(i);
+    return s;
+}
+
 quorvel::rule::TransactionSet transactions(const std::string& table) {
     quorvel::rule::TransactionSet txns;
     std::istringstream in(table);

@@ -4,6 +4,7 @@
 
 #include "quorvel/rule.hpp"
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ inline RunResult runLinks(const std::vector<std::string>& args, const std::strin
                           const std::string& cwd = "") {
     return run(QUORVEL_LINKS_BIN, args, input, cwd);
 }
+
+/// The item set of the given names.
+quorvel::rule::ItemSet set(std::initializer_list<const char*> items);
 
 /// A transaction set read from table text (header line included).
 quorvel::rule::TransactionSet transactions(const std::string& table);
