@@ -148,20 +148,21 @@ ItemSet SubjectIndex::toItemSet(const IdSet& ids) const { return toItemSet(ids.d
 namespace {
 
 // The window test and the rule test of one transaction, shared by both ways
-// of walking a history.
+// of walking a history. Works on up to 64 rules at a time.
 struct RuleWalk {
-    const SubjectIndex::MaskedRules& rules;
+    const uint64_t* antecedent;
+    const uint64_t* subsequent;
     History::Time window;
     uint64_t* observed;
-    std::vector<char>& done;
-    size_t remaining;
+    uint64_t pending;
     History::Time last[SubjectIndex::MAX_RULE_ITEMS];
     uint64_t everSeen = 0;
 
-    RuleWalk(const SubjectIndex::MaskedRules& r, History::Time w, uint64_t* o,
-             std::vector<char>& d)
-        : rules(r), window(w), observed(o), done(d), remaining(r.size()) {
-        done.assign(r.size(), 0);
+    RuleWalk(const SubjectIndex::MaskedRules& rules, size_t first, History::Time w, uint64_t* o)
+        : antecedent(rules.antecedent.data() + first), subsequent(rules.subsequent.data() + first),
+          window(w), observed(o + first) {
+        const size_t n = std::min<size_t>(64, rules.size() - first);
+        pending = n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
     }
 
     // One transaction at time `now` holding the items `holds`; false once
@@ -173,21 +174,19 @@ struct RuleWalk {
             if (window == 0 || static_cast<History::Time>(now - last[x]) <= window)
                 seen |= uint64_t(1) << x;
         }
-        if (seen) {
-            for (size_t r = 0; r < rules.size(); ++r) {
-                const uint64_t a = rules.antecedent[r], b = rules.subsequent[r];
-                if (!done[r] && (holds & b) == b && (seen & b) == 0 && (holds & a) != a &&
-                    (seen & a) == a) {
-                    done[r] = 1;
+        if (seen)
+            for (uint64_t bits = pending; bits; bits &= bits - 1) {
+                const unsigned r = static_cast<unsigned>(__builtin_ctzll(bits));
+                const uint64_t a = antecedent[r], b = subsequent[r];
+                if ((holds & b) == b && (seen & b) == 0 && (holds & a) != a && (seen & a) == a) {
+                    pending &= ~(uint64_t(1) << r);
                     ++observed[r];
-                    --remaining;
                 }
             }
-        }
         for (uint64_t bits = holds; bits; bits &= bits - 1)
             last[__builtin_ctzll(bits)] = now;
         everSeen |= holds;
-        return remaining != 0;
+        return pending != 0;
     }
 };
 
@@ -228,26 +227,27 @@ void SubjectIndex::observeAll(size_t s, const ItemId* items, size_t n, const Mas
     if (!byTable)
         std::sort(hits.begin(), hits.end());
 
-    thread_local std::vector<char> done;
-    RuleWalk walk(rules, window, observed, done);
-    size_t h = 0;
-    for (uint32_t position = 0;;) {
-        uint64_t holds = 0;
-        if (byTable) {
-            while (position < ntx && holdsAt[position] == 0)
-                ++position;
-            if (position >= ntx)
+    for (size_t first = 0; first < rules.size(); first += 64) {
+        RuleWalk walk(rules, first, window, observed);
+        size_t h = 0;
+        for (uint32_t position = 0;;) {
+            uint64_t holds = 0;
+            if (byTable) {
+                while (position < ntx && holdsAt[position] == 0)
+                    ++position;
+                if (position >= ntx)
+                    break;
+                holds = holdsAt[position++];
+            } else {
+                if (h >= hits.size())
+                    break;
+                position = static_cast<uint32_t>(hits[h] >> 6);
+                for (; h < hits.size() && (hits[h] >> 6) == position; ++h)
+                    holds |= uint64_t(1) << (hits[h] & 63);
+            }
+            if (!walk.step(holds, times[byTable ? position - 1 : position]))
                 break;
-            holds = holdsAt[position++];
-        } else {
-            if (h >= hits.size())
-                break;
-            position = static_cast<uint32_t>(hits[h] >> 6);
-            for (; h < hits.size() && (hits[h] >> 6) == position; ++h)
-                holds |= uint64_t(1) << (hits[h] & 63);
         }
-        if (!walk.step(holds, times[byTable ? position - 1 : position]))
-            break;
     }
 }
 
@@ -280,15 +280,16 @@ void SubjectIndex::Cursor::observe(const ItemId* items, size_t n, const MaskedRu
         any |= at[k];
     }
     const History::Time* times = m_index.m_times.data() + sub.txnBegin;
-    thread_local std::vector<char> done;
-    RuleWalk walk(rules, window, observed, done);
-    for (; any; any &= any - 1) {
-        const unsigned p = static_cast<unsigned>(__builtin_ctzll(any));
-        uint64_t holds = 0;
-        for (size_t k = 0; k < n; ++k)
-            holds |= (at[k] >> p & 1) << k;
-        if (!walk.step(holds, times[p]))
-            return;
+    for (size_t first = 0; first < rules.size(); first += 64) {
+        RuleWalk walk(rules, first, window, observed);
+        for (uint64_t positions = any; positions; positions &= positions - 1) {
+            const unsigned p = static_cast<unsigned>(__builtin_ctzll(positions));
+            uint64_t holds = 0;
+            for (size_t k = 0; k < n; ++k)
+                holds |= (at[k] >> p & 1) << k;
+            if (!walk.step(holds, times[p]))
+                break;
+        }
     }
 }
 

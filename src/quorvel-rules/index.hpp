@@ -25,6 +25,8 @@ public:
     explicit SubjectBits(size_t subjects) : m_words((subjects + 63) / 64, 0) {}
 
     void set(size_t s) { m_words[s / 64] |= uint64_t(1) << (s % 64); }
+    void reset(size_t s) { m_words[s / 64] &= ~(uint64_t(1) << (s % 64)); }
+    bool test(size_t s) const { return m_words[s / 64] >> (s % 64) & 1; }
     size_t count() const;
     /// The population count of this AND `other`, without making it.
     size_t intersectCount(const SubjectBits& other) const;
@@ -57,6 +59,11 @@ public:
     /// Those subjects as a bitset, made on first use (most items of a large
     /// catalogue are never frequent and never need one).
     const SubjectBits& holders(ItemId id) const;
+    /// The same subjects as an ascending list.
+    std::vector<uint32_t> holderList(ItemId id) const {
+        return std::vector<uint32_t>(m_holderList.begin() + m_holderBegin[id],
+                                     m_holderList.begin() + m_holderBegin[id + 1]);
+    }
     /// The id of `item`; false when no history holds it.
     bool find(const Item& item, ItemId& id) const;
     /// Ids of every item of `is`; false when some item is unknown.

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <chrono>
 #include <stdexcept>
+#include <string>
+#include <unordered_set>
 
 #include <iostream>
 #include <vector>
@@ -231,11 +233,12 @@ void mineRules(const Configuration& config, const TransactionSet& txns,
 namespace {
 
 // One level of frequent item sets: `size` ids per set, sets in item-set
-// order, each with the subjects holding it.
+// order, each with the subjects holding it as an ascending list (far smaller
+// than a bitset for all but the most common sets).
 struct Level {
     size_t size = 0;
     std::vector<ItemId> ids;
-    std::vector<SubjectBits> holders;
+    std::vector<std::vector<uint32_t>> holders;
     std::vector<size_t> counts;
 
     size_t sets() const { return counts.size(); }
@@ -256,7 +259,7 @@ Level frequentItems(const Configuration& config, const SubjectIndex& index) {
         size_t n = index.holderCount(id);
         if (n >= config.minCount) {
             level.ids.push_back(id);
-            level.holders.push_back(index.holders(id));
+            level.holders.push_back(index.holderList(id));
             level.counts.push_back(n);
         }
     }
@@ -270,23 +273,71 @@ Level nextLevel(const Configuration& config, const SubjectIndex& index, const Le
     Level next;
     next.size = prev.size + 1;
     const size_t prefix = prev.size - 1;
+    // Every subset of a frequent set is frequent: a candidate with a subset
+    // missing from the previous level cannot be frequent and is not counted.
+    std::unordered_set<std::string> known;
+    if (prev.size >= 2) {
+        known.reserve(prev.sets() * 2);
+        for (size_t k = 0; k < prev.sets(); ++k)
+            known.emplace(reinterpret_cast<const char*>(prev.set(k)), prev.size * sizeof(ItemId));
+    }
+    std::vector<ItemId> candidate(next.size), subset(prev.size);
+    auto allSubsetsKnown = [&]() {
+        // Dropping either of the last two items gives the two joined sets.
+        for (size_t drop = 0; drop + 2 < next.size; ++drop) {
+            std::copy(candidate.begin(), candidate.begin() + drop, subset.begin());
+            std::copy(candidate.begin() + drop + 1, candidate.end(), subset.begin() + drop);
+            if (!known.count(std::string(reinterpret_cast<const char*>(subset.data()),
+                                         subset.size() * sizeof(ItemId))))
+                return false;
+        }
+        return true;
+    };
+    SubjectBits scratch(index.subjects());
+    const size_t words = (index.subjects() + 63) / 64;
     for (size_t i = 0; i < prev.sets(); ++i) {
         const ItemId* si = prev.set(i);
+        const std::vector<uint32_t>& list = prev.holders[i];
+        // A long list is counted against each candidate item as a bitset, a
+        // short one subject by subject.
+        const bool dense = list.size() > words / 2;
+        bool filled = false;
         for (size_t j = i + 1; j < prev.sets(); ++j) {
             const ItemId* sj = prev.set(j);
             if (!std::equal(si, si + prefix, sj))
                 break;
-            const SubjectBits& last = index.holders(sj[prefix]);
-            // Count first: most candidates fail and need no bitset of their own.
-            if (prev.holders[i].intersectCount(last) < config.minCount)
+            std::copy(si, si + prev.size, candidate.begin());
+            candidate[prev.size] = sj[prefix];
+            if (!allSubsetsKnown())
                 continue;
+            const SubjectBits& last = index.holders(sj[prefix]);
             size_t n = 0;
-            SubjectBits holders = prev.holders[i].intersect(last, n);
+            if (dense) {
+                if (!filled) {
+                    for (uint32_t s : list)
+                        scratch.set(s);
+                    filled = true;
+                }
+                n = scratch.intersectCount(last);
+            } else {
+                for (uint32_t s : list)
+                    n += last.test(s);
+            }
+            if (n < config.minCount)
+                continue;
+            std::vector<uint32_t> holders;
+            holders.reserve(n);
+            for (uint32_t s : list)
+                if (last.test(s))
+                    holders.push_back(s);
             next.ids.insert(next.ids.end(), si, si + prev.size);
             next.ids.push_back(sj[prefix]);
             next.holders.push_back(std::move(holders));
             next.counts.push_back(n);
         }
+        if (filled)
+            for (uint32_t s : list)
+                scratch.reset(s);
     }
     return next;
 }
@@ -328,19 +379,21 @@ void countLevel(const Configuration& config, const SubjectIndex& index, const Le
     };
     // Subjects are taken in blocks; within a block each subject is loaded
     // once and tested against every set of the level that it holds.
-    const size_t words = level.sets() ? level.holders[0].words() : 0;
-    const size_t BLOCK = 32; // words: 2048 subjects
+    const size_t BLOCK = 2048; // subjects
     observed.assign(level.sets() * rules.size(), 0);
     SubjectIndex::Cursor cursor(index);
-    std::vector<std::vector<uint32_t>> setsOf(BLOCK * 64);
-    for (size_t w = 0; w < words; w += BLOCK) {
-        const size_t first = w * 64;
+    std::vector<std::vector<uint32_t>> setsOf(BLOCK);
+    std::vector<size_t> next(level.sets(), 0); // each set's place in its holder list
+    for (size_t first = 0; first < index.subjects(); first += BLOCK) {
+        const size_t end = first + BLOCK;
         for (auto& sets : setsOf)
             sets.clear();
-        for (size_t k = 0; k < level.sets(); ++k)
-            level.holders[k].forEach(w, w + BLOCK, [&](size_t s) {
-                setsOf[s - first].push_back(static_cast<uint32_t>(k));
-            });
+        for (size_t k = 0; k < level.sets(); ++k) {
+            const std::vector<uint32_t>& list = level.holders[k];
+            size_t& p = next[k];
+            for (; p < list.size() && list[p] < end; ++p)
+                setsOf[list[p] - first].push_back(static_cast<uint32_t>(k));
+        }
         for (size_t i = 0; i < setsOf.size(); ++i) {
             if (setsOf[i].empty())
                 continue;
