@@ -79,7 +79,8 @@ protected:
 };
 
 /// Reads characters with one character of look-ahead, folding every accepted
-/// kind of line end into a line feed.
+/// kind of line end into a line feed. Bytes are taken from the device a
+/// block at a time, so a reader may hold data its device has already given.
 class TextReader : public TextStream {
 public:
     TextReader();
@@ -99,8 +100,14 @@ public:
     std::string readLine();
 
 private:
+    /// The next byte from the read-ahead buffer, refilled from the device a
+    /// block at a time; -1 at the end.
+    int m_fetch();
+
     int m_acceptNewlines;
     int m_last;
+    std::string m_buffer;
+    size_t m_bufferPos = 0;
 };
 
 /// Writes characters, strings and numbers; a line end is one line feed.

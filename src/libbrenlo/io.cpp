@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <limits>
@@ -301,14 +302,32 @@ TextReader TextReader::fromFile(const std::string& path, int openFlags) {
     return TextReader(Device::fromFile(path, openFlags ? openFlags : OPEN_READ), NL_DEFAULT);
 }
 
+int TextReader::m_fetch() {
+    if (m_bufferPos < m_buffer.size())
+        return static_cast<unsigned char>(m_buffer[m_bufferPos++]);
+    if (!m_device)
+        return -1;
+    const size_t BLOCK = 1 << 16;
+    m_buffer.resize(BLOCK);
+    size_t n = m_device->read(&m_buffer[0], BLOCK);
+    if (n == FAILED || n == 0) {
+        m_buffer.clear();
+        m_bufferPos = 0;
+        return -1;
+    }
+    m_buffer.resize(n);
+    m_bufferPos = 1;
+    return static_cast<unsigned char>(m_buffer[0]);
+}
+
 int TextReader::peek() {
-    if (m_last == -1 && m_device)
-        m_last = m_device->read();
+    if (m_last == -1)
+        m_last = m_fetch();
     return m_last;
 }
 
 int TextReader::read() {
-    int c = m_last != -1 ? m_last : (m_device ? m_device->read() : -1);
+    int c = m_last != -1 ? m_last : m_fetch();
     m_last = -1;
     if (c == -1)
         return -1;
@@ -338,7 +357,7 @@ int TextReader::read() {
 }
 
 int TextReader::readRaw() {
-    int c = m_last != -1 ? m_last : (m_device ? m_device->read() : -1);
+    int c = m_last != -1 ? m_last : m_fetch();
     m_last = -1;
     if (c == '\n') {
         ++m_row;
@@ -350,10 +369,16 @@ int TextReader::readRaw() {
 }
 
 size_t TextReader::read(char* buf, size_t len) {
-    if (!m_device)
-        return 0;
-    size_t n = m_device->read(buf, len);
-    if (n == FAILED)
+    // Bytes already read ahead come first.
+    size_t n = std::min(len, m_buffer.size() - m_bufferPos);
+    std::memcpy(buf, m_buffer.data() + m_bufferPos, n);
+    m_bufferPos += n;
+    if (n < len && m_device) {
+        size_t more = m_device->read(buf + n, len - n);
+        if (more != FAILED)
+            n += more;
+    }
+    if (n == 0)
         return 0;
     size_t out = 0;
     for (size_t in = 0; in < n; ++in, ++out) {
