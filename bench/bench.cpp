@@ -123,7 +123,8 @@ int main(int argc, char** argv) {
         rest = rest.substr(rest.find(':') + 1);
         Configuration config;
         config.minCount = static_cast<unsigned>(std::atoi(rest.substr(0, rest.find(':')).c_str()));
-        config.windowSize = static_cast<unsigned>(std::atoi(rest.substr(rest.find(':') + 1).c_str()));
+        config.windowSize =
+            static_cast<unsigned>(std::atoi(rest.substr(rest.find(':') + 1).c_str()));
 
         Report r;
         long rss = 0;

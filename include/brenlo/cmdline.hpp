@@ -129,8 +129,8 @@ public:
                      bool mandatory);
     Serial addRanged(char s, Domain domain, const std::string& desc, size_t minArity,
                      size_t maxArity, bool mandatory);
-    Serial addRanged(const std::string& l, Domain domain, const std::string& desc,
-                     size_t minArity, size_t maxArity, bool mandatory);
+    Serial addRanged(const std::string& l, Domain domain, const std::string& desc, size_t minArity,
+                     size_t maxArity, bool mandatory);
     Serial addRanged(char s, const std::string& l, Domain domain, const std::string& desc,
                      size_t minArity, size_t maxArity, bool mandatory);
 

@@ -31,7 +31,7 @@ private:
     class Name : public Base {                                                                     \
     public:                                                                                        \
         Name() = default;                                                                          \
-        explicit Name(const std::string& why) : Base(why) {}                                      \
+        explicit Name(const std::string& why) : Base(why) {}                                       \
         Name(const Name&) = default;                                                               \
         Name& operator=(const Name&) = default;                                                    \
         ~Name() override = default;                                                                \

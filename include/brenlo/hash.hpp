@@ -48,8 +48,7 @@ template <class T, int BITS> struct DefaultHashImpl<false, T, BITS> {
 } // namespace detail
 
 template <class T, int BITS = 32>
-struct DefaultHash
-    : detail::DefaultHashImpl<detail::HasHashFunction<T, BITS>::value, T, BITS> {};
+struct DefaultHash : detail::DefaultHashImpl<detail::HasHashFunction<T, BITS>::value, T, BITS> {};
 
 template <> struct DefaultHash<std::string, 32> {
     static HashCode<32> hash(const std::string& key) { return fnv1<32>(key.data(), key.size()); }

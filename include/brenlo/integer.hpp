@@ -31,15 +31,25 @@ template <class T> struct Integer {
         ++value;
         return *this;
     }
-    Integer operator++(int) { return Integer(value++); }
+    Integer operator++(int) {
+        return Integer(value++);
+    }
     Integer& operator--() {
         --value;
         return *this;
     }
-    Integer operator--(int) { return Integer(value--); }
-    Integer operator~() const { return Integer(static_cast<T>(~value)); }
-    Integer operator-() const { return Integer(static_cast<T>(-value)); }
-    bool operator!() const { return !value; }
+    Integer operator--(int) {
+        return Integer(value--);
+    }
+    Integer operator~() const {
+        return Integer(static_cast<T>(~value));
+    }
+    Integer operator-() const {
+        return Integer(static_cast<T>(-value));
+    }
+    bool operator!() const {
+        return !value;
+    }
 };
 
 #define BRENLO_BINARY(op)                                                                          \

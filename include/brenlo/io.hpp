@@ -6,8 +6,8 @@
 #include "brenlo/pointer.hpp"
 
 #include <cstddef>
-#include <iosfwd>
 #include <ios>
+#include <iosfwd>
 #include <string>
 
 namespace brenlo {

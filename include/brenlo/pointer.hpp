@@ -118,8 +118,7 @@ private:
 
 /// A shared fixed-length array; the length lives in front of the elements.
 template <class T> class Array {
-    static constexpr size_t HEADER =
-        (sizeof(size_t) + alignof(T) - 1) / alignof(T) * alignof(T);
+    static constexpr size_t HEADER = (sizeof(size_t) + alignof(T) - 1) / alignof(T) * alignof(T);
 
 public:
     struct Buffer {

@@ -20,7 +20,9 @@ public:
         virtual bool hasNext() = 0;
         virtual void next() = 0;
         virtual const T& current() const = 0;
-        virtual T& current() { return const_cast<T&>(static_cast<const Strategy*>(this)->current()); }
+        virtual T& current() {
+            return const_cast<T&>(static_cast<const Strategy*>(this)->current());
+        }
         virtual ~Strategy() {}
     };
 
@@ -157,7 +159,8 @@ public:
         return mem::Iterator<T>(new IteratorStrategy<T>(m_tail ? m_tail->next : nullptr));
     }
     mem::Iterator<const T> iterator() const override {
-        return mem::Iterator<const T>(new IteratorStrategy<const T>(m_tail ? m_tail->next : nullptr));
+        return mem::Iterator<const T>(
+            new IteratorStrategy<const T>(m_tail ? m_tail->next : nullptr));
     }
 
 private:

@@ -62,9 +62,7 @@ bool startsWithAny(const char* subject, const char* const* keys, size_t count, s
 template <class T> struct ParseImpl;
 
 #define BRENLO_DECLARE_PARSE(T)                                                                    \
-    template <> struct ParseImpl<T> {                                                              \
-        static T parse(const char* src, size_t& i);                                                \
-    }
+    template <> struct ParseImpl<T> { static T parse(const char* src, size_t& i); }
 BRENLO_DECLARE_PARSE(unsigned short);
 BRENLO_DECLARE_PARSE(short);
 BRENLO_DECLARE_PARSE(unsigned int);
@@ -78,7 +76,9 @@ BRENLO_DECLARE_PARSE(double);
 BRENLO_DECLARE_PARSE(bool);
 #undef BRENLO_DECLARE_PARSE
 
-template <class T> T parse(const char* src, size_t& out) { return ParseImpl<T>::parse(src, out); }
+template <class T> T parse(const char* src, size_t& out) {
+    return ParseImpl<T>::parse(src, out);
+}
 
 /// The leading value of `src`; whatever follows it is ignored, and a text
 /// without a value reads as zero.

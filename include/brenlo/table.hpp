@@ -97,17 +97,18 @@ public:
     static DelimitedRowParser createRFC4180(Device* src, char delim, const char* quote);
     static DelimitedRowParser createRFC4180(Device& src, char delim, const char* quote);
     static DelimitedRowParser createRFC4180(const std::string& path, char delim, const char* quote);
-    static DelimitedRowParser createEscaped(char delim, const char* quote, char escape, char comment);
+    static DelimitedRowParser createEscaped(char delim, const char* quote, char escape,
+                                            char comment);
     static DelimitedRowParser createEscaped(std::istream& src, char delim, const char* quote,
                                             char escape, char comment);
     static DelimitedRowParser createEscaped(TextReader& src, char delim, const char* quote,
                                             char escape, char comment);
-    static DelimitedRowParser createEscaped(Device* src, char delim, const char* quote,
+    static DelimitedRowParser createEscaped(Device* src, char delim, const char* quote, char escape,
+                                            char comment);
+    static DelimitedRowParser createEscaped(Device& src, char delim, const char* quote, char escape,
+                                            char comment);
+    static DelimitedRowParser createEscaped(const std::string& path, char delim, const char* quote,
                                             char escape, char comment);
-    static DelimitedRowParser createEscaped(Device& src, char delim, const char* quote,
-                                            char escape, char comment);
-    static DelimitedRowParser createEscaped(const std::string& path, char delim,
-                                            const char* quote, char escape, char comment);
 
     void open(std::istream& src);
     void open(TextReader& r);

@@ -9,6 +9,8 @@ namespace brenlo {
 /// The demangled name of a type, for diagnostics.
 std::string demangle(const char* mangled);
 
-template <class T> std::string typeName() { return demangle(typeid(T).name()); }
+template <class T> std::string typeName() {
+    return demangle(typeid(T).name());
+}
 
 } // namespace brenlo

@@ -236,12 +236,18 @@ private:
 inline double support(unsigned int n, unsigned int t) {
     return static_cast<double>(n) / static_cast<double>(t);
 }
-inline double confidence(double xuy, double x) { return x == 0 ? 0 : xuy / x; }
-inline double lift(double xuy, double x, double y) { return confidence(xuy, x * y); }
+inline double confidence(double xuy, double x) {
+    return x == 0 ? 0 : xuy / x;
+}
+inline double lift(double xuy, double x, double y) {
+    return confidence(xuy, x * y);
+}
 inline double conviction(double sy, double cxy) {
     return cxy == 1 ? std::numeric_limits<double>::infinity() : (1 - sy) / (1 - cxy);
 }
-inline double probability(double xuy, double y) { return confidence(xuy, y); }
+inline double probability(double xuy, double y) {
+    return confidence(xuy, y);
+}
 inline double certainty(double xuy, double y) {
     return xuy == y ? std::numeric_limits<double>::infinity() : xuy / (y - xuy);
 }

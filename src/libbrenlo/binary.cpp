@@ -6,9 +6,15 @@
 
 namespace brenlo {
 
-uint16_t swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
-uint32_t swap32(uint32_t v) { return __builtin_bswap32(v); }
-uint64_t swap64(uint64_t v) { return __builtin_bswap64(v); }
+uint16_t swap16(uint16_t v) {
+    return static_cast<uint16_t>((v >> 8) | (v << 8));
+}
+uint32_t swap32(uint32_t v) {
+    return __builtin_bswap32(v);
+}
+uint64_t swap64(uint64_t v) {
+    return __builtin_bswap64(v);
+}
 
 void cswap(char* buf, size_t len) {
     for (size_t i = 0, j = len; i + 1 < j; ++i, --j)
@@ -32,9 +38,15 @@ uint32_t endianConvert32(uint32_t v, Endianness from, Endianness to) {
 uint64_t endianConvert64(uint64_t v, Endianness from, Endianness to) {
     return mustSwap(from, to) ? swap64(v) : v;
 }
-uint16_t toHostEndian16(uint16_t v, Endianness from) { return endianConvert16(v, from, HOST_ENDIAN); }
-uint32_t toHostEndian32(uint32_t v, Endianness from) { return endianConvert32(v, from, HOST_ENDIAN); }
-uint64_t toHostEndian64(uint64_t v, Endianness from) { return endianConvert64(v, from, HOST_ENDIAN); }
+uint16_t toHostEndian16(uint16_t v, Endianness from) {
+    return endianConvert16(v, from, HOST_ENDIAN);
+}
+uint32_t toHostEndian32(uint32_t v, Endianness from) {
+    return endianConvert32(v, from, HOST_ENDIAN);
+}
+uint64_t toHostEndian64(uint64_t v, Endianness from) {
+    return endianConvert64(v, from, HOST_ENDIAN);
+}
 
 } // namespace brenlo
 
@@ -50,17 +62,22 @@ BinaryStream::BinaryStream(Device& device, Endianness e) : BinaryStream(device.m
 BinaryReader::BinaryReader(Device* device, Endianness e) : BinaryStream(device, e) {}
 BinaryReader::BinaryReader(Device& device, Endianness e) : BinaryStream(device, e) {}
 BinaryReader::BinaryReader(std::istream& src, Endianness e) : BinaryStream(Device::wrap(src), e) {}
-BinaryReader::BinaryReader(std::iostream& src, Endianness e)
-    : BinaryStream(Device::wrap(src), e) {}
+BinaryReader::BinaryReader(std::iostream& src, Endianness e) : BinaryStream(Device::wrap(src), e) {}
 BinaryReader::BinaryReader(void* buf, size_t len, Endianness e)
     : BinaryStream(Device::wrapArray(buf, len, OPEN_READ_WRITE), e) {}
 BinaryReader BinaryReader::fromFile(const std::string& path, int openFlags) {
     return BinaryReader(Device::fromFile(path, openFlags ? openFlags : OPEN_READ), ENDIAN_LITTLE);
 }
 
-size_t BinaryReader::read(char* buf, size_t len) { return m_device->read(buf, len); }
-void BinaryReader::seek(device_offset_t offset, SeekWhence whence) { m_device->seekg(offset, whence); }
-device_position_t BinaryReader::tell() { return m_device->tellg(); }
+size_t BinaryReader::read(char* buf, size_t len) {
+    return m_device->read(buf, len);
+}
+void BinaryReader::seek(device_offset_t offset, SeekWhence whence) {
+    m_device->seekg(offset, whence);
+}
+device_position_t BinaryReader::tell() {
+    return m_device->tellg();
+}
 
 void BinaryReader::m_readExactly(void* dest, size_t len, const char* what) {
     size_t n = m_device->read(static_cast<char*>(dest), len);
@@ -119,9 +136,15 @@ std::string BinaryReader::m_readBody(uint64_t len, const char* name) {
     return std::string(buf.pointer(), n);
 }
 
-std::string BinaryReader::readPStr8() { return m_readBody(readUI8(), "PStr8"); }
-std::string BinaryReader::readPStr16() { return m_readBody(readUI16(), "PStr16"); }
-std::string BinaryReader::readPStr32() { return m_readBody(readUI32(), "PStr32"); }
+std::string BinaryReader::readPStr8() {
+    return m_readBody(readUI8(), "PStr8");
+}
+std::string BinaryReader::readPStr16() {
+    return m_readBody(readUI16(), "PStr16");
+}
+std::string BinaryReader::readPStr32() {
+    return m_readBody(readUI32(), "PStr32");
+}
 std::string BinaryReader::readPStr64() {
     uint64_t len = readUI64();
     // A length beyond what memory can hold is corrupt data, not a request.
@@ -142,7 +165,8 @@ std::string BinaryReader::readNTS() {
 
 BinaryWriter::BinaryWriter(Device* device, Endianness e) : BinaryStream(device, e) {}
 BinaryWriter::BinaryWriter(Device& device, Endianness e) : BinaryStream(device, e) {}
-BinaryWriter::BinaryWriter(std::ostream& dest, Endianness e) : BinaryStream(Device::wrap(dest), e) {}
+BinaryWriter::BinaryWriter(std::ostream& dest, Endianness e)
+    : BinaryStream(Device::wrap(dest), e) {}
 BinaryWriter::BinaryWriter(std::iostream& dest, Endianness e)
     : BinaryStream(Device::wrap(dest), e) {}
 BinaryWriter::BinaryWriter(void* buf, size_t len, Endianness e)
@@ -151,9 +175,15 @@ BinaryWriter BinaryWriter::fromFile(const std::string& path, int openFlags) {
     return BinaryWriter(Device::fromFile(path, openFlags ? openFlags : OPEN_WRITE), ENDIAN_LITTLE);
 }
 
-size_t BinaryWriter::write(const char* buf, size_t len) { return m_device->write(buf, len); }
-void BinaryWriter::seek(device_offset_t offset, SeekWhence whence) { m_device->seekp(offset, whence); }
-device_position_t BinaryWriter::tell() { return m_device->tellp(); }
+size_t BinaryWriter::write(const char* buf, size_t len) {
+    return m_device->write(buf, len);
+}
+void BinaryWriter::seek(device_offset_t offset, SeekWhence whence) {
+    m_device->seekp(offset, whence);
+}
+device_position_t BinaryWriter::tell() {
+    return m_device->tellp();
+}
 
 #define BRENLO_WRITE(NAME, T, BITS, CONVERT)                                                       \
     size_t BinaryWriter::NAME(T v) {                                                               \
@@ -171,7 +201,9 @@ BRENLO_WRITE(writeSI64, int64_t, 64, endianConvert64)
 BRENLO_WRITE(writeUI64, uint64_t, 64, endianConvert64)
 #undef BRENLO_WRITE
 
-size_t BinaryWriter::writeSI8(int8_t v) { return m_device->write(reinterpret_cast<const char*>(&v), 1); }
+size_t BinaryWriter::writeSI8(int8_t v) {
+    return m_device->write(reinterpret_cast<const char*>(&v), 1);
+}
 size_t BinaryWriter::writeUI8(uint8_t v) {
     return m_device->write(reinterpret_cast<const char*>(&v), 1);
 }

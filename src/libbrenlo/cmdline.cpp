@@ -41,32 +41,36 @@ CmdLine::Serial CmdLine::add(char s, const std::string& l, Domain d, const std::
                              size_t arity, bool m) {
     return add(s, l, Option(d, desc, arity, m));
 }
-CmdLine::Serial CmdLine::add(char s, const Option& opt) { return add(s, std::string(), opt); }
-CmdLine::Serial CmdLine::add(const std::string& l, const Option& opt) { return add('\0', l, opt); }
+CmdLine::Serial CmdLine::add(char s, const Option& opt) {
+    return add(s, std::string(), opt);
+}
+CmdLine::Serial CmdLine::add(const std::string& l, const Option& opt) {
+    return add('\0', l, opt);
+}
 CmdLine::Serial CmdLine::add(Domain d, const std::string& desc, size_t arity, bool m) {
     return add(Option(d, desc, arity, m));
 }
 CmdLine::Serial CmdLine::add(char s, Domain d, const std::string& desc, size_t arity, bool m) {
     return add(s, std::string(), Option(d, desc, arity, m));
 }
-CmdLine::Serial CmdLine::add(const std::string& l, Domain d, const std::string& desc,
-                             size_t arity, bool m) {
+CmdLine::Serial CmdLine::add(const std::string& l, Domain d, const std::string& desc, size_t arity,
+                             bool m) {
     return add('\0', l, Option(d, desc, arity, m));
 }
 CmdLine::Serial CmdLine::addRanged(Domain d, const std::string& desc, size_t lo, size_t hi,
                                    bool m) {
     return add(Option(d, desc, lo, hi, m));
 }
-CmdLine::Serial CmdLine::addRanged(char s, Domain d, const std::string& desc, size_t lo,
-                                   size_t hi, bool m) {
+CmdLine::Serial CmdLine::addRanged(char s, Domain d, const std::string& desc, size_t lo, size_t hi,
+                                   bool m) {
     return add(s, std::string(), Option(d, desc, lo, hi, m));
 }
 CmdLine::Serial CmdLine::addRanged(const std::string& l, Domain d, const std::string& desc,
                                    size_t lo, size_t hi, bool m) {
     return add('\0', l, Option(d, desc, lo, hi, m));
 }
-CmdLine::Serial CmdLine::addRanged(char s, const std::string& l, Domain d,
-                                   const std::string& desc, size_t lo, size_t hi, bool m) {
+CmdLine::Serial CmdLine::addRanged(char s, const std::string& l, Domain d, const std::string& desc,
+                                   size_t lo, size_t hi, bool m) {
     return add(s, l, Option(d, desc, lo, hi, m));
 }
 
@@ -96,12 +100,24 @@ void CmdLine::bindLong(const std::string& k, Serial s) {
     opt.m_longKey = k;
 }
 
-bool CmdLine::hasSerial(Serial s) const { return m_options.containsKey(s); }
-bool CmdLine::hasShort(char key) const { return m_shortKeys.containsKey(key); }
-bool CmdLine::hasLong(const std::string& key) const { return m_longKeys.containsKey(key); }
-const Option& CmdLine::forSerial(Serial s) const { return m_options.lookupByKey(s); }
-const Option& CmdLine::forShort(char key) const { return forSerial(m_shortKeys[key]); }
-const Option& CmdLine::forLong(const std::string& key) const { return forSerial(m_longKeys[key]); }
+bool CmdLine::hasSerial(Serial s) const {
+    return m_options.containsKey(s);
+}
+bool CmdLine::hasShort(char key) const {
+    return m_shortKeys.containsKey(key);
+}
+bool CmdLine::hasLong(const std::string& key) const {
+    return m_longKeys.containsKey(key);
+}
+const Option& CmdLine::forSerial(Serial s) const {
+    return m_options.lookupByKey(s);
+}
+const Option& CmdLine::forShort(char key) const {
+    return forSerial(m_shortKeys[key]);
+}
+const Option& CmdLine::forLong(const std::string& key) const {
+    return forSerial(m_longKeys[key]);
+}
 
 namespace {
 

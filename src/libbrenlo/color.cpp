@@ -31,7 +31,9 @@ const RGBAColor& RGBAColor::MAGENTA = s_magenta;
 const RGBAColor& RGBAColor::YELLOW = s_yellow;
 const RGBAColor& RGBAColor::WHITE = s_white;
 
-RGBAColor::RGBAColor() { data.packed = 0; }
+RGBAColor::RGBAColor() {
+    data.packed = 0;
+}
 
 RGBAColor::RGBAColor(Channel red, Channel green, Channel blue, Channel alpha) {
     data.names.r = red;

@@ -1,10 +1,10 @@
 #include "brenlo/io.hpp"
 #include "brenlo/string.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <limits>
@@ -241,7 +241,9 @@ int Device::read() {
     return n == 1 ? static_cast<unsigned char>(c) : -1;
 }
 
-bool Device::write(char c) { return write(&c, 1) == 1; }
+bool Device::write(char c) {
+    return write(&c, 1) == 1;
+}
 
 void Device::seekg(device_offset_t, SeekWhence) {
     throw UnsupportedOperationException("Stream incapable of seekg");
@@ -249,15 +251,31 @@ void Device::seekg(device_offset_t, SeekWhence) {
 void Device::seekp(device_offset_t, SeekWhence) {
     throw UnsupportedOperationException("Stream incapable of seekp");
 }
-device_position_t Device::tellg() { throw UnsupportedOperationException("Stream incapable of tellg"); }
-device_position_t Device::tellp() { throw UnsupportedOperationException("Stream incapable of tellp"); }
+device_position_t Device::tellg() {
+    throw UnsupportedOperationException("Stream incapable of tellg");
+}
+device_position_t Device::tellp() {
+    throw UnsupportedOperationException("Stream incapable of tellp");
+}
 
-Device* Device::wrap(std::istream& s) { return new StreamWrap<std::istream, false, true, false, 1>(s); }
-Device* Device::wrap(std::ostream& s) { return new StreamWrap<std::ostream, false, false, true, 0>(s); }
-Device* Device::wrap(std::iostream& s) { return new StreamWrap<std::iostream, false, true, true, 0>(s); }
-Device* Device::wrap(std::istream* s) { return new StreamWrap<std::istream, true, true, false, 0>(*s); }
-Device* Device::wrap(std::ostream* s) { return new StreamWrap<std::ostream, true, false, true, 0>(*s); }
-Device* Device::wrap(std::iostream* s) { return new StreamWrap<std::iostream, true, true, true, 0>(*s); }
+Device* Device::wrap(std::istream& s) {
+    return new StreamWrap<std::istream, false, true, false, 1>(s);
+}
+Device* Device::wrap(std::ostream& s) {
+    return new StreamWrap<std::ostream, false, false, true, 0>(s);
+}
+Device* Device::wrap(std::iostream& s) {
+    return new StreamWrap<std::iostream, false, true, true, 0>(s);
+}
+Device* Device::wrap(std::istream* s) {
+    return new StreamWrap<std::istream, true, true, false, 0>(*s);
+}
+Device* Device::wrap(std::ostream* s) {
+    return new StreamWrap<std::ostream, true, false, true, 0>(*s);
+}
+Device* Device::wrap(std::iostream* s) {
+    return new StreamWrap<std::iostream, true, true, true, 0>(*s);
+}
 
 Device* Device::fromFile(const std::string& path, int openFlags) {
     FILE* f = std::fopen(path.c_str(), modeText(openFlags));
@@ -450,31 +468,53 @@ size_t TextWriter::write(const char* buf, size_t len) {
     return sum;
 }
 
-size_t TextWriter::write(const std::string& str) { return write(str, 0, FAILED); }
-size_t TextWriter::write(const std::string& str, size_t i) { return write(str, i, FAILED); }
+size_t TextWriter::write(const std::string& str) {
+    return write(str, 0, FAILED);
+}
+size_t TextWriter::write(const std::string& str, size_t i) {
+    return write(str, i, FAILED);
+}
 size_t TextWriter::write(const std::string& str, size_t i, size_t len) {
     if (i >= str.size())
         return 0;
     size_t end = (len == FAILED || len > str.size() - i) ? str.size() : i + len;
     return write(str.data() + i, end - i);
 }
-size_t TextWriter::writeString(const char* str) { return write(str, std::strlen(str)); }
-size_t TextWriter::writeString(const std::string& str) { return write(str); }
+size_t TextWriter::writeString(const char* str) {
+    return write(str, std::strlen(str));
+}
+size_t TextWriter::writeString(const std::string& str) {
+    return write(str);
+}
 size_t TextWriter::writeLine(const char* str) {
     size_t n = writeString(str);
     if (n == FAILED)
         return n;
     return n + writeLine();
 }
-size_t TextWriter::writeLine(const std::string& str) { return writeLine(str.c_str()); }
-size_t TextWriter::writeFloat(double d) { return write(string::strprintf("%f", d)); }
-size_t TextWriter::writeBool(bool b) { return writeString(b ? "true" : "false"); }
-size_t TextWriter::writeSInt(int v) { return write(std::to_string(v)); }
-size_t TextWriter::writeSInt(long v) { return write(std::to_string(v)); }
-size_t TextWriter::writeUInt(int v) { return write(std::to_string(static_cast<unsigned int>(v))); }
+size_t TextWriter::writeLine(const std::string& str) {
+    return writeLine(str.c_str());
+}
+size_t TextWriter::writeFloat(double d) {
+    return write(string::strprintf("%f", d));
+}
+size_t TextWriter::writeBool(bool b) {
+    return writeString(b ? "true" : "false");
+}
+size_t TextWriter::writeSInt(int v) {
+    return write(std::to_string(v));
+}
+size_t TextWriter::writeSInt(long v) {
+    return write(std::to_string(v));
+}
+size_t TextWriter::writeUInt(int v) {
+    return write(std::to_string(static_cast<unsigned int>(v)));
+}
 size_t TextWriter::writeUInt(long v) {
     return write(std::to_string(static_cast<unsigned long>(v)));
 }
-size_t TextWriter::writeSizeT(size_t v) { return write(std::to_string(v)); }
+size_t TextWriter::writeSizeT(size_t v) {
+    return write(std::to_string(v));
+}
 
 } // namespace brenlo::io

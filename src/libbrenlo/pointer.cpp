@@ -9,16 +9,28 @@ namespace brenlo::mem {
 
 namespace {
 
-void* newAllocate(size_t n) { return ::operator new(n); }
-void newFree(void* p) { ::operator delete(p); }
-void* newArrayAllocate(size_t n) { return ::operator new[](n); }
+void* newAllocate(size_t n) {
+    return ::operator new(n);
+}
+void newFree(void* p) {
+    ::operator delete(p);
+}
+void* newArrayAllocate(size_t n) {
+    return ::operator new[](n);
+}
 void newArrayFree(void* p) {
     if (p)
         ::operator delete[](p);
 }
-void* mallocAllocate(size_t n) { return std::malloc(n); }
-void mallocFree(void* p) { std::free(p); }
-void* stackAllocate(size_t) { throw std::bad_alloc(); }
+void* mallocAllocate(size_t n) {
+    return std::malloc(n);
+}
+void mallocFree(void* p) {
+    std::free(p);
+}
+void* stackAllocate(size_t) {
+    throw std::bad_alloc();
+}
 void stackFree(void*) {}
 
 const Allocator s_new = {newAllocate, newFree};
@@ -26,10 +38,18 @@ const Allocator s_newArray = {newArrayAllocate, newArrayFree};
 const Allocator s_malloc = {mallocAllocate, mallocFree};
 const Allocator s_stack = {stackAllocate, stackFree};
 
-size_t refcountSize() { return sizeof(uint32_t); }
-void refcountInit(void* r) { *static_cast<uint32_t*>(r) = 1; }
-void refcountAcquire(void* r) { ++*static_cast<uint32_t*>(r); }
-bool refcountRelease(void* r) { return --*static_cast<uint32_t*>(r) == 0; }
+size_t refcountSize() {
+    return sizeof(uint32_t);
+}
+void refcountInit(void* r) {
+    *static_cast<uint32_t*>(r) = 1;
+}
+void refcountAcquire(void* r) {
+    ++*static_cast<uint32_t*>(r);
+}
+bool refcountRelease(void* r) {
+    return --*static_cast<uint32_t*>(r) == 0;
+}
 
 const Policy s_refcount = {refcountSize, refcountInit, nop, refcountAcquire, refcountRelease};
 const Policy s_noPolicy = {rsize0, nop, nop, nop, pfalse};
@@ -87,8 +107,12 @@ const Policy* const REFCOUNT_POLICY = &s_refcount;
 const Policy* const NO_POLICY = &s_noPolicy;
 
 void nop(void*) {}
-size_t rsize0() { return 0; }
-bool pfalse(void*) { return false; }
+size_t rsize0() {
+    return 0;
+}
+bool pfalse(void*) {
+    return false;
+}
 
 void* allocate(size_t n, const Allocator* alloc, const Policy* policy) {
     if (!alloc)
@@ -136,13 +160,17 @@ void free(void* ptr) {
     alloc->free(ptr);
 }
 
-const Policy& defaultPolicy() { return *s_defaultPolicy; }
+const Policy& defaultPolicy() {
+    return *s_defaultPolicy;
+}
 const Policy& defaultPolicy(const Policy& replacement) {
     const Policy& previous = *s_defaultPolicy;
     s_defaultPolicy = &replacement;
     return previous;
 }
-const Allocator& defaultAllocator() { return *s_defaultAllocator; }
+const Allocator& defaultAllocator() {
+    return *s_defaultAllocator;
+}
 const Allocator& defaultAllocator(const Allocator& replacement) {
     const Allocator& previous = *s_defaultAllocator;
     s_defaultAllocator = &replacement;

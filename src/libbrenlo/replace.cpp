@@ -15,8 +15,8 @@ namespace brenlo::io {
 namespace {
 
 [[noreturn]] void fail(const std::string& path, int err) {
-    throw IOException(string::strprintf("Cannot write \"%s\": %s", path.c_str(),
-                                        std::strerror(err ? err : EIO)));
+    throw IOException(
+        string::strprintf("Cannot write \"%s\": %s", path.c_str(), std::strerror(err ? err : EIO)));
 }
 
 void writeStream(const std::string& target, const std::string& reportAs,

@@ -15,7 +15,9 @@ namespace {
 
 const char* const KEYWORDS_INFINITY[] = {"inf", "infinity"};
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 char upper(char c) {
     return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -38,7 +40,8 @@ bool inList(const char* cc, char c) {
 }
 
 // Trimming over any membership test.
-template <class Match> std::string trimWith(const std::string& str, Match in, bool left, bool right) {
+template <class Match>
+std::string trimWith(const std::string& str, Match in, bool left, bool right) {
     size_t lo = 0;
     if (left)
         while (lo < str.size() && in(str[lo]))
@@ -151,7 +154,7 @@ template <class T> T parseReal(const char* src, size_t& i) {
     T value = 0;
     if (!text.empty())
         value = std::is_same<T, float>::value ? static_cast<T>(std::strtof(text.c_str(), nullptr))
-                                               : static_cast<T>(std::strtod(text.c_str(), nullptr));
+                                              : static_cast<T>(std::strtod(text.c_str(), nullptr));
     i += pos;
     return negative ? -value : value;
 }
@@ -210,31 +213,39 @@ size_t Alphabet::nextMismatch(const std::string& str, size_t i) const {
     return std::string::npos;
 }
 
-static bool useAlphabet(const char* cc) { return cc == nullptr || cc == WHITESPACE; }
+static bool useAlphabet(const char* cc) {
+    return cc == nullptr || cc == WHITESPACE;
+}
 
 std::string ltrim(const std::string& str, const Alphabet& cc) {
-    return trimWith(str, [&](char c) { return cc.match(c); }, true, false);
+    return trimWith(
+        str, [&](char c) { return cc.match(c); }, true, false);
 }
 std::string rtrim(const std::string& str, const Alphabet& cc) {
-    return trimWith(str, [&](char c) { return cc.match(c); }, false, true);
+    return trimWith(
+        str, [&](char c) { return cc.match(c); }, false, true);
 }
 std::string trim(const std::string& str, const Alphabet& cc) {
-    return trimWith(str, [&](char c) { return cc.match(c); }, true, true);
+    return trimWith(
+        str, [&](char c) { return cc.match(c); }, true, true);
 }
 std::string ltrim(const std::string& str, const char* cc) {
     if (useAlphabet(cc))
         return ltrim(str, Alphabet::WHITESPACE);
-    return trimWith(str, [&](char c) { return inList(cc, c); }, true, false);
+    return trimWith(
+        str, [&](char c) { return inList(cc, c); }, true, false);
 }
 std::string rtrim(const std::string& str, const char* cc) {
     if (useAlphabet(cc))
         return rtrim(str, Alphabet::WHITESPACE);
-    return trimWith(str, [&](char c) { return inList(cc, c); }, false, true);
+    return trimWith(
+        str, [&](char c) { return inList(cc, c); }, false, true);
 }
 std::string trim(const std::string& str, const char* cc) {
     if (useAlphabet(cc))
         return trim(str, Alphabet::WHITESPACE);
-    return trimWith(str, [&](char c) { return inList(cc, c); }, true, true);
+    return trimWith(
+        str, [&](char c) { return inList(cc, c); }, true, true);
 }
 
 std::string substrRange(const std::string& str, size_t lo, size_t hi) {
@@ -291,7 +302,9 @@ bool startsWithAny(const char* subject, const char* const* keys, size_t count, s
 }
 
 #define BRENLO_INTEGER_PARSE(T)                                                                    \
-    T ParseImpl<T>::parse(const char* src, size_t& i) { return parseInteger<T>(src + i, i); }
+    T ParseImpl<T>::parse(const char* src, size_t& i) {                                            \
+        return parseInteger<T>(src + i, i);                                                        \
+    }
 BRENLO_INTEGER_PARSE(unsigned short)
 BRENLO_INTEGER_PARSE(short)
 BRENLO_INTEGER_PARSE(unsigned int)
@@ -302,14 +315,19 @@ BRENLO_INTEGER_PARSE(unsigned long long)
 BRENLO_INTEGER_PARSE(long long)
 #undef BRENLO_INTEGER_PARSE
 
-float ParseImpl<float>::parse(const char* src, size_t& i) { return parseReal<float>(src + i, i); }
+float ParseImpl<float>::parse(const char* src, size_t& i) {
+    return parseReal<float>(src + i, i);
+}
 double ParseImpl<double>::parse(const char* src, size_t& i) {
     return parseReal<double>(src + i, i);
 }
 
 bool ParseImpl<bool>::parse(const char* src, size_t& i) {
     switch (src[0]) {
-    case 'T': case 't': case 'Y': case 'y':
+    case 'T':
+    case 't':
+    case 'Y':
+    case 'y':
         if (strcmpi(src, "true") == 0)
             i += 4;
         else if (strcmpi(src, "yes") == 0)
@@ -317,7 +335,10 @@ bool ParseImpl<bool>::parse(const char* src, size_t& i) {
         else
             i += 1;
         return true;
-    case 'F': case 'f': case 'N': case 'n':
+    case 'F':
+    case 'f':
+    case 'N':
+    case 'n':
         if (strcmpi(src, "false") == 0)
             i += 5;
         else if (strcmpi(src, "no") == 0)
@@ -341,9 +362,15 @@ template <class T> bool parseWhole(const char* str, T& dest) {
 }
 } // namespace
 
-template <> bool parseOrDie<bool>(const char* str, bool& dest) { return parseWhole(str, dest); }
-template <> bool parseOrDie<int>(const char* str, int& dest) { return parseWhole(str, dest); }
-template <> bool parseOrDie<float>(const char* str, float& dest) { return parseWhole(str, dest); }
+template <> bool parseOrDie<bool>(const char* str, bool& dest) {
+    return parseWhole(str, dest);
+}
+template <> bool parseOrDie<int>(const char* str, int& dest) {
+    return parseWhole(str, dest);
+}
+template <> bool parseOrDie<float>(const char* str, float& dest) {
+    return parseWhole(str, dest);
+}
 template <> bool parseOrDie<unsigned int>(const char* str, unsigned int& dest) {
     // A count typed as -1 must not become 4294967295.
     if (std::strchr(str, '-')) {

@@ -10,16 +10,26 @@ const char* const DelimitedRowFormat::DEFAULT_QUOTES = "\"";
 DelimitedRowFormat::DelimitedRowFormat(const char* quotes)
     : m_quotes(quotes ? quotes : DEFAULT_QUOTES, false) {}
 
-bool DelimitedRowFormat::isComment(int) const { return false; }
-bool DelimitedRowFormat::shouldQuote(const std::string&) const { return true; }
-bool DelimitedRowFormat::shouldEscape(const std::string&) const { return false; }
+bool DelimitedRowFormat::isComment(int) const {
+    return false;
+}
+bool DelimitedRowFormat::shouldQuote(const std::string&) const {
+    return true;
+}
+bool DelimitedRowFormat::shouldEscape(const std::string&) const {
+    return false;
+}
 
 bool DelimitedRowFormat::isQuote(int c) const {
     return c >= 0 && c <= 255 && m_quotes.match(static_cast<char>(c));
 }
 
-char DelimitedRowFormat::defaultQuote() const { return m_quotes.empty() ? '\0' : m_quotes[0]; }
-char DelimitedRowFormat::ensureQuote(char q) const { return q ? q : defaultQuote(); }
+char DelimitedRowFormat::defaultQuote() const {
+    return m_quotes.empty() ? '\0' : m_quotes[0];
+}
+char DelimitedRowFormat::ensureQuote(char q) const {
+    return q ? q : defaultQuote();
+}
 
 bool DelimitedRowFormat::endRow(TextReader& r) const {
     int c = r.peek();
@@ -215,10 +225,18 @@ void DelimitedRowParser::m_reset(const TextReader& r) {
     m_rowStart = true;
 }
 
-void DelimitedRowParser::open(std::istream& src) { m_reset(TextReader(src, TextStream::NL_DEFAULT)); }
-void DelimitedRowParser::open(TextReader& r) { m_reset(r); }
-void DelimitedRowParser::open(Device* d) { m_reset(TextReader(d, TextStream::NL_DEFAULT)); }
-void DelimitedRowParser::open(Device& d) { m_reset(TextReader(d, TextStream::NL_DEFAULT)); }
+void DelimitedRowParser::open(std::istream& src) {
+    m_reset(TextReader(src, TextStream::NL_DEFAULT));
+}
+void DelimitedRowParser::open(TextReader& r) {
+    m_reset(r);
+}
+void DelimitedRowParser::open(Device* d) {
+    m_reset(TextReader(d, TextStream::NL_DEFAULT));
+}
+void DelimitedRowParser::open(Device& d) {
+    m_reset(TextReader(d, TextStream::NL_DEFAULT));
+}
 void DelimitedRowParser::open(const std::string& path, int openFlags) {
     m_reset(TextReader(Device::fromFile(path, openFlags | OPEN_READ), TextStream::NL_DEFAULT));
 }
@@ -226,7 +244,9 @@ void DelimitedRowParser::openFromString(const std::string& s) {
     m_reset(TextReader(Device::wrapString(s, 0, std::string::npos), TextStream::NL_DEFAULT));
 }
 
-bool DelimitedRowParser::hasRow() { return m_src.peek() != -1; }
+bool DelimitedRowParser::hasRow() {
+    return m_src.peek() != -1;
+}
 
 bool DelimitedRowParser::hasCell() {
     int c = m_src.peek();

@@ -20,7 +20,9 @@ namespace quorvel::rule {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 void writeQuoted(std::ostream& out, const std::string& text) {
     out << '"';
@@ -152,9 +154,8 @@ bool parseWholeReal(const std::string& s, double& out) {
     return true;
 }
 
-const char* const RULE_COLUMNS[] = {"Rule",       "Count",      "A union S",
-                                    "Support",    "Confidence", "Lift",
-                                    "Conviction", "Probability", "Certainty"};
+const char* const RULE_COLUMNS[] = {"Rule", "Count",      "A union S",   "Support",  "Confidence",
+                                    "Lift", "Conviction", "Probability", "Certainty"};
 
 // Splits an item-set text into its elements. Blanks around an element are
 // dropped; a quoted element keeps its inside exactly. Outside quotes the
@@ -338,7 +339,9 @@ std::string Rule::toString() const {
 
 // ---- histories ----
 
-void History::m_missing(Time) { throw std::domain_error("Missing history entry."); }
+void History::m_missing(Time) {
+    throw std::domain_error("Missing history entry.");
+}
 
 ItemSet& History::at(Time time) {
     auto it = m_data.find(time);
@@ -482,8 +485,8 @@ void RuleSet::filter(size_t minCount, double minSupport, double minConfidence, d
             m_data.erase(current);
             continue;
         }
-        std::cerr << current->first << ": " << s.support << ',' << minSupport << ','
-                  << s.confidence << ',' << s.lift << std::endl;
+        std::cerr << current->first << ": " << s.support << ',' << minSupport << ',' << s.confidence
+                  << ',' << s.lift << std::endl;
     }
 }
 
@@ -506,8 +509,8 @@ void RuleSet::readInto(std::istream& src, char delim) {
         for (int column = 2; column <= 9; ++column) {
             const char* name = RULE_COLUMNS[column - 1];
             if (!parser.hasCell())
-                throw new IOException(brenlo::string::strprintf(
-                    "\"%s\" at column %d is missing.", name, column));
+                throw new IOException(
+                    brenlo::string::strprintf("\"%s\" at column %d is missing.", name, column));
             std::string cell = parser.nextCell();
             bool ok = column <= 3 ? parseWholeUnsigned(cell, *counts[column - 2])
                                   : parseWholeReal(cell, *reals[column - 4]);

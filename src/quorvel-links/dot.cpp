@@ -9,8 +9,12 @@ namespace quorvel::links {
 
 namespace {
 
-bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+bool isAsciiLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+bool isAsciiDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 bool isKeyword(const std::string& name) {
     for (const char* k : {"node", "edge", "graph", "digraph", "subgraph", "strict"})

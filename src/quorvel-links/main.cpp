@@ -48,7 +48,9 @@ namespace {
 }
 
 // Validated as FLOAT by the parser, read in double precision.
-double threshold(const CmdLine::Value& v) { return brenlo::string::parse<double>(v.raw); }
+double threshold(const CmdLine::Value& v) {
+    return brenlo::string::parse<double>(v.raw);
+}
 
 RuleSet readRules(const Configuration& config) {
     std::cerr << config.inputFile << std::endl;
@@ -100,8 +102,7 @@ void render(const Configuration& config, const Digraph& graph) {
         if (!std::cout)
             throw brenlo::IOException("Cannot write to standard output.");
     } else {
-        brenlo::io::replaceFile(config.outputFile,
-                                [&](std::ostream& out) { out << text.str(); });
+        brenlo::io::replaceFile(config.outputFile, [&](std::ostream& out) { out << text.str(); });
     }
 }
 
@@ -122,14 +123,30 @@ Configuration configure(int argc, char** argv) {
             continue;
         }
         switch (b.source->shortKey()) {
-        case '?': help = true; break;
-        case 'c': config.minCount = b.values[0].data.ui; break;
-        case 'C': config.minConfidence = threshold(b.values[0]); break;
-        case 'l': config.minLift = threshold(b.values[0]); break;
-        case 's': config.minSupport = threshold(b.values[0]); break;
-        case 'V': config.maxConviction = threshold(b.values[0]); break;
-        case 'T': config.gatewayCertainty = threshold(b.values[0]); break;
-        case 'v': config.verbose = true; break;
+        case '?':
+            help = true;
+            break;
+        case 'c':
+            config.minCount = b.values[0].data.ui;
+            break;
+        case 'C':
+            config.minConfidence = threshold(b.values[0]);
+            break;
+        case 'l':
+            config.minLift = threshold(b.values[0]);
+            break;
+        case 's':
+            config.minSupport = threshold(b.values[0]);
+            break;
+        case 'V':
+            config.maxConviction = threshold(b.values[0]);
+            break;
+        case 'T':
+            config.gatewayCertainty = threshold(b.values[0]);
+            break;
+        case 'v':
+            config.verbose = true;
+            break;
         }
     }
     if (help || !result)

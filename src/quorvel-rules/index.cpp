@@ -8,17 +8,15 @@ namespace quorvel::rule::mining {
 namespace {
 
 // Hardware population count where the processor has it.
-__attribute__((target_clones("popcnt", "default"))) size_t popcount(const uint64_t* w,
-                                                                    size_t n) {
+__attribute__((target_clones("popcnt", "default"))) size_t popcount(const uint64_t* w, size_t n) {
     size_t c = 0;
     for (size_t k = 0; k < n; ++k)
         c += static_cast<size_t>(__builtin_popcountll(w[k]));
     return c;
 }
 
-__attribute__((target_clones("popcnt", "default"))) size_t andPopcount(const uint64_t* a,
-                                                                       const uint64_t* b,
-                                                                       size_t n) {
+__attribute__((target_clones("popcnt", "default"))) size_t
+andPopcount(const uint64_t* a, const uint64_t* b, size_t n) {
     size_t c = 0;
     for (size_t k = 0; k < n; ++k)
         c += static_cast<size_t>(__builtin_popcountll(a[k] & b[k]));
@@ -27,7 +25,9 @@ __attribute__((target_clones("popcnt", "default"))) size_t andPopcount(const uin
 
 } // namespace
 
-size_t SubjectBits::count() const { return popcount(m_words.data(), m_words.size()); }
+size_t SubjectBits::count() const {
+    return popcount(m_words.data(), m_words.size());
+}
 
 size_t SubjectBits::intersectCount(const SubjectBits& other) const {
     return andPopcount(m_words.data(), other.m_words.data(), m_words.size());
@@ -143,7 +143,9 @@ ItemSet SubjectIndex::toItemSet(const ItemId* ids, size_t n) const {
     return out;
 }
 
-ItemSet SubjectIndex::toItemSet(const IdSet& ids) const { return toItemSet(ids.data(), ids.size()); }
+ItemSet SubjectIndex::toItemSet(const IdSet& ids) const {
+    return toItemSet(ids.data(), ids.size());
+}
 
 namespace {
 
@@ -250,7 +252,6 @@ void SubjectIndex::observeAll(size_t s, const ItemId* items, size_t n, const Mas
         }
     }
 }
-
 
 SubjectIndex::Cursor::Cursor(const SubjectIndex& index)
     : m_index(index), m_slot(index.items(), NONE), m_subject(0) {}

@@ -96,8 +96,8 @@ public:
         /// Makes `s` the current subject.
         void load(size_t s);
         /// observeAll for the current subject.
-        void observe(const ItemId* items, size_t n, const MaskedRules& rules,
-                     History::Time window, uint64_t* observed);
+        void observe(const ItemId* items, size_t n, const MaskedRules& rules, History::Time window,
+                     uint64_t* observed);
 
     private:
         static constexpr uint32_t NONE = 0xFFFFFFFFu;
@@ -116,7 +116,6 @@ private:
         uint32_t txnBegin, txnEnd;   // into m_times
         uint32_t itemBegin, itemEnd; // into m_subjectItems
     };
-
 
     std::vector<Item> m_items;
     std::vector<uint32_t> m_holderBegin; // item -> range of m_holderList

@@ -43,7 +43,9 @@ namespace {
 
 // Thresholds are validated as FLOAT by the parser but read in double
 // precision, so "-s 0.1" means the double 0.1.
-double threshold(const CmdLine::Value& v) { return brenlo::string::parse<double>(v.raw); }
+double threshold(const CmdLine::Value& v) {
+    return brenlo::string::parse<double>(v.raw);
+}
 
 } // namespace
 
@@ -59,15 +61,33 @@ Configuration configure(int argc, char** argv) {
     for (size_t k = 0; k < result.bindings.size(); ++k) {
         const CmdLine::Binding& b = result.bindings[k];
         switch (b.source->shortKey()) {
-        case '?': help = true; break;
-        case 'c': config.minCount = b.values[0].data.ui; break;
-        case 'o': config.maxOrder = b.values[0].data.ui; break;
-        case 'w': config.windowSize = b.values[0].data.ui; break;
-        case 'C': config.minConfidence = threshold(b.values[0]); break;
-        case 'l': config.minLift = threshold(b.values[0]); break;
-        case 's': config.minSupport = threshold(b.values[0]); break;
-        case 'V': maxConviction = threshold(b.values[0]); break;
-        case 'v': config.verbose = true; break;
+        case '?':
+            help = true;
+            break;
+        case 'c':
+            config.minCount = b.values[0].data.ui;
+            break;
+        case 'o':
+            config.maxOrder = b.values[0].data.ui;
+            break;
+        case 'w':
+            config.windowSize = b.values[0].data.ui;
+            break;
+        case 'C':
+            config.minConfidence = threshold(b.values[0]);
+            break;
+        case 'l':
+            config.minLift = threshold(b.values[0]);
+            break;
+        case 's':
+            config.minSupport = threshold(b.values[0]);
+            break;
+        case 'V':
+            maxConviction = threshold(b.values[0]);
+            break;
+        case 'v':
+            config.verbose = true;
+            break;
         }
     }
     if (help || !result)
@@ -92,8 +112,8 @@ TransactionSet readTxns(const Configuration&, const std::string& path) {
         txns.readInto(std::cin, '\t');
     else
         txns.readInto(path, '\t');
-    std::cerr << "Read " << path << " with " << txns.transactionCount()
-              << " transaction(s) over " << txns.size() << " history record(s)." << std::endl;
+    std::cerr << "Read " << path << " with " << txns.transactionCount() << " transaction(s) over "
+              << txns.size() << " history record(s)." << std::endl;
     return txns;
 }
 

@@ -1,5 +1,5 @@
-#include "mine_internal.hpp"
 #include "index.hpp"
+#include "mine_internal.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -21,9 +21,11 @@ StageTimes s_times;
 // Adds the time since construction to a stage when it goes out of scope.
 class StageClock {
 public:
-    explicit StageClock(double& stage) : m_stage(stage), m_start(std::chrono::steady_clock::now()) {}
+    explicit StageClock(double& stage)
+        : m_stage(stage), m_start(std::chrono::steady_clock::now()) {}
     ~StageClock() {
-        m_stage += std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+        m_stage +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
     }
 
 private:
@@ -87,7 +89,9 @@ ItemSetSupports oneSets(const Configuration& config, const TransactionSet& txns)
     return ret;
 }
 
-StageTimes& lastStageTimes() { return s_times; }
+StageTimes& lastStageTimes() {
+    return s_times;
+}
 
 ItemSetSupports aprioriMerge(const Configuration& config, const ItemSetSupports& src,
                              ItemSetSupports& all, const TransactionSet& txns, uint64_t n) {
@@ -442,8 +446,8 @@ RuleHistogram apriori(const Configuration& config, const TransactionSet& txns,
     auto levelStep = [&]() {
         merged = nextLevel(config, index, merged);
         record(index, merged, all);
-        std::cerr << "\t ... calculated " << merged.sets() << " frequent item sets of size "
-                  << iss << " with " << proposalCount(merged) << " proposed rules." << std::endl;
+        std::cerr << "\t ... calculated " << merged.sets() << " frequent item sets of size " << iss
+                  << " with " << proposalCount(merged) << " proposed rules." << std::endl;
         if (proposalCount(merged) == 0)
             return false;
         std::cerr << "\t ... deducing rules of order " << order << "." << std::endl;
@@ -453,8 +457,7 @@ RuleHistogram apriori(const Configuration& config, const TransactionSet& txns,
         return true;
     };
     if (config.maxOrder == 0) {
-        std::cerr << "\t ... mining rules until there are no more frequent item sets."
-                  << std::endl;
+        std::cerr << "\t ... mining rules until there are no more frequent item sets." << std::endl;
         while (merged.sets() > 2)
             if (!levelStep())
                 break;

@@ -1,12 +1,12 @@
 #include "harnesses.hpp"
 
+#include "../../src/quorvel-links/options.hpp"
+#include "../../src/quorvel-rules/options.hpp"
 #include "brenlo/cmdline.hpp"
 #include "brenlo/exception.hpp"
 #include "brenlo/string.hpp"
 #include "brenlo/table.hpp"
 #include "quorvel/rule.hpp"
-#include "../../src/quorvel-links/options.hpp"
-#include "../../src/quorvel-rules/options.hpp"
 
 #include <cctype>
 #include <cmath>
@@ -83,7 +83,8 @@ int rows(const uint8_t* data, size_t size) {
         return 0;
     const char delim = data[0] & 1 ? '\t' : ',';
     std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
-    brenlo::io::DelimitedRowParser p = brenlo::io::DelimitedRowParser::createRFC4180(delim, nullptr);
+    brenlo::io::DelimitedRowParser p =
+        brenlo::io::DelimitedRowParser::createRFC4180(delim, nullptr);
     p.openFromString(text);
     size_t delimiters = 0, rowCount = 0, cells = 0, bytes = 0;
     for (char c : text)
@@ -301,7 +302,8 @@ int commandLine(const uint8_t* data, size_t size) {
         std::fclose(stderr);
         stderr = saved;
         if (!r) {
-            check(r.bindings.size() == 0 && r.excess.size() == 0, "a failed parse returned results");
+            check(r.bindings.size() == 0 && r.excess.size() == 0,
+                  "a failed parse returned results");
             continue;
         }
         for (size_t k = 0; k < r.bindings.size(); ++k) {

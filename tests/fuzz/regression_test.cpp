@@ -35,7 +35,8 @@ TEST(FuzzRegression, SeedsAndSavedCrashesPass) {
             files.push_back(f);
         for (const std::string& f : files) {
             std::string bytes = testsupport::readFile(f);
-            EXPECT_NO_THROW(target.run(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()))
+            EXPECT_NO_THROW(
+                target.run(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()))
                 << target.name << ": " << f;
             ++inputs;
         }

@@ -91,7 +91,8 @@ TEST(BinaryStreams, Strings) {
     std::stringstream s;
     BinaryWriter w(s, ENDIAN_BIG);
     EXPECT_EQ(w.writePStr8("abc"), 4u);
-    EXPECT_EQ(s.str(), std::string("\x03" "abc"));
+    EXPECT_EQ(s.str(), std::string("\x03"
+                                   "abc"));
     EXPECT_EQ(w.writePStr8(std::string(255, 'x')), 256u);
     try {
         w.writePStr8(std::string(256, 'x'));

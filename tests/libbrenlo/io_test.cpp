@@ -56,7 +56,8 @@ TEST(TextReader, PeekReadAndLines) {
 }
 
 TEST(TextReader, HighBytesAreData) {
-    TextReader r = stringReader("a\xff" "b\x80");
+    TextReader r = stringReader("a\xff"
+                                "b\x80");
     EXPECT_EQ(r.read(), 'a');
     EXPECT_EQ(r.read(), 0xFF);
     EXPECT_EQ(r.read(), 'b');
@@ -166,8 +167,8 @@ TEST(Devices, FilesOpenOrSayWhyNot) {
         Device::fromFile(dir.file("missing/x"), OPEN_READ);
         FAIL() << "no exception";
     } catch (const IOException& e) {
-        EXPECT_EQ(e.why(), "Cannot open \"" + dir.file("missing/x") +
-                               "\": No such file or directory");
+        EXPECT_EQ(e.why(),
+                  "Cannot open \"" + dir.file("missing/x") + "\": No such file or directory");
     }
     {
         TextWriter w = TextWriter::fromFile(dir.file("f.txt"), 0);

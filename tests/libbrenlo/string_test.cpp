@@ -199,8 +199,8 @@ TEST(ParseReals, ConsumedLengthAndUnmovedPosition) {
     struct {
         const char* text;
         size_t consumed;
-    } cases[] = {{"1.5abc", 3}, {"-", 1}, {"5.x", 2}, {"1ex", 2},  {"1e+", 3},
-                 {"nanx", 0},   {"+nanx", 1}, {"1e99999999999", 2}, {"x", 0}, {".", 0}};
+    } cases[] = {{"1.5abc", 3}, {"-", 1},     {"5.x", 2},           {"1ex", 2}, {"1e+", 3},
+                 {"nanx", 0},   {"+nanx", 1}, {"1e99999999999", 2}, {"x", 0},   {".", 0}};
     for (const auto& c : cases) {
         size_t i = 0;
         parse<double>(c.text, i);

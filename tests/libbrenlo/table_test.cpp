@@ -59,7 +59,10 @@ TEST(RowParser, WindowsAndOldMacLineEnds) {
 
 TEST(RowParser, HighBytesAreData) {
     EXPECT_EQ(rows("caf\xe9,\xff\xfe\nz\n"), (Rows{{"caf\xe9", "\xff\xfe"}, {"z"}}));
-    EXPECT_EQ(rows("a\xff" "b\n", '\xff'), (Rows{{"a", "b"}}));
+    EXPECT_EQ(rows("a\xff"
+                   "b\n",
+                   '\xff'),
+              (Rows{{"a", "b"}}));
 }
 
 TEST(RowParser, SourcesAndFactories) {

@@ -41,7 +41,7 @@ TEST(ItemSetOrder, IsAStrictTotalOrderOverGeneratedSets) {
         ItemSet x = random(), y = random(), z = random();
         int xy = x.cmp(y), yx = y.cmp(x);
         EXPECT_EQ(xy == 0, x == y);
-        EXPECT_EQ(xy < 0, yx > 0);
+        EXPECT_EQ(xy<0, yx> 0);
         EXPECT_FALSE(x < x);
         if (x < y && y < z) {
             EXPECT_LT(x, z);
@@ -228,7 +228,8 @@ TEST(RuleSetFilter, ThresholdsAreInclusiveAndNaNFails) {
 
 TEST(RuleSetFilter, NumbersUseTheDefaultStreamFormat) {
     RuleSet rules;
-    rules[Rule(set({"a"}), set({"b"}))] = stats(1, 1.0 / 3, 1e-5, std::numeric_limits<double>::infinity(), 0);
+    rules[Rule(set({"a"}), set({"b"}))] =
+        stats(1, 1.0 / 3, 1e-5, std::numeric_limits<double>::infinity(), 0);
     testing::internal::CaptureStderr();
     rules.filter(0, 0, 0, 0, 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "a => b: 0.333333,0,1e-05,inf\n");

@@ -101,8 +101,8 @@ TEST(RuleTable, WritesTheDocumentedRow) {
 }
 
 TEST(RuleTable, RoundTripsRulesWhoseItemsNeedQuoting) {
-    const char* names[] = {"plain", "a,b", "say \"hi\"", "tab\there", "x => y", " blank",
-                           "{brace", "",      "line\nbreak", "cr\rhere", "\"lead"};
+    const char* names[] = {"plain",  "a,b", "say \"hi\"",  "tab\there", "x => y", " blank",
+                           "{brace", "",    "line\nbreak", "cr\rhere",  "\"lead"};
     RuleSet rules;
     size_t n = 0;
     for (const char* a : names)
@@ -135,8 +135,9 @@ TEST(RuleTable, RoundTripsRulesWhoseItemsNeedQuoting) {
 }
 
 TEST(RuleTable, ReaderSkipsBlankLinesAndKeepsTheLastDuplicate) {
-    RuleSet rules = readRules(std::string(HEADER) + "a => b\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5\t0.6\n\n" +
-                              "a => b\t7\t8\t1\t1\t1\tinf\tnan\t-inf\n");
+    RuleSet rules =
+        readRules(std::string(HEADER) + "a => b\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5\t0.6\n\n" +
+                  "a => b\t7\t8\t1\t1\t1\tinf\tnan\t-inf\n");
     ASSERT_EQ(rules.size(), 1u);
     const RuleSet::Stats& s = rules.at(Rule(set({"a"}), set({"b"})));
     EXPECT_EQ(s.count, 7u);
@@ -146,15 +147,18 @@ TEST(RuleTable, ReaderSkipsBlankLinesAndKeepsTheLastDuplicate) {
     RuleSet lost = readRules("a => b\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5\t0.6\n");
     EXPECT_EQ(lost.size(), 0u);
 
-    RuleSet replaced = readRules(std::string(HEADER) + "a => b\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5\t0.6\n");
+    RuleSet replaced =
+        readRules(std::string(HEADER) + "a => b\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5\t0.6\n");
     std::istringstream headerOnly(HEADER);
     replaced.readInto(headerOnly, '\t');
     EXPECT_EQ(replaced.size(), 0u);
 }
 
 TEST(RuleTable, HeaderEndsAtAnyLineEnd) {
-    EXPECT_EQ(readRules("Rule\tCount\r\na => b\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5\t0.6\r\n").size(), 1u);
-    EXPECT_EQ(readRules("Rule\tCount\ra => b\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5\t0.6\rb => a\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5\t0.6\r")
+    EXPECT_EQ(readRules("Rule\tCount\r\na => b\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5\t0.6\r\n").size(),
+              1u);
+    EXPECT_EQ(readRules("Rule\tCount\ra => b\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5\t0.6\rb => "
+                        "a\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5\t0.6\r")
                   .size(),
               2u);
 }
@@ -172,7 +176,8 @@ TEST(RuleTable, MalformedRowsRaiseWithTheirColumn) {
 
     RuleSet partial;
     std::istringstream in(std::string(HEADER) + row + "\t0.6\nb => a\t1\n");
-    EXPECT_EQ(pointerError([&] { partial.readInto(in, '\t'); }), "\"A union S\" at column 3 is missing.");
+    EXPECT_EQ(pointerError([&] { partial.readInto(in, '\t'); }),
+              "\"A union S\" at column 3 is missing.");
     EXPECT_EQ(partial.size(), 1u);
 }
 

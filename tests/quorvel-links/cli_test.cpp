@@ -32,7 +32,9 @@ testsupport::RunResult graph(const std::string& table, std::vector<std::string> 
     return runLinks(options, "", dir.path());
 }
 
-bool haveDot() { return std::system("command -v dot > /dev/null 2>&1") == 0; }
+bool haveDot() {
+    return std::system("command -v dot > /dev/null 2>&1") == 0;
+}
 
 } // namespace
 
@@ -61,8 +63,7 @@ TEST(LinksCli, GatewayColours) {
     auto grey = graph(HEADER + row("a => b", 0.5, 0.75) + row("a => c", 0.5, 1), {"-T0.5"});
     EXPECT_NE(grey.out.find("a->b[weight=1.996008,penwidth=1.500000,color=\"#7F7F7F\"];"),
               std::string::npos);
-    auto inf = graph(HEADER + row("a => b", 0.5, 2) +
-                     "a => c\t10\t10\t0.5\t0.5\t1\t2\t0.5\tinf\n");
+    auto inf = graph(HEADER + row("a => b", 0.5, 2) + "a => c\t10\t10\t0.5\t0.5\t1\t2\t0.5\tinf\n");
     EXPECT_NE(inf.out.find("a->b[weight=1.996008,penwidth=1.500000,color=\"#AAAA55\"];"),
               std::string::npos);
     EXPECT_NE(inf.out.find("a->c[weight=1.996008,penwidth=1.500000,color=\"#000000\"];"),
@@ -150,8 +151,9 @@ TEST(LinksCli, FailuresAreReported) {
 }
 
 TEST(LinksCli, NamesAreQuotedWhenDotNeedsIt) {
-    auto r = graph(HEADER + row("\"milk powder\" => a-b", 0.5, 0) + row("node => 3a", 0.5, 0) +
-                   row("x_1 => 42", 0.5, 0) + row("\"\"\"q\"\"\"\"t\"\" => \"\"b\\s\"\"\"", 0.5, 0));
+    auto r =
+        graph(HEADER + row("\"milk powder\" => a-b", 0.5, 0) + row("node => 3a", 0.5, 0) +
+              row("x_1 => 42", 0.5, 0) + row("\"\"\"q\"\"\"\"t\"\" => \"\"b\\s\"\"\"", 0.5, 0));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\"milk powder\"->\"a-b\"["), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"node\"->\"3a\"["), std::string::npos);
@@ -163,8 +165,8 @@ TEST(LinksCli, GraphvizAcceptsWhatTheToolsWrite) {
     if (!haveDot())
         GTEST_SKIP() << "Graphviz is not installed";
     std::string table = "subject\ttime\titem\n";
-    const char* names[] = {"milk powder", "a-b", "3a", "node", "Graph", "caf\xc3\xa9", "x\"y",
-                           "back\\slash", "42", "plain"};
+    const char* names[] = {"milk powder", "a-b",  "3a",          "node", "Graph",
+                           "caf\xc3\xa9", "x\"y", "back\\slash", "42",   "plain"};
     for (int s = 0; s < 12; ++s)
         for (int k = 0; k < 10; ++k) {
             std::string item = names[(k + s) % 10];
@@ -175,23 +177,25 @@ TEST(LinksCli, GraphvizAcceptsWhatTheToolsWrite) {
         }
     TempDir dir;
     writeFile(dir.file("in.tsv"), table);
-    auto mined = testsupport::runRules({"-c", "2", "-o", "1", "in.tsv", "rules.tsv"}, "", dir.path());
+    auto mined =
+        testsupport::runRules({"-c", "2", "-o", "1", "in.tsv", "rules.tsv"}, "", dir.path());
     ASSERT_EQ(mined.status, 0) << mined.err;
     auto drawn = runLinks({"-c", "2", "rules.tsv", "graph.dot"}, "", dir.path());
     ASSERT_EQ(drawn.status, 0) << drawn.err;
     EXPECT_NE(readFile(dir.file("graph.dot")).find("->"), std::string::npos);
-    auto dot = testsupport::run("/bin/sh", {"-c", "timeout 120 dot -Tsvg graph.dot -o graph.svg"}, "",
-                                dir.path());
+    auto dot = testsupport::run("/bin/sh", {"-c", "timeout 120 dot -Tsvg graph.dot -o graph.svg"},
+                                "", dir.path());
     EXPECT_EQ(dot.status, 0) << dot.err << readFile(dir.file("graph.dot"));
 
     std::string example = std::string(QUORVEL_SOURCE_DIR) + "/examples/clinic-visits.tsv";
     if (testsupport::fileExists(example)) {
-        auto rules = testsupport::runRules({"-c", "15", "-w", "60", example, "ex.tsv"}, "", dir.path());
+        auto rules =
+            testsupport::runRules({"-c", "15", "-w", "60", example, "ex.tsv"}, "", dir.path());
         ASSERT_EQ(rules.status, 0) << rules.err;
         auto g = runLinks({"-c", "15", "ex.tsv", "ex.dot"}, "", dir.path());
         ASSERT_EQ(g.status, 0);
-        auto rendered = testsupport::run("/bin/sh", {"-c", "timeout 120 dot -Tsvg ex.dot -o ex.svg"}, "",
-                                         dir.path());
+        auto rendered = testsupport::run(
+            "/bin/sh", {"-c", "timeout 120 dot -Tsvg ex.dot -o ex.svg"}, "", dir.path());
         EXPECT_EQ(rendered.status, 0) << rendered.err;
     }
 }

@@ -55,7 +55,8 @@ TEST(MinerCli, TheDocumentedExampleRow) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(readFile(dir.file("rules.tsv")),
               RULE_HEADER + "a => b\t3\t3\t0.5\t1\t1.5\tinf\t0.75\t3\n");
-    EXPECT_EQ(readFile(dir.file("sets.tsv")), "Count\tItem Set\n3\t{a,b}\n3\t{a}\n4\t{b}\n2\t{c}\n");
+    EXPECT_EQ(readFile(dir.file("sets.tsv")),
+              "Count\tItem Set\n3\t{a,b}\n3\t{a}\n4\t{b}\n2\t{c}\n");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Read in.tsv with 9 transaction(s) over 6 history record(s).\n"
                      "\t ... calculated 3 frequent item sets of size 1. \n"
@@ -198,8 +199,7 @@ TEST(MinerCli, OddItemNamesRoundTripThroughTheTables) {
     writeFile(dir.file("rules.tsv"), r.out);
     auto links = testsupport::runLinks({"-c", "2", "rules.tsv"}, "", dir.path());
     EXPECT_EQ(links.status, 0) << links.err;
-    EXPECT_NE(links.out.find("\"milk, whole\"->\"cream cheese \""), std::string::npos)
-        << links.out;
+    EXPECT_NE(links.out.find("\"milk, whole\"->\"cream cheese \""), std::string::npos) << links.out;
 }
 
 TEST(MinerCli, RealDataSets) {
@@ -210,7 +210,8 @@ TEST(MinerCli, RealDataSets) {
         const char* file;
         const char* count;
         size_t itemSets;
-    } sets[] = {{"receipt.tsv.gz", "20", 2111}, {"groceries.tsv.gz", "50", 1948},
+    } sets[] = {{"receipt.tsv.gz", "20", 2111},
+                {"groceries.tsv.gz", "50", 1948},
                 {"retail.tsv.gz", "1000", 135}};
     for (const auto& s : sets) {
         auto unpacked = testsupport::run("/bin/gzip", {"-dc", data + "/" + s.file});
@@ -221,8 +222,8 @@ TEST(MinerCli, RealDataSets) {
         std::string sets = readFile(dir.file("sets.tsv"));
         EXPECT_EQ(static_cast<size_t>(std::count(sets.begin(), sets.end(), '\n')), s.itemSets + 1)
             << s.file;
-        auto links = testsupport::runLinks({"-c", s.count, "rules.tsv", "graph.dot"}, "",
-                                           dir.path());
+        auto links =
+            testsupport::runLinks({"-c", s.count, "rules.tsv", "graph.dot"}, "", dir.path());
         EXPECT_EQ(links.status, 0) << links.err;
     }
 }

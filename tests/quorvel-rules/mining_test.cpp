@@ -43,8 +43,8 @@ uint64_t countOf(const RuleHistogram& h, const Rule& r) {
     return it == h.end() ? 0 : it->second;
 }
 
-RuleHistogram countRules(const Configuration& config, const TransactionSet& txns,
-                         const ItemSet& a, const ItemSet& b) {
+RuleHistogram countRules(const Configuration& config, const TransactionSet& txns, const ItemSet& a,
+                         const ItemSet& b) {
     RuleProposals proposals;
     proposals[a].insert(b);
     RuleHistogram counts;
@@ -151,8 +151,8 @@ TEST(WindowedCounting, AntecedentMustPrecedeAndSubsequentBeNew) {
     EXPECT_EQ(countOf(countRules(config, table("s 1 b;s 2 a;s 3 b"), set({"a"}), set({"b"})), ab),
               0u);
     // The pattern recurring in one subject counts once; subjects add up.
-    EXPECT_EQ(countOf(countRules(config, table("s 1 a;s 2 b;s 3 a;s 9 b;t 1 a;t 2 b"),
-                                 set({"a"}), set({"b"})),
+    EXPECT_EQ(countOf(countRules(config, table("s 1 a;s 2 b;s 3 a;s 9 b;t 1 a;t 2 b"), set({"a"}),
+                                 set({"b"})),
                       ab),
               2u);
 }
@@ -161,12 +161,13 @@ TEST(WindowedCounting, SpreadAntecedentAndPartialOverlap) {
     Configuration config = withCount(0);
     const Rule r(set({"a", "b"}), set({"c"}));
     // A's items may come from different earlier transactions.
-    EXPECT_EQ(countOf(countRules(config, table("s 1 a;s 2 b;s 3 c"), set({"a", "b"}), set({"c"})), r),
-              1u);
+    EXPECT_EQ(
+        countOf(countRules(config, table("s 1 a;s 2 b;s 3 c"), set({"a", "b"}), set({"c"})), r),
+        1u);
     // T holds part of A and all of B: counts, A was fully seen before.
-    EXPECT_EQ(countOf(countRules(config, table("s 1 a;s 2 b;s 3 a c"), set({"a", "b"}), set({"c"})),
-                      r),
-              1u);
+    EXPECT_EQ(
+        countOf(countRules(config, table("s 1 a;s 2 b;s 3 a c"), set({"a", "b"}), set({"c"})), r),
+        1u);
     // Part of A only in T: not seen before.
     EXPECT_EQ(countOf(countRules(config, table("s 1 a;s 3 b c"), set({"a", "b"}), set({"c"})), r),
               0u);
@@ -179,19 +180,20 @@ TEST(WindowedCounting, WindowBounds) {
     EXPECT_EQ(countOf(countRules(config, table("s 10 a;s 13 b"), set({"a"}), set({"b"})), ab), 1u);
     EXPECT_EQ(countOf(countRules(config, table("s 10 a;s 14 b"), set({"a"}), set({"b"})), ab), 0u);
     // A B item seen within the window blocks; outside it no longer does.
-    EXPECT_EQ(countOf(countRules(config, table("s 10 b;s 12 a;s 13 b"), set({"a"}), set({"b"})), ab),
-              0u);
+    EXPECT_EQ(
+        countOf(countRules(config, table("s 10 b;s 12 a;s 13 b"), set({"a"}), set({"b"})), ab), 0u);
     EXPECT_EQ(countOf(countRules(config, table("s 5 b;s 12 a;s 13 b"), set({"a"}), set({"b"})), ab),
               1u);
     // Items forgotten at one transaction come back when they recur.
-    EXPECT_EQ(countOf(countRules(config, table("s 1 a;s 20 x;s 21 a;s 22 b"), set({"a"}), set({"b"})),
-                      ab),
-              1u);
+    EXPECT_EQ(
+        countOf(countRules(config, table("s 1 a;s 20 x;s 21 a;s 22 b"), set({"a"}), set({"b"})),
+                ab),
+        1u);
     config.windowSize = 0;
     EXPECT_EQ(countOf(countRules(config, table("s 5 b;s 12 a;s 13 b"), set({"a"}), set({"b"})), ab),
               0u);
-    EXPECT_EQ(countOf(countRules(config, table("s 0 a;s 4294967295 b"), set({"a"}), set({"b"})), ab),
-              1u);
+    EXPECT_EQ(
+        countOf(countRules(config, table("s 0 a;s 4294967295 b"), set({"a"}), set({"b"})), ab), 1u);
 }
 
 TEST(WindowedCounting, LastTimeBookkeeping) {

@@ -15,8 +15,8 @@ using namespace quorvel::rule::mining;
 
 namespace {
 
-ItemSetSupports merge(const Configuration& config, const ItemSetSupports& src,
-                      ItemSetSupports& all, const TransactionSet& txns, uint64_t n) {
+ItemSetSupports merge(const Configuration& config, const ItemSetSupports& src, ItemSetSupports& all,
+                      const TransactionSet& txns, uint64_t n) {
     ItemSetSupports ret;
     for (auto i = src.begin(); i != src.end(); ++i) {
         auto j = i;
@@ -60,8 +60,8 @@ RuleHistogram levels(const Configuration& config, const TransactionSet& txns,
     auto levelStep = [&]() {
         merged = merge(config, merged, all, txns, iss);
         proposed = proposeRules(merged);
-        std::cerr << "\t ... calculated " << merged.size() << " frequent item sets of size "
-                  << iss << " with " << count(proposed) << " proposed rules." << std::endl;
+        std::cerr << "\t ... calculated " << merged.size() << " frequent item sets of size " << iss
+                  << " with " << count(proposed) << " proposed rules." << std::endl;
         if (proposed.empty())
             return false;
         std::cerr << "\t ... deducing rules of order " << order << "." << std::endl;
@@ -71,8 +71,7 @@ RuleHistogram levels(const Configuration& config, const TransactionSet& txns,
         return true;
     };
     if (config.maxOrder == 0) {
-        std::cerr << "\t ... mining rules until there are no more frequent item sets."
-                  << std::endl;
+        std::cerr << "\t ... mining rules until there are no more frequent item sets." << std::endl;
         while (merged.size() > 2 && levelStep()) {
         }
     } else if (config.maxOrder > 1) {

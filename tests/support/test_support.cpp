@@ -1,10 +1,10 @@
 #include "test_support.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <csignal>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
