@@ -7,8 +7,8 @@
 #include "brenlo/cmdline.hpp"
 #include "brenlo/exception.hpp"
 #include "brenlo/io.hpp"
-#include "brenlo/replace.hpp"
 #include "brenlo/string.hpp"
+#include "quorvel/driver.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -96,14 +96,7 @@ void render(const Configuration& config, const Digraph& graph) {
         brenlo::io::TextWriter out(text);
         renderGraph(out, graph, config);
     }
-    if (config.outputFile == "-") {
-        std::cout << text.str();
-        std::cout.flush();
-        if (!std::cout)
-            throw brenlo::IOException("Cannot write to standard output.");
-    } else {
-        brenlo::io::replaceFile(config.outputFile, [&](std::ostream& out) { out << text.str(); });
-    }
+    quorvel::writeOutput(config.outputFile, [&](std::ostream& out) { out << text.str(); });
 }
 
 } // namespace
@@ -161,17 +154,9 @@ Configuration configure(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-    try {
+    return quorvel::runReportingFailures([&] {
         Configuration config = configure(argc, argv);
         Digraph graph = route(config);
         render(config, graph);
-    } catch (std::exception* e) {
-        std::cerr << e->what() << std::endl;
-        delete e;
-        return 2;
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << std::endl;
-        return 2;
-    }
-    return 0;
+    });
 }

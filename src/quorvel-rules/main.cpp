@@ -6,6 +6,7 @@
 #include "brenlo/cmdline.hpp"
 #include "brenlo/exception.hpp"
 #include "brenlo/string.hpp"
+#include "quorvel/driver.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -117,29 +118,13 @@ TransactionSet readTxns(const Configuration&, const std::string& path) {
     return txns;
 }
 
-void checkStandardOutput() {
-    std::cout.flush();
-    if (!std::cout)
-        throw brenlo::IOException("Cannot write to standard output.");
-}
-
 void writeRules(const MiningResult& result, const std::string& path) {
-    if (path == "-") {
-        result.rules().write(std::cout);
-        checkStandardOutput();
-    } else {
-        result.rules().write(path);
-    }
+    quorvel::writeOutput(path, [&](std::ostream& out) { result.rules().write(out); });
 }
 
 void writeIS(const MiningResult& result, const std::string& path) {
     MiningResult::ItemSets is = result.itemSets();
-    if (path == "-") {
-        is.write(std::cout);
-        checkStandardOutput();
-    } else {
-        is.write(path);
-    }
+    quorvel::writeOutput(path, [&](std::ostream& out) { is.write(out); });
 }
 
 void mine(const Configuration& config) {
@@ -151,25 +136,9 @@ void mine(const Configuration& config) {
         writeIS(result, config.itemSetFile);
 }
 
-int fail(const char* message) {
-    std::cerr << message << std::endl;
-    return 2;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    // Errors travel both ways in this code base: by value and as pointers.
-    try {
-        Configuration config = configure(argc, argv);
-        mine(config);
-    } catch (std::exception* e) {
-        int status = fail(e->what());
-        delete e;
-        return status;
-    } catch (const std::exception& e) {
-        return fail(e.what());
-    }
-    return 0;
+    return quorvel::runReportingFailures([&] { mine(configure(argc, argv)); });
 }
