@@ -280,6 +280,9 @@ void SubjectIndex::Cursor::observe(const ItemId* items, size_t n, const MaskedRu
         at[k] = e == NONE ? 0 : m_index.m_positionMasks[e];
         any |= at[k];
     }
+    // Nothing can follow anything within a single transaction.
+    if ((any & (any - 1)) == 0)
+        return;
     const History::Time* times = m_index.m_times.data() + sub.txnBegin;
     for (size_t first = 0; first < rules.size(); first += 64) {
         RuleWalk walk(rules, first, window, observed);
