@@ -115,6 +115,8 @@ int main(int argc, char** argv) {
                 "index s | item sets s | rule counting s | statistics s | write s | total s | "
                 "peak RSS MB | reference mining s | speed-up |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    // Children inherit the stdio buffer; flush so the header is printed once.
+    std::fflush(stdout);
     for (int k = 2; k < argc; ++k) {
         std::string arg = argv[k];
         std::string name = arg.substr(0, arg.find('='));

@@ -22,10 +22,11 @@ if ! command -v clang++ > /dev/null 2>&1 || ! probe "$build"; then
     probe "$build" || { echo "clang cannot build libFuzzer targets here" >&2; exit 1; }
 fi
 
-cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON -DQUORVEL_TESTS=OFF > /dev/null
 cmake --build "$build" -j "$(nproc)" > /dev/null
 
+mkdir -p tests/fuzz/crashes
 status=0
 for target in rows values texts rule-table transaction-table command-line; do
     mkdir -p "$build/corpus/$target"
