@@ -26,10 +26,11 @@ asan:
 demo: build
 	./examples/demo.sh $(BUILD) $(DEMO_OUT)
 
+BENCH_CAP ?= 300
 bench:
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DQUORVEL_TESTS=OFF -DQUORVEL_BENCH=ON
 	cmake --build $(RELEASE) -j $(JOBS)
-	./bench/run.sh $(RELEASE)
+	./bench/run.sh $(RELEASE) $(BENCH_CAP)
 
 FUZZ_SECONDS ?= 60
 fuzz:

@@ -6,6 +6,7 @@
 #include "reference_miner.hpp"
 
 #include <chrono>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +26,22 @@ namespace {
 struct Report {
     double read = 0, index = 0, itemSets = 0, rules = 0, statistics = 0, write = 0, total = 0;
     size_t rows = 0, subjects = 0, sets = 0, rulesKept = 0;
+    uint64_t digest = 0;
 };
+
+struct ReferenceReport {
+    double mining = 0;
+    uint64_t digest = 0;
+};
+
+// FNV-1a of both written tables, so the two miners' outputs can be compared
+// without shipping megabytes between processes.
+uint64_t fnv1a(const std::string& text) {
+    uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : text)
+        h = (h ^ c) * 1099511628211ull;
+    return h;
+}
 
 double since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
@@ -56,10 +72,11 @@ void runFast(const std::string& path, const Configuration& config, int fd) {
     r.rules = times.rules;
     r.statistics = times.statistics;
     auto t = Clock::now();
-    std::ofstream sink("/dev/null");
+    std::ostringstream sink;
     result.rules().write(sink);
     result.itemSets().write(sink);
     r.write = since(t);
+    r.digest = fnv1a(sink.str());
     r.total = since(start);
     r.sets = result.itemSets().size();
     r.rulesKept = result.rules().size();
@@ -72,9 +89,14 @@ void runReference(const std::string& path, const Configuration& config, int fd) 
     size_t rows;
     TransactionSet txns = readTable(path, read, rows);
     auto t = Clock::now();
-    quorvel::reference::mine(config, txns);
-    double mining = since(t);
-    if (::write(fd, &mining, sizeof mining) != static_cast<ssize_t>(sizeof mining))
+    quorvel::reference::MiningResultData result = quorvel::reference::mine(config, txns);
+    ReferenceReport report;
+    report.mining = since(t);
+    std::ostringstream sink;
+    result.rules.write(sink);
+    result.itemSets.write(sink);
+    report.digest = fnv1a(sink.str());
+    if (::write(fd, &report, sizeof report) != static_cast<ssize_t>(sizeof report))
         std::_Exit(3);
 }
 
@@ -113,8 +135,8 @@ int main(int argc, char** argv) {
     const unsigned cap = static_cast<unsigned>(std::atoi(argv[1]));
     std::printf("| data set | rows | subjects | minCount | window | item sets | rules | read s | "
                 "index s | item sets s | rule counting s | statistics s | write s | total s | "
-                "peak RSS MB | reference mining s | speed-up |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+                "peak RSS MB | reference mining s | speed-up | output vs reference |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     // Children inherit the stdio buffer; flush so the header is printed once.
     std::fflush(stdout);
     for (int k = 2; k < argc; ++k) {
@@ -134,24 +156,27 @@ int main(int argc, char** argv) {
             std::printf("| %s | failed |\n", name.c_str());
             continue;
         }
-        double reference = 0;
+        ReferenceReport reference;
         long refRss = 0;
         bool finished =
             inChild([&](int fd) { runReference(path, config, fd); }, reference, cap, refRss);
         const double mining = r.index + r.itemSets + r.rules + r.statistics;
         char refText[64], speedText[64];
+        const char* same = "not compared";
         if (finished) {
-            std::snprintf(refText, sizeof refText, "%.3f", reference);
-            std::snprintf(speedText, sizeof speedText, "%.0f×", reference / std::max(mining, 1e-6));
+            std::snprintf(refText, sizeof refText, "%.3f", reference.mining);
+            std::snprintf(speedText, sizeof speedText, "%.0f×",
+                          reference.mining / std::max(mining, 1e-6));
+            same = reference.digest == r.digest ? "identical" : "DIFFERENT";
         } else {
             std::snprintf(refText, sizeof refText, "> %u (cap)", cap);
             std::snprintf(speedText, sizeof speedText, "> %.0f×", cap / std::max(mining, 1e-6));
         }
         std::printf("| %s | %zu | %zu | %u | %u | %zu | %zu | %.3f | %.3f | %.3f | %.3f | %.3f | "
-                    "%.3f | %.3f | %.1f | %s | %s |\n",
+                    "%.3f | %.3f | %.1f | %s | %s | %s |\n",
                     name.c_str(), r.rows, r.subjects, config.minCount, config.windowSize, r.sets,
                     r.rulesKept, r.read, r.index, r.itemSets, r.rules, r.statistics, r.write,
-                    r.total, rss / 1024.0, refText, speedText);
+                    r.total, rss / 1024.0, refText, speedText, same);
         std::fflush(stdout);
     }
     return 0;
