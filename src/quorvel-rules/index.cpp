@@ -47,7 +47,7 @@ SubjectIndex::SubjectIndex(const TransactionSet& txns) {
     for (const auto& subject : txns)
         for (const auto& txn : subject.second)
             for (const Item& item : txn.second)
-                ids.emplace(item, 0);
+                ids.try_emplace(item, 0); // no key copy when already present
     m_items.reserve(ids.size());
     for (const auto& kv : ids)
         m_items.push_back(kv.first);
