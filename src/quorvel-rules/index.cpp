@@ -147,6 +147,26 @@ ItemSet SubjectIndex::toItemSet(const IdSet& ids) const {
     return toItemSet(ids.data(), ids.size());
 }
 
+void SubjectIndex::MaskedRules::tabulate(size_t items) {
+    table.clear();
+    tableBits = 0;
+    if (items > TABLE_ITEMS || size() > 64)
+        return;
+    tableBits = static_cast<unsigned>(items);
+    const uint64_t masks = uint64_t(1) << items;
+    table.assign(masks * masks, 0);
+    for (uint64_t held = 0; held < masks; ++held)
+        for (uint64_t seen = 0; seen < masks; ++seen) {
+            uint64_t satisfied = 0;
+            for (size_t r = 0; r < size(); ++r) {
+                const uint64_t a = antecedent[r], b = subsequent[r];
+                if ((held & b) == b && (seen & b) == 0 && (held & a) != a && (seen & a) == a)
+                    satisfied |= uint64_t(1) << r;
+            }
+            table[held << items | seen] = satisfied;
+        }
+}
+
 namespace {
 
 // The window test and the rule test of one transaction, shared by both ways
@@ -154,6 +174,8 @@ namespace {
 struct RuleWalk {
     const uint64_t* antecedent;
     const uint64_t* subsequent;
+    const uint64_t* table; // null: test rule by rule
+    unsigned tableBits;
     History::Time window;
     uint64_t* observed;
     uint64_t pending;
@@ -162,6 +184,7 @@ struct RuleWalk {
 
     RuleWalk(const SubjectIndex::MaskedRules& rules, size_t first, History::Time w, uint64_t* o)
         : antecedent(rules.antecedent.data() + first), subsequent(rules.subsequent.data() + first),
+          table(rules.table.empty() ? nullptr : rules.table.data()), tableBits(rules.tableBits),
           window(w), observed(o + first) {
         const size_t n = std::min<size_t>(64, rules.size() - first);
         pending = n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
@@ -170,13 +193,18 @@ struct RuleWalk {
     // One transaction at time `now` holding the items `holds`; false once
     // every rule has been observed.
     bool step(uint64_t holds, History::Time now) {
-        uint64_t seen = 0;
-        for (uint64_t bits = everSeen; bits; bits &= bits - 1) {
+        uint64_t seen = window == 0 ? everSeen : 0;
+        for (uint64_t bits = window == 0 ? 0 : everSeen; bits; bits &= bits - 1) {
             const unsigned x = static_cast<unsigned>(__builtin_ctzll(bits));
-            if (window == 0 || static_cast<History::Time>(now - last[x]) <= window)
+            if (static_cast<History::Time>(now - last[x]) <= window)
                 seen |= uint64_t(1) << x;
         }
-        if (seen)
+        if (seen && table) {
+            const uint64_t hit = table[holds << tableBits | seen] & pending;
+            for (uint64_t bits = hit; bits; bits &= bits - 1)
+                ++observed[__builtin_ctzll(bits)];
+            pending &= ~hit;
+        } else if (seen)
             for (uint64_t bits = pending; bits; bits &= bits - 1) {
                 const unsigned r = static_cast<unsigned>(__builtin_ctzll(bits));
                 const uint64_t a = antecedent[r], b = subsequent[r];

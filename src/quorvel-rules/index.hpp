@@ -77,6 +77,14 @@ public:
         std::vector<uint64_t> antecedent;
         std::vector<uint64_t> subsequent;
         size_t size() const { return antecedent.size(); }
+
+        /// Tabulates, for sets of at most TABLE_ITEMS items, which rules
+        /// every (held, seen) pair of item masks satisfies, so a transaction
+        /// is tested against all rules with one lookup.
+        void tabulate(size_t items);
+        static constexpr size_t TABLE_ITEMS = 6;
+        std::vector<uint64_t> table; // [held << tableBits | seen]; empty: none
+        unsigned tableBits = 0;
     };
     static constexpr size_t MAX_RULE_ITEMS = 64;
 

@@ -372,6 +372,7 @@ void countLevel(const Configuration& config, const SubjectIndex& index, const Le
             rules.antecedent.push_back(antecedent);
             rules.subsequent.push_back(all & ~antecedent);
         }
+    rules.tabulate(m);
     std::vector<uint64_t> observed;
     IdSet side;
     auto sideOf = [&](const ItemId* x, uint64_t mask) {
