@@ -42,6 +42,7 @@ public:
     }
 
     size_t words() const { return m_words.size(); }
+    const uint64_t* data() const { return m_words.data(); }
 
 private:
     std::vector<uint64_t> m_words;

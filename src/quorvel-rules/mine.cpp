@@ -5,7 +5,6 @@
 #include <chrono>
 #include <stdexcept>
 #include <string>
-#include <unordered_set>
 
 #include <iostream>
 #include <vector>
@@ -279,25 +278,43 @@ Level nextLevel(const Configuration& config, const SubjectIndex& index, const Le
     const size_t prefix = prev.size - 1;
     // Every subset of a frequent set is frequent: a candidate with a subset
     // missing from the previous level cannot be frequent and is not counted.
-    std::unordered_set<std::string> known;
-    if (prev.size >= 2) {
-        known.reserve(prev.sets() * 2);
-        for (size_t k = 0; k < prev.sets(); ++k)
-            known.emplace(reinterpret_cast<const char*>(prev.set(k)), prev.size * sizeof(ItemId));
-    }
+    // The level's sets ascend lexicographically, so a subset is found by
+    // binary search.
+    auto lessSet = [&](size_t k, const ItemId* x) {
+        return std::lexicographical_compare(prev.set(k), prev.set(k) + prev.size, x, x + prev.size);
+    };
+    auto known = [&](const ItemId* x) {
+        size_t lo = 0, hi = prev.sets();
+        while (lo < hi) {
+            const size_t mid = lo + (hi - lo) / 2;
+            if (lessSet(mid, x))
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        return lo < prev.sets() && std::equal(x, x + prev.size, prev.set(lo));
+    };
     std::vector<ItemId> candidate(next.size), subset(prev.size);
     auto allSubsetsKnown = [&]() {
         // Dropping either of the last two items gives the two joined sets.
         for (size_t drop = 0; drop + 2 < next.size; ++drop) {
             std::copy(candidate.begin(), candidate.begin() + drop, subset.begin());
             std::copy(candidate.begin() + drop + 1, candidate.end(), subset.begin() + drop);
-            if (!known.count(std::string(reinterpret_cast<const char*>(subset.data()),
-                                         subset.size() * sizeof(ItemId))))
+            if (!known(subset.data()))
                 return false;
         }
         return true;
     };
+    // Sets sharing all but their last item are neighbours; find where each
+    // run of them ends.
+    std::vector<size_t> runEnd(prev.sets());
+    for (size_t i = prev.sets(); i-- > 0;)
+        runEnd[i] = i + 1 < prev.sets() && std::equal(prev.set(i), prev.set(i) + prefix,
+                                                      prev.set(i + 1))
+                        ? runEnd[i + 1]
+                        : i + 1;
     SubjectBits scratch(index.subjects());
+    std::vector<uint32_t> kept;
     const size_t words = (index.subjects() + 63) / 64;
     for (size_t i = 0; i < prev.sets(); ++i) {
         const ItemId* si = prev.set(i);
@@ -306,37 +323,37 @@ Level nextLevel(const Configuration& config, const SubjectIndex& index, const Le
         // short one subject by subject.
         const bool dense = list.size() > words / 2;
         bool filled = false;
-        for (size_t j = i + 1; j < prev.sets(); ++j) {
+        kept.resize(std::max(kept.size(), list.size()));
+        for (size_t j = i + 1; j < runEnd[i]; ++j) {
             const ItemId* sj = prev.set(j);
-            if (!std::equal(si, si + prefix, sj))
-                break;
             std::copy(si, si + prev.size, candidate.begin());
             candidate[prev.size] = sj[prefix];
             if (!allSubsetsKnown())
                 continue;
             const SubjectBits& last = index.holders(sj[prefix]);
-            size_t n = 0;
             if (dense) {
                 if (!filled) {
                     for (uint32_t s : list)
                         scratch.set(s);
                     filled = true;
                 }
-                n = scratch.intersectCount(last);
-            } else {
-                for (uint32_t s : list)
-                    n += last.test(s);
+                if (scratch.intersectCount(last) < config.minCount)
+                    continue;
+            }
+            // Keep the subjects of `list` that hold the last item, without a
+            // branch per subject.
+            const uint64_t* words = last.data();
+            uint32_t* out = kept.data();
+            size_t n = 0;
+            for (uint32_t s : list) {
+                out[n] = s;
+                n += words[s / 64] >> (s % 64) & 1;
             }
             if (n < config.minCount)
                 continue;
-            std::vector<uint32_t> holders;
-            holders.reserve(n);
-            for (uint32_t s : list)
-                if (last.test(s))
-                    holders.push_back(s);
             next.ids.insert(next.ids.end(), si, si + prev.size);
             next.ids.push_back(sj[prefix]);
-            next.holders.push_back(std::move(holders));
+            next.holders.emplace_back(out, out + n);
             next.counts.push_back(n);
         }
         if (filled)
