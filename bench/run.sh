@@ -41,4 +41,6 @@ echo "$results"
     echo "\"mining\" below is index + item sets + rule counting + statistics."
     echo
     echo "$results"
+    echo
+    echo "$results" | "$here/targets.sh"
 } > "$here/RESULTS.md"
