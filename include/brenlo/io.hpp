@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <ios>
 #include <iosfwd>
+#include <memory>
 #include <string>
 
 namespace brenlo {
@@ -80,7 +81,9 @@ protected:
 
 /// Reads characters with one character of look-ahead, folding every accepted
 /// kind of line end into a line feed. Bytes are taken from the device a
-/// block at a time, so a reader may hold data its device has already given.
+/// block at a time; copies of a reader share that block, as they share the
+/// device, so each byte is read once whichever copy reads it. The look-ahead
+/// character is each reader's own.
 class TextReader : public TextStream {
 public:
     TextReader();
@@ -104,10 +107,14 @@ private:
     /// block at a time; -1 at the end.
     int m_fetch();
 
+    struct ReadAhead {
+        std::string bytes;
+        size_t pos = 0;
+    };
+
     int m_acceptNewlines;
     int m_last;
-    std::string m_buffer;
-    size_t m_bufferPos = 0;
+    std::shared_ptr<ReadAhead> m_ahead = std::make_shared<ReadAhead>();
 };
 
 /// Writes characters, strings and numbers; a line end is one line feed.

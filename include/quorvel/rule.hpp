@@ -138,8 +138,9 @@ public:
     Iterator end() { return m_data.end(); }
     ConstIterator end() const { return m_data.end(); }
 
-    /// Adds the rows of a transaction table (header line skipped).
-    void readInto(std::istream& src, char delim);
+    /// Adds the rows of a transaction table (header line skipped; blank lines
+    /// passed over). Errors begin with "SOURCE:LINE: ".
+    void readInto(std::istream& src, char delim, const std::string& source = "");
     /// The same for a file; raises brenlo::IOException when it cannot be opened.
     void readInto(const std::string& path, char delim);
 
@@ -173,8 +174,9 @@ public:
     Iterator end() { return m_data.end(); }
     ConstIterator end() const { return m_data.end(); }
 
-    /// Replaces the content by an item-set table ("Count\tItem Set").
-    void readInto(std::istream& src, char delim);
+    /// Replaces the content by an item-set table ("Count\tItem Set"). Errors
+    /// begin with "SOURCE:LINE: ".
+    void readInto(std::istream& src, char delim, const std::string& source = "");
     void readInto(const std::string& path, char delim);
     void write(std::ostream& dest) const;
     /// Replaces `path` atomically; raises brenlo::IOException on failure.
@@ -218,8 +220,9 @@ public:
     Iterator end() { return m_data.end(); }
     ConstIterator end() const { return m_data.end(); }
 
-    /// Replaces the content by the rules of a rule table (header line skipped).
-    void readInto(std::istream& src, char delim);
+    /// Replaces the content by the rules of a rule table (header line
+    /// skipped). Errors begin with "SOURCE:LINE: ".
+    void readInto(std::istream& src, char delim, const std::string& source = "");
     /// The same for a file; raises brenlo::IOException when it cannot be opened.
     void readInto(const std::string& path, char delim);
     /// Writes the rule table, then the number of rows on standard error.

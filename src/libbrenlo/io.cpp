@@ -321,21 +321,22 @@ TextReader TextReader::fromFile(const std::string& path, int openFlags) {
 }
 
 int TextReader::m_fetch() {
-    if (m_bufferPos < m_buffer.size())
-        return static_cast<unsigned char>(m_buffer[m_bufferPos++]);
+    ReadAhead& a = *m_ahead;
+    if (a.pos < a.bytes.size())
+        return static_cast<unsigned char>(a.bytes[a.pos++]);
     if (!m_device)
         return -1;
     const size_t BLOCK = 1 << 16;
-    m_buffer.resize(BLOCK);
-    size_t n = m_device->read(&m_buffer[0], BLOCK);
+    a.bytes.resize(BLOCK);
+    size_t n = m_device->read(&a.bytes[0], BLOCK);
     if (n == FAILED || n == 0) {
-        m_buffer.clear();
-        m_bufferPos = 0;
+        a.bytes.clear();
+        a.pos = 0;
         return -1;
     }
-    m_buffer.resize(n);
-    m_bufferPos = 1;
-    return static_cast<unsigned char>(m_buffer[0]);
+    a.bytes.resize(n);
+    a.pos = 1;
+    return static_cast<unsigned char>(a.bytes[0]);
 }
 
 int TextReader::peek() {
@@ -388,9 +389,10 @@ int TextReader::readRaw() {
 
 size_t TextReader::read(char* buf, size_t len) {
     // Bytes already read ahead come first.
-    size_t n = std::min(len, m_buffer.size() - m_bufferPos);
-    std::memcpy(buf, m_buffer.data() + m_bufferPos, n);
-    m_bufferPos += n;
+    ReadAhead& a = *m_ahead;
+    size_t n = std::min(len, a.bytes.size() - a.pos);
+    std::memcpy(buf, a.bytes.data() + a.pos, n);
+    a.pos += n;
     if (n < len && m_device) {
         size_t more = m_device->read(buf + n, len - n);
         if (more != FAILED)

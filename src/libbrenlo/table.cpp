@@ -56,6 +56,7 @@ std::string DelimitedRowFormat::s_consumeUnquoted(const DelimitedRowFormat& form
 }
 
 std::string DelimitedRowFormat::s_consumeQuoted(const DelimitedRowFormat& format, TextReader& r) {
+    const size_t opened = r.row();
     const char q = static_cast<char>(r.read());
     const int qc = static_cast<unsigned char>(q);
     std::string text;
@@ -63,7 +64,8 @@ std::string DelimitedRowFormat::s_consumeQuoted(const DelimitedRowFormat& format
         // Raw bytes: a line end inside quotes is kept exactly as written.
         int c = r.readRaw();
         if (c == -1)
-            break;
+            throw IOException(string::strprintf("A quoted cell opened on line %lu is never closed.",
+                                                static_cast<unsigned long>(opened + 1)));
         if (c != qc) {
             text += static_cast<char>(c);
             continue;
@@ -82,7 +84,6 @@ std::string DelimitedRowFormat::s_consumeQuoted(const DelimitedRowFormat& format
             rest += static_cast<char>(r.read());
         return rest;
     }
-    return text;
 }
 
 std::string DelimitedRowFormat::quote(char q, const std::string& s) const {

@@ -4,6 +4,7 @@
 #include "brenlo/replace.hpp"
 #include "brenlo/string.hpp"
 #include "brenlo/table.hpp"
+#include "table_rows.hpp"
 
 #include <cerrno>
 #include <cmath>
@@ -52,37 +53,6 @@ void writeCell(std::ostream& out, const std::string& text) {
         writeQuoted(out, text);
     else
         out << text;
-}
-
-// Skips the header: everything up to the first line end of any kind.
-void skipHeader(std::istream& src) {
-    std::istream::sentry guard(src, true);
-    if (!guard)
-        return;
-    std::streambuf* buf = src.rdbuf();
-    for (;;) {
-        int c = buf->sbumpc();
-        if (c == std::char_traits<char>::eof()) {
-            src.setstate(std::ios::eofbit);
-            return;
-        }
-        if (c == '\n')
-            return;
-        if (c == '\r') {
-            if (buf->sgetc() == '\n')
-                buf->sbumpc();
-            return;
-        }
-    }
-}
-
-std::ifstream openInput(const std::string& path) {
-    errno = 0;
-    std::ifstream in(path, std::ios::in | std::ios::binary);
-    if (!in.is_open())
-        throw IOException(brenlo::string::strprintf("Cannot open \"%s\": %s", path.c_str(),
-                                                    std::strerror(errno ? errno : ENOENT)));
-    return in;
 }
 
 bool allDigits(const std::string& s) {
@@ -390,35 +360,32 @@ size_t TransactionSet::count(const ItemSet& items) const {
     return n;
 }
 
-void TransactionSet::readInto(std::istream& src, char delim) {
-    skipHeader(src);
-    brenlo::io::DelimitedRowParser parser =
-        brenlo::io::DelimitedRowParser::createRFC4180(src, delim, nullptr);
-    while (parser.hasRow()) {
-        const size_t line = parser.row() + 2;
+void TransactionSet::readInto(std::istream& src, char delim, const std::string& source) {
+    TableRows rows(src, delim, source);
+    rows.forEachRow([&](TableRows& row) {
         std::string cells[2];
         for (int position = 0; position < 2; ++position) {
-            if (!parser.hasCell())
+            if (!row.hasCell())
                 throw brenlo::exceptf<IOException>("Missing cell at position %d.\n", position);
-            cells[position] = parser.nextCell();
+            cells[position] = row.cell();
         }
         unsigned int time = 0;
         if (!parseWholeUnsigned(cells[1], time))
             throw IOException(brenlo::string::strprintf(
-                "Invalid time \"%s\" on line %lu: a time is a whole number from 0 to 4294967295.",
-                cells[1].c_str(), static_cast<unsigned long>(line)));
+                "Invalid time \"%s\": a time is a whole number from 0 to 4294967295.",
+                cells[1].c_str()));
         ItemSet& txn = m_data[cells[0]][time];
-        while (parser.hasCell()) {
-            std::string item = parser.nextCell();
+        while (row.hasCell()) {
+            std::string item = row.cell();
             if (!item.empty())
                 txn.add(std::move(item));
         }
-    }
+    });
 }
 
 void TransactionSet::readInto(const std::string& path, char delim) {
-    std::ifstream in = openInput(path);
-    readInto(in, delim);
+    std::ifstream in = openTable(path);
+    readInto(in, delim, path);
 }
 
 // ---- item-set histogram ----
@@ -428,33 +395,29 @@ size_t ItemSetHistogram::count(const ItemSet& is, size_t otherwise) const {
     return it == m_data.end() ? otherwise : it->second;
 }
 
-void ItemSetHistogram::readInto(std::istream& src, char delim) {
-    skipHeader(src);
-    brenlo::io::DelimitedRowParser parser =
-        brenlo::io::DelimitedRowParser::createRFC4180(src, delim, nullptr);
+void ItemSetHistogram::readInto(std::istream& src, char delim, const std::string& source) {
+    TableRows rows(src, delim, source);
     m_data.clear();
-    while (parser.hasRow()) {
-        if (!parser.hasCell())
-            continue;
-        std::string countText = parser.nextCell();
+    rows.forEachRow([&](TableRows& row) {
+        std::string countText = row.cell();
         if (countText.empty())
-            continue;
+            return;
         size_t count = 0;
         if (!parseWholeUnsigned(countText, count))
             throw new IOException("\"Count\" at column 1 is not a whole number: \"" + countText +
                                   "\".");
-        if (!parser.hasCell())
+        if (!row.hasCell())
             throw new IOException("\"Item Set\" at column 2 is missing.");
-        ItemSet is = brenlo::string::parse<ItemSet>(parser.nextCell());
-        if (parser.hasCell())
+        ItemSet is = brenlo::string::parse<ItemSet>(row.cell());
+        if (row.hasCell())
             throw new IOException("Excess cells in row.");
         m_data[is] = count;
-    }
+    });
 }
 
 void ItemSetHistogram::readInto(const std::string& path, char delim) {
-    std::ifstream in = openInput(path);
-    readInto(in, delim);
+    std::ifstream in = openTable(path);
+    readInto(in, delim, path);
 }
 
 void ItemSetHistogram::write(std::ostream& dest) const {
@@ -490,17 +453,16 @@ void RuleSet::filter(size_t minCount, double minSupport, double minConfidence, d
     }
 }
 
-void RuleSet::readInto(std::istream& src, char delim) {
-    skipHeader(src);
-    brenlo::io::DelimitedRowParser parser =
-        brenlo::io::DelimitedRowParser::createRFC4180(src, delim, nullptr);
+void RuleSet::readInto(std::istream& src, char delim, const std::string& source) {
+    TableRows rows(src, delim, source);
     m_data.clear();
-    while (parser.hasRow()) {
-        if (!parser.hasCell())
-            continue;
-        std::string ruleText = parser.nextCell();
+    rows.forEachRow([&](TableRows& row) {
+        // A row of empty cells says nothing; the first non-empty one is the rule.
+        std::string ruleText = row.cell();
+        while (ruleText.empty() && row.hasCell())
+            ruleText = row.cell();
         if (ruleText.empty())
-            continue;
+            return;
         Rule rule = brenlo::string::parse<Rule>(ruleText);
         Stats stats;
         size_t* counts[] = {&stats.count, &stats.icount};
@@ -508,10 +470,10 @@ void RuleSet::readInto(std::istream& src, char delim) {
                            &stats.conviction, &stats.probability, &stats.certainty};
         for (int column = 2; column <= 9; ++column) {
             const char* name = RULE_COLUMNS[column - 1];
-            if (!parser.hasCell())
+            if (!row.hasCell())
                 throw new IOException(
                     brenlo::string::strprintf("\"%s\" at column %d is missing.", name, column));
-            std::string cell = parser.nextCell();
+            std::string cell = row.cell();
             bool ok = column <= 3 ? parseWholeUnsigned(cell, *counts[column - 2])
                                   : parseWholeReal(cell, *reals[column - 4]);
             if (!ok)
@@ -519,15 +481,15 @@ void RuleSet::readInto(std::istream& src, char delim) {
                     "\"%s\" at column %d is not %s: \"%s\".", name, column,
                     column <= 3 ? "a whole number" : "a number", cell.c_str()));
         }
-        if (parser.hasCell())
+        if (row.hasCell())
             throw new IOException("Excess cells in row.");
         m_data[rule] = stats;
-    }
+    });
 }
 
 void RuleSet::readInto(const std::string& path, char delim) {
-    std::ifstream in = openInput(path);
-    readInto(in, delim);
+    std::ifstream in = openTable(path);
+    readInto(in, delim, path);
 }
 
 void RuleSet::write(std::ostream& dest) const {

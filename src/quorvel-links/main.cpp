@@ -88,15 +88,24 @@ Digraph route(const Configuration& config) {
     return graph;
 }
 
-// The DOT text is made in memory first, so that a failed run never leaves a
-// half-written graph behind.
-void render(const Configuration& config, const Digraph& graph) {
+// The DOT text is made in memory first, so that an error found while
+// rendering never reaches the output.
+void render(const Configuration& config, const Digraph& graph, std::ostream& dest) {
     std::ostringstream text;
     {
         brenlo::io::TextWriter out(text);
         renderGraph(out, graph, config);
     }
-    quorvel::writeOutput(config.outputFile, [&](std::ostream& out) { out << text.str(); });
+    dest << text.str();
+}
+
+void run(const Configuration& config) {
+    quorvel::refuseSharedFiles({config.inputFile}, {config.outputFile});
+    quorvel::OutputSet out;
+    std::ostream& dest = out.add(config.outputFile);
+    Digraph graph = route(config);
+    render(config, graph, dest);
+    out.commit();
 }
 
 } // namespace
@@ -155,8 +164,6 @@ Configuration configure(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     return quorvel::runReportingFailures([&] {
-        Configuration config = configure(argc, argv);
-        Digraph graph = route(config);
-        render(config, graph);
+        run(configure(argc, argv));
     });
 }

@@ -13,6 +13,7 @@
 #include <exception>
 #include <iostream>
 #include <limits>
+#include <vector>
 
 using namespace quorvel::rule;
 using brenlo::cmdline::CmdLine;
@@ -110,7 +111,7 @@ namespace {
 TransactionSet readTxns(const Configuration&, const std::string& path) {
     TransactionSet txns;
     if (path == "-")
-        txns.readInto(std::cin, '\t');
+        txns.readInto(std::cin, '\t', "standard input");
     else
         txns.readInto(path, '\t');
     std::cerr << "Read " << path << " with " << txns.transactionCount() << " transaction(s) over "
@@ -118,25 +119,26 @@ TransactionSet readTxns(const Configuration&, const std::string& path) {
     return txns;
 }
 
-void writeRules(const MiningResult& result, const std::string& path) {
-    quorvel::writeOutput(path, [&](std::ostream& out) { result.rules().write(out); });
-}
-
-void writeIS(const MiningResult& result, const std::string& path) {
-    MiningResult::ItemSets is = result.itemSets();
-    quorvel::writeOutput(path, [&](std::ostream& out) { is.write(out); });
-}
-
 void mine(const Configuration& config) {
+    std::vector<std::string> outputs{config.outputFile};
+    if (!config.itemSetFile.empty())
+        outputs.push_back(config.itemSetFile);
+    quorvel::refuseSharedFiles({config.inputFile}, outputs);
+    // Every output is opened before the input is read, so a bad path fails
+    // now rather than after the mining.
+    quorvel::OutputSet out;
+    std::ostream& rulesOut = out.add(config.outputFile);
+    std::ostream* itemSetsOut = config.itemSetFile.empty() ? nullptr : &out.add(config.itemSetFile);
+
     TransactionSet txns = readTxns(config, config.inputFile);
     MiningResult result = quorvel::rule::mine(config, txns);
-    writeRules(result, config.outputFile);
+    result.rules().write(rulesOut);
     std::cerr << config.itemSetFile << std::endl;
-    if (!config.itemSetFile.empty())
-        writeIS(result, config.itemSetFile);
+    if (itemSetsOut)
+        result.itemSets().write(*itemSetsOut);
+    out.commit();
     // Everything is out. Ending here spares taking millions of tree nodes
     // apart one by one, which on a large log costs more than mining did.
-    std::cout.flush();
     std::cerr.flush();
     std::_Exit(0);
 }

@@ -44,9 +44,27 @@ TEST(RowParser, LeadingDelimiterIsAnEmptyCell) {
 TEST(RowParser, Quoting) {
     EXPECT_EQ(rows("\"x,y\",z\n"), (Rows{{"x,y", "z"}}));
     EXPECT_EQ(rows("\"a\"\"b\"\n"), (Rows{{"a\"b"}}));
-    EXPECT_EQ(rows("\"abc"), (Rows{{"abc"}}));
+    EXPECT_EQ(rows("\"ab\"\"\"\n"), (Rows{{"ab\""}}));
     EXPECT_EQ(rows("\"ab\"cd,e\n"), (Rows{{"\"ab\"cd", "e"}}));
     EXPECT_EQ(rows("a\"b,c\n"), (Rows{{"a\"b", "c"}}));
+}
+
+TEST(RowParser, AQuoteNeverClosedIsAnErrorNamingItsLine) {
+    auto error = [](const std::string& text) {
+        try {
+            rows(text);
+        } catch (const brenlo::IOException& e) {
+            return std::string(e.what());
+        }
+        return std::string("(no error)");
+    };
+    EXPECT_EQ(error("\"abc"), "A quoted cell opened on line 1 is never closed.");
+    // The rest of the data is not swallowed into one cell: the error names
+    // where the stray quote opened, not where the data ends.
+    EXPECT_EQ(error("a,b\nc,\"d\ne,f\ng,h\n"), "A quoted cell opened on line 2 is never closed.");
+    EXPECT_EQ(error("\"x\ny\",\"z\n"), "A quoted cell opened on line 2 is never closed.");
+    // A quote inside an unquoted cell stays text.
+    EXPECT_EQ(error("a\"b,c\nd\n"), "(no error)");
 }
 
 TEST(RowParser, WindowsAndOldMacLineEnds) {

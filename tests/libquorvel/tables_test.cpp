@@ -163,22 +163,32 @@ TEST(RuleTable, HeaderEndsAtAnyLineEnd) {
               2u);
 }
 
-TEST(RuleTable, MalformedRowsRaiseWithTheirColumn) {
+TEST(RuleTable, MalformedRowsRaiseWithTheirColumnAndLine) {
     const std::string row = "a => b\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5";
     EXPECT_EQ(pointerError([&] { readRules(std::string(HEADER) + "a => b\n"); }),
-              "\"Count\" at column 2 is missing.");
+              "line 2: \"Count\" at column 2 is missing.");
     EXPECT_EQ(pointerError([&] { readRules(std::string(HEADER) + row + "\n"); }),
-              "\"Certainty\" at column 9 is missing.");
+              "line 2: \"Certainty\" at column 9 is missing.");
     EXPECT_EQ(pointerError([&] { readRules(std::string(HEADER) + row + "\t0.6\t\n"); }),
-              "Excess cells in row.");
+              "line 2: Excess cells in row.");
     EXPECT_EQ(pointerError([&] { readRules(std::string(HEADER) + "a -> b\t1\n"); }),
-              "Missing => operator for rule in \"a -> b\".");
+              "line 2: Missing => operator for rule in \"a -> b\".");
 
     RuleSet partial;
-    std::istringstream in(std::string(HEADER) + row + "\t0.6\nb => a\t1\n");
-    EXPECT_EQ(pointerError([&] { partial.readInto(in, '\t'); }),
-              "\"A union S\" at column 3 is missing.");
+    std::istringstream in(std::string(HEADER) + row + "\t0.6\n\nb => a\t1\n");
+    EXPECT_EQ(pointerError([&] { partial.readInto(in, '\t', "rules.tsv"); }),
+              "rules.tsv:4: \"A union S\" at column 3 is missing.");
     EXPECT_EQ(partial.size(), 1u);
+}
+
+TEST(RuleTable, BlankLinesAndUnclosedQuotes) {
+    const std::string row = "a => b\t1\t2\t0.1\t0.2\t0.3\t0.4\t0.5\t0.6";
+    EXPECT_EQ(readRules(std::string(HEADER) + "\n" + row + "\n\r\n\n").size(), 1u);
+    EXPECT_EQ(readRules(std::string(HEADER) + row + "\r\n\r\n").size(), 1u);
+    RuleSet rules;
+    std::istringstream in(std::string(HEADER) + row + "\n\"c => d\t1\n" + row + "\n");
+    EXPECT_EQ(valueError([&] { rules.readInto(in, '\t', "r.tsv"); }),
+              "r.tsv:3: A quoted cell is never closed: its quote opens here.");
 }
 
 TEST(RuleTable, NumberCellsMustBeWholeNumbers) {
@@ -190,12 +200,14 @@ TEST(RuleTable, NumberCellsMustBeWholeNumbers) {
             row += (k ? "\t" : "") + cells[k];
         return pointerError([&] { readRules(std::string(HEADER) + row + "\n"); });
     };
-    EXPECT_EQ(withCell(4, "0.5x"), "\"Support\" at column 4 is not a number: \"0.5x\".");
-    EXPECT_EQ(withCell(7, "infx"), "\"Conviction\" at column 7 is not a number: \"infx\".");
-    EXPECT_EQ(withCell(9, ""), "\"Certainty\" at column 9 is not a number: \"\".");
-    EXPECT_EQ(withCell(2, "-1"), "\"Count\" at column 2 is not a whole number: \"-1\".");
+    EXPECT_EQ(withCell(4, "0.5x"), "line 2: \"Support\" at column 4 is not a number: \"0.5x\".");
+    EXPECT_EQ(withCell(7, "infx"),
+              "line 2: \"Conviction\" at column 7 is not a number: \"infx\".");
+    EXPECT_EQ(withCell(9, ""), "line 2: \"Certainty\" at column 9 is not a number: \"\".");
+    EXPECT_EQ(withCell(2, "-1"), "line 2: \"Count\" at column 2 is not a whole number: \"-1\".");
     EXPECT_EQ(withCell(3, "18446744073709551616"),
-              "\"A union S\" at column 3 is not a whole number: \"18446744073709551616\".");
+              "line 2: \"A union S\" at column 3 is not a whole number: "
+              "\"18446744073709551616\".");
     EXPECT_EQ(withCell(3, "18446744073709551615"), "(no error)");
     for (const char* ok : {"-INF", "Infinity", "+nan", "1e-05", "-2.5E+3", "7", "0.25"})
         EXPECT_EQ(withCell(5, ok), "(no error)") << ok;
@@ -223,6 +235,27 @@ TEST(ItemSetTable, WritesInItemSetOrderAndReadsBack) {
     ASSERT_EQ(back.size(), 3u);
     EXPECT_EQ(back.at(set({"tab\there", "x"})), 4u);
     EXPECT_EQ(back.at(set({"a", "b"})), 2u);
+}
+
+TEST(ItemSetTable, BlankLinesSkippedAndErrorsLocated) {
+    ItemSetHistogram h;
+    std::istringstream blank("Count\tItem Set\n\n2\t{a,b}\r\n\r\n3\t{a}\n\n");
+    h.readInto(blank, '\t');
+    EXPECT_EQ(h.size(), 2u);
+    std::istringstream bad("Count\tItem Set\n2\t{a,b}\n\nx\t{a}\n");
+    EXPECT_EQ(pointerError([&] { h.readInto(bad, '\t', "sets.tsv"); }),
+              "sets.tsv:4: \"Count\" at column 1 is not a whole number: \"x\".");
+    std::istringstream unclosed("Count\tItem Set\n2\t\"{a,b}\n3\t{a}\n");
+    EXPECT_EQ(valueError([&] { h.readInto(unclosed, '\t', "sets.tsv"); }),
+              "sets.tsv:2: A quoted cell is never closed: its quote opens here.");
+}
+
+TEST(Tables, AFolderIsNotATable) {
+    testsupport::TempDir dir;
+    const std::string expected = "Cannot open \"" + dir.path() + "\": Is a directory";
+    EXPECT_EQ(valueError([&] { RuleSet().readInto(dir.path(), '\t'); }), expected);
+    EXPECT_EQ(valueError([&] { TransactionSet().readInto(dir.path(), '\t'); }), expected);
+    EXPECT_EQ(valueError([&] { ItemSetHistogram().readInto(dir.path(), '\t'); }), expected);
 }
 
 TEST(TransactionTable, RowsUniteIntoTransactions) {
@@ -263,13 +296,22 @@ TEST(TransactionTable, LineEndsOfEveryKindAndQuotedCells) {
 }
 
 TEST(TransactionTable, MissingCellsAndBadTimes) {
-    EXPECT_EQ(valueError([] { transactions("h\ns1\t1\ta\n\ns1\t2\tb\n"); }),
-              "Missing cell at position 0.\n");
-    EXPECT_EQ(valueError([] { transactions("h\ns1\n"); }), "Missing cell at position 1.\n");
+    // Blank lines, which many exporters write at the end, are no rows.
+    EXPECT_EQ(transactions("h\ns1\t1\ta\n\ns1\t2\tb\n\n").begin()->second.size(), 2u);
+    EXPECT_EQ(transactions("h\r\ns1\t1\ta\r\n\r\n").size(), 1u);
+    EXPECT_EQ(transactions("h\n\n\n").size(), 0u);
+    EXPECT_EQ(valueError([] { transactions("h\ns1\n"); }), "line 2: Missing cell at position 1.");
+    EXPECT_EQ(valueError([] { transactions("h\n\ns1\t1\ta\n\ts2\n"); }),
+              "line 4: Invalid time \"s2\": a time is a whole number from 0 to 4294967295.");
     EXPECT_EQ(valueError([] { transactions("h\ns1\t1\ta\n"); }), "(no error)");
     EXPECT_EQ(valueError([] { transactions("h\ns1\t1\ns1\t2024-01-05\ta\n"); }),
-              "Invalid time \"2024-01-05\" on line 3: a time is a whole number from 0 to "
+              "line 3: Invalid time \"2024-01-05\": a time is a whole number from 0 to "
               "4294967295.");
+    // One stray quote no longer swallows every following row into one item.
+    TransactionSet swallowed;
+    std::istringstream stray("h\ns1\t1\ta\ns2\t1\t\"b\ns3\t1\tc\ns4\t1\td\n");
+    EXPECT_EQ(valueError([&] { swallowed.readInto(stray, '\t', "standard input"); }),
+              "standard input:3: A quoted cell is never closed: its quote opens here.");
     for (const char* bad : {"12x", "x", "", "-5", "4294967296", "+1", " 1"})
         EXPECT_NE(valueError([&] { transactions(std::string("h\ns\t") + bad + "\ta\n"); }),
                   "(no error)")

@@ -121,7 +121,7 @@ TEST(LinksCli, Options) {
 TEST(LinksCli, FailuresAreReported) {
     auto malformed = graph(HEADER + "a => b\n");
     EXPECT_EQ(malformed.status, 2);
-    EXPECT_EQ(malformed.err, "rules.tsv\n\"Count\" at column 2 is missing.\n");
+    EXPECT_EQ(malformed.err, "rules.tsv\nrules.tsv:2: \"Count\" at column 2 is missing.\n");
     EXPECT_EQ(malformed.out, "");
 
     TempDir dir;
@@ -148,6 +148,24 @@ TEST(LinksCli, FailuresAreReported) {
     EXPECT_EQ(written.status, 0);
     EXPECT_EQ(readFile(dir.file("graph.dot")),
               GRAPH_HEAD + "a->b[weight=1.996008,penwidth=1.500000];\n}\n");
+
+    auto onItself = runLinks({"bad.tsv", "./bad.tsv"}, "", dir.path());
+    EXPECT_EQ(onItself.status, 2);
+    EXPECT_EQ(onItself.err, "Output \"./bad.tsv\" is the same file as input \"bad.tsv\"; it would "
+                            "be overwritten.\n");
+    EXPECT_EQ(readFile(dir.file("bad.tsv")), HEADER + "a => b\t1\n");
+
+    auto folder = runLinks({"."}, "", dir.path());
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_EQ(folder.err, ".\nCannot open \".\": Is a directory\n");
+
+    auto full = runLinks({"-", "/dev/full"}, "", dir.path());
+    EXPECT_EQ(full.status, 2);
+    EXPECT_NE(full.err.find("Cannot write \"/dev/full\": No space left on device\n"),
+              std::string::npos)
+        << full.err;
+    auto listing = testsupport::run("/bin/ls", {"-A", dir.path()});
+    EXPECT_EQ(listing.out, "-\nbad.tsv\ngraph.dot\n");
 }
 
 TEST(LinksCli, NamesAreQuotedWhenDotNeedsIt) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 using testsupport::readFile;
 using testsupport::runRules;
@@ -153,34 +154,94 @@ TEST(MinerCli, FailuresSayWhatAndWhereAndLeaveNoOutput) {
     writeFile(dir.file("rules.tsv"), "previous content\n");
     auto bad = runRules({"bad.tsv", "rules.tsv", "sets.tsv"}, "", dir.path());
     EXPECT_EQ(bad.status, 2);
-    EXPECT_NE(bad.err.find("\"2024-01-05\" on line 2"), std::string::npos) << bad.err;
+    EXPECT_EQ(bad.err, "bad.tsv:2: Invalid time \"2024-01-05\": a time is a whole number from 0 "
+                       "to 4294967295.\n");
     EXPECT_EQ(readFile(dir.file("rules.tsv")), "previous content\n");
     EXPECT_FALSE(testsupport::fileExists(dir.file("sets.tsv")));
 
-    auto blank = runRules({}, "h\ns1\t1\ta\n\n");
-    EXPECT_EQ(blank.status, 2);
-    EXPECT_NE(blank.err.find("Missing cell at position 0.\n"), std::string::npos);
-    EXPECT_EQ(blank.out, "");
+    // A blank line (a trailing one, as many exporters write) is no row; a
+    // row without its time still fails, naming standard input and the line.
+    auto blank = runRules({"-c1"}, SIX + "\n");
+    EXPECT_EQ(blank.status, 0) << blank.err;
+    EXPECT_EQ(blank.out, runRules({"-c1"}, SIX).out);
+    auto noTime = runRules({}, "h\ns1\t1\ta\n\ns2\n");
+    EXPECT_EQ(noTime.status, 2);
+    EXPECT_EQ(noTime.err, "standard input:4: Missing cell at position 1.\n");
+    EXPECT_EQ(noTime.out, "");
+
+    // One stray quote stops the run at its line instead of eating the file.
+    auto stray = runRules({"-c1"}, "h\ns1\t1\ta\ns2\t1\t\"b\ns3\t1\tc\ns4\t1\td\n");
+    EXPECT_EQ(stray.status, 2);
+    EXPECT_EQ(stray.err, "standard input:3: A quoted cell is never closed: its quote opens here.\n");
 
     writeFile(dir.file("in.tsv"), SIX);
+    auto folder = runRules({"."}, "", dir.path());
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_EQ(folder.err, "Cannot open \".\": Is a directory\n");
+
+    // A bad output path fails before anything is read.
     auto noDir = runRules({"-c1", "in.tsv", "no/such/dir/rules.tsv"}, "", dir.path());
     EXPECT_EQ(noDir.status, 2);
-    EXPECT_NE(noDir.err.find("Cannot write \"no/such/dir/rules.tsv\""), std::string::npos)
-        << noDir.err;
+    EXPECT_EQ(noDir.err, "Cannot write \"no/such/dir/rules.tsv\": No such file or directory\n");
 
-    // The rule table stands when only the item-set file fails.
+    // The outputs of a run are put in place together: when the item-set
+    // file fails, the old rule table stands too.
     auto setsFail = runRules({"-c1", "in.tsv", "rules.tsv", "no/dir/sets.tsv"}, "", dir.path());
     EXPECT_EQ(setsFail.status, 2);
-    EXPECT_EQ(readFile(dir.file("rules.tsv")),
-              RULE_HEADER + "a => b\t3\t3\t0.5\t1\t1.5\tinf\t0.75\t3\n");
+    EXPECT_EQ(setsFail.err, "Cannot write \"no/dir/sets.tsv\": No such file or directory\n");
+    EXPECT_EQ(readFile(dir.file("rules.tsv")), "previous content\n");
+    auto setsFull = runRules({"-c1", "in.tsv", "rules.tsv", "/dev/full"}, "", dir.path());
+    EXPECT_EQ(setsFull.status, 2);
+    EXPECT_NE(setsFull.err.find("Cannot write \"/dev/full\": No space left on device\n"),
+              std::string::npos)
+        << setsFull.err;
+    EXPECT_EQ(readFile(dir.file("rules.tsv")), "previous content\n");
 
+    // The system's own reason, for files and for standard output.
     auto full = runRules({"-c1", "in.tsv", "/dev/full"}, "", dir.path());
     EXPECT_EQ(full.status, 2);
-    EXPECT_NE(full.err.find("/dev/full"), std::string::npos);
+    EXPECT_NE(full.err.find("Cannot write \"/dev/full\": No space left on device\n"),
+              std::string::npos)
+        << full.err;
+    auto stdoutFull = testsupport::run("/bin/sh", {"-c", std::string("exec '") + QUORVEL_RULES_BIN +
+                                                             "' -c1 in.tsv > /dev/full"},
+                                       "", dir.path());
+    EXPECT_EQ(stdoutFull.status, 2);
+    EXPECT_NE(stdoutFull.err.find("Cannot write to standard output: No space left on device.\n"),
+              std::string::npos)
+        << stdoutFull.err;
 
     // No temporary files are left behind.
-    auto listing = testsupport::run("/bin/ls", {dir.path()});
+    auto listing = testsupport::run("/bin/ls", {"-A", dir.path()});
     EXPECT_EQ(listing.out, "bad.tsv\nin.tsv\nrules.tsv\n");
+}
+
+TEST(MinerCli, AnOutputThatIsAnInputIsRefused) {
+    TempDir dir;
+    writeFile(dir.file("log.tsv"), SIX);
+    auto same = runRules({"log.tsv", "./log.tsv"}, "", dir.path());
+    EXPECT_EQ(same.status, 2);
+    EXPECT_EQ(same.err, "Output \"./log.tsv\" is the same file as input \"log.tsv\"; it would be "
+                        "overwritten.\n");
+    EXPECT_EQ(readFile(dir.file("log.tsv")), SIX);
+
+    ASSERT_EQ(::link(dir.file("log.tsv").c_str(), dir.file("hard.tsv").c_str()), 0);
+    auto hard = runRules({"log.tsv", "out.tsv", "hard.tsv"}, "", dir.path());
+    EXPECT_EQ(hard.status, 2);
+    EXPECT_NE(hard.err.find("\"hard.tsv\" is the same file as input \"log.tsv\""),
+              std::string::npos);
+    EXPECT_FALSE(testsupport::fileExists(dir.file("out.tsv")));
+
+    // Two outputs naming one file, whether it is there yet or not.
+    auto twice = runRules({"log.tsv", "out.tsv", "./out.tsv"}, "", dir.path());
+    EXPECT_EQ(twice.status, 2);
+    EXPECT_EQ(twice.err, "Outputs \"out.tsv\" and \"./out.tsv\" are the same file.\n");
+    EXPECT_FALSE(testsupport::fileExists(dir.file("out.tsv")));
+
+    // Devices may be named twice.
+    auto null = runRules({"-c1", "log.tsv", "/dev/null", "/dev/null"}, "", dir.path());
+    EXPECT_EQ(null.status, 0) << null.err;
+    EXPECT_EQ(readFile(dir.file("log.tsv")), SIX);
 }
 
 TEST(MinerCli, OddItemNamesRoundTripThroughTheTables) {

@@ -1,0 +1,63 @@
+// The row loop every table reader shares: the header skipped, blank lines
+// passed over, RFC 4180 cells, and every error located as SOURCE:LINE.
+#pragma once
+
+#include "brenlo/exception.hpp"
+#include "brenlo/table.hpp"
+
+#include <iosfwd>
+#include <string>
+
+namespace quorvel::rule {
+
+class TableRows {
+public:
+    /// Skips the header line of `src`. `source` names the input in errors
+    /// (a path, or "standard input"); without one, errors say "line N".
+    TableRows(std::istream& src, char delim, const std::string& source);
+
+    /// Calls `readRow(*this)` for every row that is not blank. An error
+    /// raised inside is raised again with SOURCE:LINE: in front of its
+    /// message, thrown as it came (by value or as a pointer).
+    template <class F> void forEachRow(F readRow);
+
+    bool hasCell() { return m_parser.hasCell(); }
+    /// The next cell; a quoted cell that is never closed raises an error
+    /// naming the line where its quote opened.
+    std::string cell();
+    /// The line the current row starts on, counting the header as line 1.
+    size_t line() const { return m_line; }
+
+private:
+    // An error that already says where it happened.
+    class Located : public brenlo::IOException {
+    public:
+        using IOException::IOException;
+    };
+
+    bool nextRow();
+    std::string where(size_t line) const;
+    [[noreturn]] void rethrowLocated();
+
+    brenlo::io::DelimitedRowParser m_parser;
+    std::string m_source;
+    size_t m_line = 1;
+};
+
+template <class F> void TableRows::forEachRow(F readRow) {
+    for (;;) {
+        try {
+            if (!nextRow())
+                return;
+            readRow(*this);
+        } catch (...) {
+            rethrowLocated();
+        }
+    }
+}
+
+/// Opens `path` for reading, raising brenlo::IOException with the system's
+/// reason when it cannot be read (a folder included).
+std::ifstream openTable(const std::string& path);
+
+} // namespace quorvel::rule
