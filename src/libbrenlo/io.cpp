@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <sys/stat.h>
 
 namespace brenlo {
 
@@ -279,9 +280,17 @@ Device* Device::wrap(std::iostream* s) {
 
 Device* Device::fromFile(const std::string& path, int openFlags) {
     FILE* f = std::fopen(path.c_str(), modeText(openFlags));
+    int err = errno ? errno : EINVAL;
+    // A folder opens for reading, then fails at the first read.
+    struct stat st;
+    if (f && ::fstat(::fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(f);
+        f = nullptr;
+        err = EISDIR;
+    }
     if (!f)
-        throw IOException(string::strprintf("Cannot open \"%s\": %s", path.c_str(),
-                                            std::strerror(errno ? errno : EINVAL)));
+        throw IOException(
+            string::strprintf("Cannot open \"%s\": %s", path.c_str(), std::strerror(err)));
     return new StdioDevice(f, openFlags);
 }
 

@@ -184,4 +184,26 @@ TEST(Devices, FilesOpenOrSayWhyNot) {
     }
     TextReader r = TextReader::fromFile(dir.file("f.txt"), 0);
     EXPECT_EQ(r.readLine(), "Line");
+    try {
+        Device::fromFile(dir.path(), OPEN_READ);
+        FAIL() << "a folder opened as a file";
+    } catch (const IOException& e) {
+        EXPECT_EQ(e.why(), "Cannot open \"" + dir.path() + "\": Is a directory");
+    }
+}
+
+TEST(TextReader, CopiesShareTheirDevicesBytes) {
+    TextReader first(Device::wrapString("abc", 0, std::string::npos), TextStream::NL_DEFAULT);
+    TextReader copy = first;
+    EXPECT_EQ(first.read(), 'a');
+    EXPECT_EQ(copy.read(), 'b');
+    EXPECT_EQ(first.read(), 'c');
+    EXPECT_EQ(copy.read(), -1);
+    // Look-ahead stays each reader's own.
+    TextReader one(Device::wrapString("xyz", 0, std::string::npos), TextStream::NL_DEFAULT);
+    TextReader two = one;
+    EXPECT_EQ(one.peek(), 'x');
+    EXPECT_EQ(two.read(), 'y');
+    EXPECT_EQ(one.read(), 'x');
+    EXPECT_EQ(one.read(), 'z');
 }
