@@ -21,9 +21,14 @@ namespace quorvel {
 /// Running out of memory is reported with what to do about it.
 int runReportingFailures(const std::function<void()>& work);
 
-/// A floating option's value in double precision, read from its text (the
-/// parser has already checked the text as a number).
-double realOption(const brenlo::cmdline::CmdLine::Value& value);
+/// "-C, --confidence": how an option is named in messages.
+std::string optionName(const brenlo::cmdline::Option& option);
+
+/// A threshold's value in double precision, read from its text (the parser
+/// has already checked the text as a number). NaN, which no comparison
+/// admits, is refused: a message naming the option goes to standard error
+/// and `ok` becomes false.
+double thresholdOption(const brenlo::cmdline::CmdLine::Binding& binding, bool& ok);
 
 /// Raises brenlo::IOException when an output is the same file as an input
 /// or as another output, whatever the spelling of the paths. "-" is skipped.

@@ -4,6 +4,7 @@
 #include "brenlo/replace.hpp"
 #include "brenlo/string.hpp"
 
+#include <cmath>
 #include <exception>
 #include <iostream>
 #include <new>
@@ -29,8 +30,24 @@ int runReportingFailures(const std::function<void()>& work) {
     return 0;
 }
 
-double realOption(const brenlo::cmdline::CmdLine::Value& value) {
-    return brenlo::string::parse<double>(value.raw);
+std::string optionName(const brenlo::cmdline::Option& option) {
+    std::string name;
+    if (option.shortKey())
+        name = std::string("-") + option.shortKey();
+    if (!option.longKey().empty())
+        name += (name.empty() ? "--" : ", --") + option.longKey();
+    return name;
+}
+
+double thresholdOption(const brenlo::cmdline::CmdLine::Binding& binding, bool& ok) {
+    const std::string& text = binding.values[0].raw;
+    double value = brenlo::string::parse<double>(text);
+    if (std::isnan(value)) {
+        std::cerr << "Option \"" << optionName(*binding.source) << "\" needs a number, not \""
+                  << text << "\"." << std::endl;
+        ok = false;
+    }
+    return value;
 }
 
 namespace {

@@ -47,11 +47,6 @@ namespace {
     std::exit(ret);
 }
 
-// Validated as FLOAT by the parser, read in double precision.
-double threshold(const CmdLine::Value& v) {
-    return brenlo::string::parse<double>(v.raw);
-}
-
 RuleSet readRules(const Configuration& config) {
     std::cerr << config.inputFile << std::endl;
     RuleSet rules;
@@ -117,11 +112,12 @@ Configuration configure(int argc, char** argv) {
     const OptionSerials serials = addOptions(cmd);
 
     CmdLine::Result result = cmd.parse(argc, argv);
+    bool valid = true;
     for (size_t k = 0; k < result.bindings.size(); ++k) {
         const CmdLine::Binding& b = result.bindings[k];
         const CmdLine::Serial serial = b.source->serial();
         if (serial == serials.certainty || serial == serials.certaintyAlias) {
-            config.minCertainty = threshold(b.values[0]);
+            config.minCertainty = quorvel::thresholdOption(b, valid);
             continue;
         }
         switch (b.source->shortKey()) {
@@ -132,27 +128,27 @@ Configuration configure(int argc, char** argv) {
             config.minCount = b.values[0].data.ui;
             break;
         case 'C':
-            config.minConfidence = threshold(b.values[0]);
+            config.minConfidence = quorvel::thresholdOption(b, valid);
             break;
         case 'l':
-            config.minLift = threshold(b.values[0]);
+            config.minLift = quorvel::thresholdOption(b, valid);
             break;
         case 's':
-            config.minSupport = threshold(b.values[0]);
+            config.minSupport = quorvel::thresholdOption(b, valid);
             break;
         case 'V':
-            config.maxConviction = threshold(b.values[0]);
+            config.maxConviction = quorvel::thresholdOption(b, valid);
             break;
         case 'T':
-            config.gatewayCertainty = threshold(b.values[0]);
+            config.gatewayCertainty = quorvel::thresholdOption(b, valid);
             break;
         case 'v':
             config.verbose = true;
             break;
         }
     }
-    if (help || !result)
-        usage(result ? 0 : 1, argc, argv);
+    if (help || !result || !valid)
+        usage(result && valid ? 0 : 1, argc, argv);
     if (result.excess.size() > 0)
         config.inputFile = result.excess[0];
     if (result.excess.size() > 1)

@@ -1,6 +1,7 @@
 // The miner's settings, filled once from the command line.
 #pragma once
 
+#include <cstdint>
 #include <limits>
 #include <string>
 
@@ -18,6 +19,8 @@ struct Configuration {
     unsigned int maxOrder = 0;
     unsigned int windowSize = 0;
     bool verbose = false;
+    /// Bytes the miner may hold; 0 for no limit.
+    uint64_t memoryBudget = 0;
 };
 
 } // namespace quorvel::rule

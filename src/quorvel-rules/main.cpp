@@ -1,4 +1,5 @@
 // quorvel-rules: mines a transaction table for sequential association rules.
+#include "budget.hpp"
 #include "config.hpp"
 #include "mine.hpp"
 #include "options.hpp"
@@ -31,6 +32,8 @@ namespace {
                  "  -C, --confidence=f\tSet the minimum confidence necessary for inclusion "
                  "(default: 0).\n"
                  "  -l, --lift=f\t\tSet the minimum lift necessary for inclusion (default: 0).\n"
+                 "  -M, --memory=SIZE\tSet the memory budget, e.g. 512M or 8G (default: three "
+                 "quarters of physical memory).\n"
                  "  -o, --order=i\t\tSet the maximum rule order to mine (default: 0).\n"
                  "  -s, --support=f\tSet the minimum support necessary for inclusion (default: "
                  "0).\n"
@@ -41,12 +44,6 @@ namespace {
                  "\n",
                  argv[0]);
     std::exit(ret);
-}
-
-// Thresholds are validated as FLOAT by the parser but read in double
-// precision, so "-s 0.1" means the double 0.1.
-double threshold(const CmdLine::Value& v) {
-    return brenlo::string::parse<double>(v.raw);
 }
 
 } // namespace
@@ -60,6 +57,7 @@ Configuration configure(int argc, char** argv) {
     addOptions(cmd);
 
     CmdLine::Result result = cmd.parse(argc, argv);
+    bool valid = true;
     for (size_t k = 0; k < result.bindings.size(); ++k) {
         const CmdLine::Binding& b = result.bindings[k];
         switch (b.source->shortKey()) {
@@ -68,6 +66,20 @@ Configuration configure(int argc, char** argv) {
             break;
         case 'c':
             config.minCount = b.values[0].data.ui;
+            if (config.minCount == 0) {
+                // Every candidate would be frequent: the search has no end.
+                std::fprintf(stderr, "Option \"-c, --count\" must be at least 1, not 0.\n");
+                valid = false;
+            }
+            break;
+        case 'M':
+            if (!parseMemorySize(b.values[0].raw, config.memoryBudget)) {
+                std::fprintf(stderr,
+                             "Option \"-M, --memory\" needs a size such as 512M or 8G, not "
+                             "\"%s\".\n",
+                             b.values[0].raw.c_str());
+                valid = false;
+            }
             break;
         case 'o':
             config.maxOrder = b.values[0].data.ui;
@@ -76,24 +88,26 @@ Configuration configure(int argc, char** argv) {
             config.windowSize = b.values[0].data.ui;
             break;
         case 'C':
-            config.minConfidence = threshold(b.values[0]);
+            config.minConfidence = quorvel::thresholdOption(b, valid);
             break;
         case 'l':
-            config.minLift = threshold(b.values[0]);
+            config.minLift = quorvel::thresholdOption(b, valid);
             break;
         case 's':
-            config.minSupport = threshold(b.values[0]);
+            config.minSupport = quorvel::thresholdOption(b, valid);
             break;
         case 'V':
-            maxConviction = threshold(b.values[0]);
+            maxConviction = quorvel::thresholdOption(b, valid);
             break;
         case 'v':
             config.verbose = true;
             break;
         }
     }
-    if (help || !result)
-        usage(result ? 0 : 1, argc, argv);
+    if (help || !result || !valid)
+        usage(result && valid ? 0 : 1, argc, argv);
+    if (config.memoryBudget == 0)
+        config.memoryBudget = defaultMemoryBudget();
 
     if (result.excess.size() > 0)
         config.inputFile = result.excess[0];
@@ -147,5 +161,9 @@ void mine(const Configuration& config) {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    return quorvel::runReportingFailures([&] { mine(configure(argc, argv)); });
+    return quorvel::runReportingFailures([&] {
+        Configuration config = configure(argc, argv);
+        capAddressSpace(config.memoryBudget);
+        mine(config);
+    });
 }

@@ -1,3 +1,4 @@
+#include "budget.hpp"
 #include "index.hpp"
 #include "mine_internal.hpp"
 
@@ -269,6 +270,58 @@ Level frequentItems(const Configuration& config, const SubjectIndex& index) {
     return level;
 }
 
+// Watches a level's join against the memory budget. Most candidates of a
+// join usually fail, so their number alone would refuse runs that fit; when
+// even that bound fits nothing is watched, otherwise what the kept sets hold
+// is measured as they come, and the run stops before it passes the budget.
+class LevelGuard {
+public:
+    LevelGuard(const Configuration& config, const Level& prev, const std::vector<size_t>& runEnd)
+        : m_budget(config.memoryBudget), m_level(prev.size + 1) {
+        if (m_budget == 0)
+            return;
+        for (size_t i = 0; i < runEnd.size(); ++i)
+            m_candidates += runEnd[i] - i - 1;
+        uint64_t holders = 0;
+        for (const auto& list : prev.holders)
+            holders += list.size();
+        const uint64_t k = m_level, rules = k * (k + 1) / 2 - 1;
+        // ids, holder list, count, the item-set entry, the rule counters.
+        // What each kept set costs once the level is recorded and counted: its
+        // item-set entry and its rule counters...
+        m_later = (96 + 80 * k) + 8 * rules;
+        // ...on top of its ids, holder list and count, held from the join on.
+        m_perSet = 4 * k + 24 + 4 * (holders / std::max<size_t>(prev.sets(), 1)) + 8 + m_later;
+        const uint64_t bound = residentBytes() + m_candidates * m_perSet;
+        m_watching = bound > m_budget;
+    }
+
+    /// Called for each candidate tried; `kept` sets so far.
+    void tried(size_t kept) {
+        ++m_tried;
+        if (!m_watching || kept < m_nextCheck)
+            return;
+        m_nextCheck = kept + CHECK_EVERY;
+        const uint64_t now = residentBytes() + kept * m_later;
+        const double share = double(kept) / double(m_tried);
+        const uint64_t rest =
+            static_cast<uint64_t>(share * double(m_candidates - m_tried) * double(m_perSet));
+        if (now + CHECK_EVERY * m_perSet > m_budget)
+            checkLevelBudget(m_budget, std::max(now + rest, m_budget + 1), m_level, m_candidates);
+    }
+
+private:
+    static const size_t CHECK_EVERY = 1024;
+    uint64_t m_budget;
+    size_t m_level;
+    uint64_t m_candidates = 0;
+    uint64_t m_perSet = 0;
+    uint64_t m_later = 0;
+    uint64_t m_tried = 0;
+    size_t m_nextCheck = CHECK_EVERY;
+    bool m_watching = false;
+};
+
 // Joins sets that share all but their last item. Every frequent set of the
 // next size arises this way exactly once, because all its subsets are frequent.
 Level nextLevel(const Configuration& config, const SubjectIndex& index, const Level& prev) {
@@ -313,6 +366,7 @@ Level nextLevel(const Configuration& config, const SubjectIndex& index, const Le
                                                       prev.set(i + 1))
                         ? runEnd[i + 1]
                         : i + 1;
+    LevelGuard guard(config, prev, runEnd);
     SubjectBits scratch(index.subjects());
     std::vector<uint32_t> kept;
     const size_t words = (index.subjects() + 63) / 64;
@@ -326,6 +380,7 @@ Level nextLevel(const Configuration& config, const SubjectIndex& index, const Le
         kept.resize(std::max(kept.size(), list.size()));
         for (size_t j = i + 1; j < runEnd[i]; ++j) {
             const ItemId* sj = prev.set(j);
+            guard.tried(next.sets());
             std::copy(si, si + prev.size, candidate.begin());
             candidate[prev.size] = sj[prefix];
             if (!allSubsetsKnown())
@@ -390,6 +445,10 @@ void countLevel(const Configuration& config, const SubjectIndex& index, const Le
             rules.subsequent.push_back(all & ~antecedent);
         }
     rules.tabulate(m);
+    if (config.memoryBudget)
+        checkLevelBudget(config.memoryBudget,
+                         residentBytes() + uint64_t(level.sets()) * rules.size() * 8, m,
+                         level.sets());
     std::vector<uint64_t> observed;
     IdSet side;
     auto sideOf = [&](const ItemId* x, uint64_t mask) {

@@ -10,6 +10,7 @@ void addOptions(brenlo::cmdline::CmdLine& cmd) {
     cmd.add('C', "confidence", Domain::FLOAT, "Set the minimum confidence necessary for inclusion.",
             1, false);
     cmd.add('l', "lift", Domain::FLOAT, "Set the minimum lift necessary for inclusion.", 1, false);
+    cmd.add('M', "memory", Domain::STRING, "Set the memory budget.", 1, false);
     cmd.add('o', "order", Domain::UINT, "Set the maximum rule order to mine.", 1, false);
     cmd.add('s', "support", Domain::FLOAT, "Set the minimum support necessary for inclusion.", 1,
             false);

@@ -30,6 +30,8 @@ const std::string USAGE_TAIL =
     "  -c, --count=i\t\tSet the minimum count necessary for inclusion (default: 5).\n"
     "  -C, --confidence=f\tSet the minimum confidence necessary for inclusion (default: 0).\n"
     "  -l, --lift=f\t\tSet the minimum lift necessary for inclusion (default: 0).\n"
+    "  -M, --memory=SIZE\tSet the memory budget, e.g. 512M or 8G (default: three quarters of "
+    "physical memory).\n"
     "  -o, --order=i\t\tSet the maximum rule order to mine (default: 0).\n"
     "  -s, --support=f\tSet the minimum support necessary for inclusion (default: 0).\n"
     "  -V, --conviction=f\tSet the maximum conviction neccessary for inclusion (default: "
