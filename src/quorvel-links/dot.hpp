@@ -11,7 +11,8 @@
 namespace quorvel::links {
 
 /// A node name as DOT reads it: bare when it is a plain identifier (not a
-/// keyword) or a number of digits, else a quoted string.
+/// keyword) or a number of digits, else a quoted string (a NUL byte, which
+/// Graphviz cannot hold, written as \0).
 std::string dotId(const std::string& name);
 
 /// The whole DOT text of `graph`.

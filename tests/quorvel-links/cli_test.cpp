@@ -63,11 +63,45 @@ TEST(LinksCli, GatewayColours) {
     auto grey = graph(HEADER + row("a => b", 0.5, 0.75) + row("a => c", 0.5, 1), {"-T0.5"});
     EXPECT_NE(grey.out.find("a->b[weight=1.996008,penwidth=1.500000,color=\"#7F7F7F\"];"),
               std::string::npos);
-    auto inf = graph(HEADER + row("a => b", 0.5, 2) + "a => c\t10\t10\t0.5\t0.5\t1\t2\t0.5\tinf\n");
-    EXPECT_NE(inf.out.find("a->b[weight=1.996008,penwidth=1.500000,color=\"#AAAA55\"];"),
+    // An infinite certainty is the strongest gateway: the top colour. The
+    // finite ones keep their scale up to the largest finite certainty.
+    const std::string infinite = "a => d\t10\t10\t0.5\t0.5\t1\t2\t0.5\tinf\n";
+    auto inf = graph(HEADER + row("a => b", 0.5, 2) + row("a => c", 0.5, 3) + infinite);
+    EXPECT_NE(inf.out.find("a->b[weight=1.996008,penwidth=1.500000,color=\"#7F7F7F\"];"),
+              std::string::npos)
+        << inf.out;
+    EXPECT_NE(inf.out.find("a->c[weight=1.996008,penwidth=1.500000,color=\"#5555AA\"];"),
               std::string::npos);
-    EXPECT_NE(inf.out.find("a->c[weight=1.996008,penwidth=1.500000,color=\"#000000\"];"),
+    EXPECT_NE(inf.out.find("a->d[weight=1.996008,penwidth=1.500000,color=\"#5555AA\"];"),
               std::string::npos);
+    auto alone = graph(HEADER + row("a => b", 0.5, 0.5) + infinite);
+    EXPECT_NE(alone.out.find("a->b[weight=1.996008,penwidth=1.500000];"), std::string::npos);
+    EXPECT_NE(alone.out.find("a->d[weight=1.996008,penwidth=1.500000,color=\"#5555AA\"];"),
+              std::string::npos);
+    // Without an infinite certainty nothing changes.
+    auto finite = graph(HEADER + row("a => b", 0.5, 2) + row("a => c", 0.5, 3));
+    EXPECT_EQ(finite.out, GRAPH_HEAD +
+                              "a->b[weight=1.996008,penwidth=1.500000,color=\"#7F7F7F\"];\n"
+                              "a->c[weight=1.996008,penwidth=1.500000,color=\"#5555AA\"];\n}\n");
+}
+
+TEST(LinksCli, NamesGraphvizCannotReadAreEscapedOrRefused) {
+    auto nul = graph(HEADER + row(std::string("a\0b => c\\0", 10), 0.5, 0));
+    ASSERT_EQ(nul.status, 0) << nul.err;
+    EXPECT_NE(nul.out.find("\"a\\0b\"->\"c\\\\0\"["), std::string::npos) << nul.out;
+
+    const std::string huge(16382, 'x');
+    auto refused = graph(HEADER + row("a => " + huge, 0.5, 0));
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.out, "");
+    const std::string cut = std::string(40, 'x') + "...";
+    EXPECT_NE(refused.err.find("Cannot draw the rule \"a => " + cut + "\": the name \"" + cut +
+                               "\" takes 16382 bytes in DOT, more than the 16381 that Graphviz "
+                               "reads.\n"),
+              std::string::npos)
+        << refused.err.substr(0, 300);
+    auto fits = graph(HEADER + row("a => " + huge.substr(1), 0.5, 0));
+    EXPECT_EQ(fits.status, 0);
 }
 
 TEST(LinksCli, RoutingRules) {
@@ -204,6 +238,21 @@ TEST(LinksCli, GraphvizAcceptsWhatTheToolsWrite) {
     auto dot = testsupport::run("/bin/sh", {"-c", "timeout 120 dot -Tsvg graph.dot -o graph.svg"},
                                 "", dir.path());
     EXPECT_EQ(dot.status, 0) << dot.err << readFile(dir.file("graph.dot"));
+
+    // A NUL byte is drawn; the longest names Graphviz reads, bare and
+    // quoted, are read (too wide to lay out, so only parsed, by nop).
+    writeFile(dir.file("nul.tsv"), HEADER + row(std::string("a\0b => c", 8), 0.5, 0));
+    auto nul = runLinks({"nul.tsv", "nul.dot"}, "", dir.path());
+    ASSERT_EQ(nul.status, 0) << nul.err;
+    auto nulDot = testsupport::run("/bin/sh", {"-c", "timeout 120 dot -Tsvg nul.dot -o nul.svg"},
+                                   "", dir.path());
+    EXPECT_EQ(nulDot.status, 0) << nulDot.err;
+    writeFile(dir.file("long.tsv"), HEADER + row("c => " + std::string(16381, 'y'), 0.5, 0) +
+                                        row("c => " + std::string(16379, 'z') + "\\", 0.5, 0));
+    auto longNames = runLinks({"long.tsv", "long.dot"}, "", dir.path());
+    ASSERT_EQ(longNames.status, 0);
+    auto parsed = testsupport::run("/bin/sh", {"-c", "nop long.dot > /dev/null"}, "", dir.path());
+    EXPECT_EQ(parsed.status, 0) << parsed.err;
 
     std::string example = std::string(QUORVEL_SOURCE_DIR) + "/examples/clinic-visits.tsv";
     if (testsupport::fileExists(example)) {
