@@ -9,10 +9,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 data="$build/bench-data"
 mkdir -p "$data"
 
-for rows in 10000 100000 1000000; do
-    [ -s "$data/synthetic-$rows.tsv" ] || "$build/bench/quorvel-gen" "$rows" $((rows / 10)) 1000 42 > "$data/synthetic-$rows.tsv"
-done
-
 sets=()
 shared="$here/../../shared/data"
 if [ -d "$shared" ]; then
@@ -22,8 +18,13 @@ if [ -d "$shared" ]; then
     sets+=("receipt=$data/receipt.tsv:20:0" "groceries=$data/groceries.tsv:50:0"
            "retail=$data/retail.tsv:500:0" "retail-lighter=$data/retail.tsv:1000:0")
 else
-    echo "(../shared/data is absent: real logs skipped)"
+    skipped="../shared/data is absent: the real logs (receipt, groceries, retail) are skipped"
+    echo "bench: $skipped"
 fi
+for rows in 10000 100000 1000000; do
+    [ -s "$data/synthetic-$rows.tsv" ] || "$build/bench/quorvel-gen" "$rows" $((rows / 10)) 1000 42 > "$data/synthetic-$rows.tsv"
+done
+
 sets+=("synthetic-1e4=$data/synthetic-10000.tsv:20:0"
        "synthetic-1e5=$data/synthetic-100000.tsv:100:30"
        "synthetic-1e6=$data/synthetic-1000000.tsv:500:30")
@@ -34,6 +35,7 @@ echo "$results"
     echo "# Benchmark results"
     echo
     echo "Produced by \`make bench\` on $(date -u +%Y-%m-%d)."
+    if [ -n "${skipped:-}" ]; then echo; echo "**Note: $skipped.**"; echo; fi
     echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores, $(free -g | awk '/Mem:/ {print $2}') GiB;"
     echo "Release build ($(g++ --version | head -1)). Each run is a process of its own;"
     echo "peak RSS is that process's. The reference is the plain miner kept under"

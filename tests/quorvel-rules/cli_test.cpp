@@ -268,7 +268,7 @@ TEST(MinerCli, OddItemNamesRoundTripThroughTheTables) {
 TEST(MinerCli, RealDataSets) {
     std::string data = testsupport::sharedDataDir();
     if (data.empty())
-        GTEST_SKIP() << "no shared data sets here";
+        GTEST_SKIP() << "../shared/data is absent: the real-data test is skipped";
     struct {
         const char* file;
         const char* count;
