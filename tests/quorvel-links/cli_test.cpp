@@ -177,6 +177,9 @@ TEST(LinksCli, FailuresAreReported) {
     auto noDir = runLinks({"-", "no/dir/graph.dot"}, "", dir.path());
     EXPECT_EQ(noDir.status, 2);
     EXPECT_NE(noDir.err.find("Cannot write \"no/dir/graph.dot\""), std::string::npos);
+    // The output is opened before the table is read.
+    auto outputFirst = runLinks({"bad.tsv", "no/dir/graph.dot"}, "", dir.path());
+    EXPECT_EQ(outputFirst.err, "Cannot write \"no/dir/graph.dot\": No such file or directory\n");
 
     auto written = runLinks({"-", "graph.dot"}, "", dir.path());
     EXPECT_EQ(written.status, 0);

@@ -185,6 +185,8 @@ TEST(MinerCli, FailuresSayWhatAndWhereAndLeaveNoOutput) {
     auto noDir = runRules({"-c1", "in.tsv", "no/such/dir/rules.tsv"}, "", dir.path());
     EXPECT_EQ(noDir.status, 2);
     EXPECT_EQ(noDir.err, "Cannot write \"no/such/dir/rules.tsv\": No such file or directory\n");
+    auto outputFirst = runRules({"-", "no/dir/rules.tsv"}, "h\ns1\n", dir.path());
+    EXPECT_EQ(outputFirst.err, "Cannot write \"no/dir/rules.tsv\": No such file or directory\n");
 
     // The outputs of a run are put in place together: when the item-set
     // file fails, the old rule table stands too.
