@@ -1,8 +1,6 @@
-// What both programs' drivers share: reading option values, checking and
-// writing outputs, and turning a failure into a message and exit status 2.
+// What both programs' drivers share: checking and writing outputs, and
+// turning a failure into a message and exit status 2.
 #pragma once
-
-#include "brenlo/cmdline.hpp"
 
 #include <functional>
 #include <iosfwd>
@@ -20,15 +18,6 @@ namespace quorvel {
 /// is written to standard error (its message and a line end) and gives 2.
 /// Running out of memory is reported with what to do about it.
 int runReportingFailures(const std::function<void()>& work);
-
-/// "-C, --confidence": how an option is named in messages.
-std::string optionName(const brenlo::cmdline::Option& option);
-
-/// A threshold's value in double precision, read from its text (the parser
-/// has already checked the text as a number). NaN, which no comparison
-/// admits, is refused: a message naming the option goes to standard error
-/// and `ok` becomes false.
-double thresholdOption(const brenlo::cmdline::CmdLine::Binding& binding, bool& ok);
 
 /// Raises brenlo::IOException when an output is the same file as an input
 /// or as another output, whatever the spelling of the paths. "-" is skipped.

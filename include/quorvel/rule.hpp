@@ -186,6 +186,8 @@ private:
     std::map<ItemSet, size_t> m_data;
 };
 
+struct Thresholds;
+
 /// Rules with their statistics, in rule order.
 class RuleSet {
 public:
@@ -210,8 +212,9 @@ public:
     /// Raises std::out_of_range for an absent rule.
     Stats& at(const Rule& rule) { return m_data.at(rule); }
     const Stats& at(const Rule& rule) const { return m_data.at(rule); }
-    /// Keeps the rules that meet all five thresholds (inclusive; NaN fails)
-    /// and writes one line per kept rule to standard error.
+    /// Keeps the rules that `limits` admits and writes one line per kept
+    /// rule to standard error.
+    void filter(const Thresholds& limits);
     void filter(size_t minCount, double minSupport, double minConfidence, double minLift,
                 double maxConviction);
 

@@ -30,26 +30,6 @@ int runReportingFailures(const std::function<void()>& work) {
     return 0;
 }
 
-std::string optionName(const brenlo::cmdline::Option& option) {
-    std::string name;
-    if (option.shortKey())
-        name = std::string("-") + option.shortKey();
-    if (!option.longKey().empty())
-        name += (name.empty() ? "--" : ", --") + option.longKey();
-    return name;
-}
-
-double thresholdOption(const brenlo::cmdline::CmdLine::Binding& binding, bool& ok) {
-    const std::string& text = binding.values[0].raw;
-    double value = brenlo::string::parse<double>(text);
-    if (std::isnan(value)) {
-        std::cerr << "Option \"" << optionName(*binding.source) << "\" needs a number, not \""
-                  << text << "\"." << std::endl;
-        ok = false;
-    }
-    return value;
-}
-
 namespace {
 
 // What names a file: its device and inode, or, for a file not yet there,

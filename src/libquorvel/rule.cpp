@@ -1,4 +1,5 @@
 #include "quorvel/rule.hpp"
+#include "quorvel/thresholds.hpp"
 
 #include "brenlo/exception.hpp"
 #include "brenlo/replace.hpp"
@@ -436,21 +437,28 @@ void ItemSetHistogram::write(const std::string& path) const {
 
 // ---- rule sets ----
 
-void RuleSet::filter(size_t minCount, double minSupport, double minConfidence, double minLift,
-                     double maxConviction) {
+void RuleSet::filter(const Thresholds& limits) {
     for (auto it = m_data.begin(); it != m_data.end();) {
         auto current = it++;
         const Stats& s = current->second;
-        bool keep = s.count >= minCount && s.support >= minSupport &&
-                    s.confidence >= minConfidence && s.lift >= minLift &&
-                    maxConviction >= s.conviction;
-        if (!keep) {
+        if (!limits.admits(s)) {
             m_data.erase(current);
             continue;
         }
-        std::cerr << current->first << ": " << s.support << ',' << minSupport << ',' << s.confidence
-                  << ',' << s.lift << std::endl;
+        std::cerr << current->first << ": " << s.support << ',' << limits.minSupport << ','
+                  << s.confidence << ',' << s.lift << std::endl;
     }
+}
+
+void RuleSet::filter(size_t minCount, double minSupport, double minConfidence, double minLift,
+                     double maxConviction) {
+    Thresholds limits;
+    limits.minCount = minCount;
+    limits.minSupport = minSupport;
+    limits.minConfidence = minConfidence;
+    limits.minLift = minLift;
+    limits.maxConviction = maxConviction;
+    filter(limits);
 }
 
 void RuleSet::readInto(std::istream& src, char delim, const std::string& source) {

@@ -2,6 +2,7 @@
 // target, each edge carrying the statistics of the rule that links them.
 #pragma once
 
+#include "config.hpp"
 #include "quorvel/rule.hpp"
 
 #include <map>
@@ -53,5 +54,13 @@ public:
 private:
     std::map<std::string, Node> m_data;
 };
+
+/// Reads the rule table named by `config.inputFile` ("-" is a file of that
+/// name), writing the path to standard error first.
+quorvel::rule::RuleSet readRules(const Configuration& config);
+
+/// The graph of the table's rules between two single items that pass the
+/// thresholds and the minimum certainty, with progress on standard error.
+Digraph route(const Configuration& config);
 
 } // namespace quorvel::links

@@ -2,30 +2,55 @@
 
 namespace quorvel::links {
 
-using brenlo::cmdline::CmdLine;
-using brenlo::cmdline::Domain;
+namespace {
 
-OptionSerials addOptions(CmdLine& cmd) {
-    cmd.add('?', "help", Domain::ALIAS, "Display this message.", 0, false);
-    cmd.add('c', "count", Domain::UINT, "Set the minimum count necessary for inclusion.", 1, false);
-    cmd.add('C', "confidence", Domain::FLOAT, "Set the minimum confidence necessary for inclusion.",
-            1, false);
-    cmd.add('l', "lift", Domain::FLOAT, "Set the minimum lift necessary for inclusion.", 1, false);
-    cmd.add('s', "support", Domain::FLOAT, "Set the minimum support necessary for inclusion.", 1,
-            false);
-    cmd.add('V', "conviction", Domain::FLOAT, "Set the maximum conviction necessary for inclusion.",
-            1, false);
-    cmd.add('v', "verbose", Domain::ALIAS, "Print additional information.", 0, false);
-    OptionSerials serials;
-    serials.certainty = cmd.add('t', "minCertainty", Domain::FLOAT,
-                                "Set the minimum certainty necessary for inclusion.", 1, false);
-    cmd.add('T', "gateway", Domain::FLOAT,
-            "Set the minimum certainty necessary to classify a rule as a gateway rule.", 1, false);
-    // The help text has always said --certainty; accept it too.
-    serials.certaintyAlias =
-        cmd.add('\0', "certainty", Domain::FLOAT,
-                "Set the minimum certainty necessary for inclusion.", 1, false);
-    return serials;
+OptionTable<Configuration> makeTable() {
+    using C = Configuration;
+    const ThresholdRows<C> t = thresholdRows<C>(0);
+    const char* certainty = "Set the minimum certainty necessary for inclusion.";
+    return {
+        flagRow<C>('?', "help", "Display this message.", "  -?, --help\t\tDisplay this message.\n",
+                   &C::help),
+        t.count,
+        t.confidence,
+        t.lift,
+        t.support,
+        realRow<C>('t', "minCertainty", certainty,
+                   "  -t, --certainty=f\tSet the minimum certainty necessary for inclusion "
+                   "(default: 0).\n",
+                   &C::minCertainty),
+        realRow<C>('T', "gateway",
+                   "Set the minimum certainty necessary to classify a rule as a gateway rule.",
+                   "  -T, --gateway=f\tSet the minimum certainty necessary to classify a rule as a "
+                   "gateway rule (default: 1).\n",
+                   &C::gatewayCertainty),
+        t.conviction,
+        flagRow<C>('v', "verbose", "Print additional information.",
+                   "  -v. --verbose\t\tPrint additional information.\n", &C::verbose),
+        // The usage text has always said --certainty; accept it too.
+        realRow<C>('\0', "certainty", certainty, "", &C::minCertainty),
+    };
+}
+
+} // namespace
+
+const OptionTable<Configuration>& optionTable() {
+    static const OptionTable<Configuration> table = makeTable();
+    return table;
+}
+
+void addOptions(brenlo::cmdline::CmdLine& cmd) {
+    registerOptions(cmd, optionTable());
+}
+
+Configuration configure(int argc, char** argv) {
+    Configuration config;
+    Operands words = parseCommandLine(config, optionTable(), "[input] [output]", argc, argv);
+    if (words.size() > 0)
+        config.inputFile = words[0];
+    if (words.size() > 1)
+        config.outputFile = words[1];
+    return config;
 }
 
 } // namespace quorvel::links

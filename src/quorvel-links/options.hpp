@@ -1,18 +1,19 @@
-// The link grapher's command-line options.
+// The link grapher's command line: its table of options, one row each.
 #pragma once
 
-#include "brenlo/cmdline.hpp"
+#include "config.hpp"
+#include "quorvel/options.hpp"
 
 namespace quorvel::links {
 
-/// The options that are told apart by serial rather than short key.
-struct OptionSerials {
-    brenlo::cmdline::CmdLine::Serial certainty = 0;
-    brenlo::cmdline::CmdLine::Serial certaintyAlias = 0;
-};
+/// The grapher's options, in the order of its usage text, and
+/// "--certainty", the name its help text has always shown for -t.
+const OptionTable<Configuration>& optionTable();
 
-/// Registers the grapher's options, in the order of its usage text, plus
-/// "--certainty", the name its help text has always shown.
-OptionSerials addOptions(brenlo::cmdline::CmdLine& cmd);
+/// Registers the grapher's options with `cmd`.
+void addOptions(brenlo::cmdline::CmdLine& cmd);
+
+/// The settings of a command line; help and mistakes end the process.
+Configuration configure(int argc, char** argv);
 
 } // namespace quorvel::links

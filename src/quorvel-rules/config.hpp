@@ -1,24 +1,21 @@
 // The miner's settings, filled once from the command line.
 #pragma once
 
+#include "quorvel/thresholds.hpp"
+
 #include <cstdint>
-#include <limits>
 #include <string>
 
 namespace quorvel::rule {
 
-struct Configuration {
+struct Configuration : Thresholds {
     std::string inputFile = "-";
     std::string outputFile = "-";
     std::string itemSetFile;
-    unsigned int minCount = 5;
-    double minSupport = 0;
-    double minConfidence = 0;
-    double minLift = 0;
-    double maxConviction = std::numeric_limits<double>::infinity();
     unsigned int maxOrder = 0;
     unsigned int windowSize = 0;
     bool verbose = false;
+    bool help = false;
     /// Bytes the miner may hold; 0 for no limit.
     uint64_t memoryBudget = 0;
 };

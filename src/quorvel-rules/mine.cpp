@@ -551,9 +551,7 @@ RuleHistogram apriori(const Configuration& config, const TransactionSet& txns,
 }
 
 bool filter(const Configuration& config, const RuleSet::Stats& stats) {
-    return stats.count >= static_cast<uint64_t>(config.minCount) &&
-           stats.support >= config.minSupport && stats.confidence >= config.minConfidence &&
-           stats.lift >= config.minLift && stats.conviction <= config.maxConviction;
+    return config.admits(stats);
 }
 
 void populateRuleSet(const Configuration& config, RuleSet& ret, const ItemSetSupports& supports,

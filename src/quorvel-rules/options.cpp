@@ -1,23 +1,79 @@
 #include "options.hpp"
 
+#include "budget.hpp"
+
+#include <cstdio>
+
 namespace quorvel::rule {
 
+using brenlo::cmdline::CmdLine;
 using brenlo::cmdline::Domain;
 
-void addOptions(brenlo::cmdline::CmdLine& cmd) {
-    cmd.add('?', "help", Domain::ALIAS, "Display this message.", 0, false);
-    cmd.add('c', "count", Domain::UINT, "Set the minimum count necessary for inclusion.", 1, false);
-    cmd.add('C', "confidence", Domain::FLOAT, "Set the minimum confidence necessary for inclusion.",
-            1, false);
-    cmd.add('l', "lift", Domain::FLOAT, "Set the minimum lift necessary for inclusion.", 1, false);
-    cmd.add('M', "memory", Domain::STRING, "Set the memory budget.", 1, false);
-    cmd.add('o', "order", Domain::UINT, "Set the maximum rule order to mine.", 1, false);
-    cmd.add('s', "support", Domain::FLOAT, "Set the minimum support necessary for inclusion.", 1,
-            false);
-    cmd.add('V', "conviction", Domain::FLOAT, "Set the maximum conviction necessary for inclusion.",
-            1, false);
-    cmd.add('v', "verbose", Domain::ALIAS, "Print additional information.", 0, false);
-    cmd.add('w', "window", Domain::UINT, "Set the window size", 1, false);
+namespace {
+
+OptionRow<Configuration> memoryRow() {
+    return {'M', "memory", Domain::STRING, "Set the memory budget.",
+            "  -M, --memory=SIZE\tSet the memory budget, e.g. 512M or 8G (default: three quarters "
+            "of physical memory).\n",
+            [](Configuration& c, const CmdLine::Binding& b) {
+                if (parseMemorySize(b.values[0].raw, c.memoryBudget))
+                    return true;
+                std::fprintf(stderr,
+                             "Option \"-M, --memory\" needs a size such as 512M or 8G, not "
+                             "\"%s\".\n",
+                             b.values[0].raw.c_str());
+                return false;
+            }};
+}
+
+OptionTable<Configuration> makeTable() {
+    using C = Configuration;
+    // Mining needs every frequent set held by at least one subject.
+    const ThresholdRows<C> t = thresholdRows<C>(1);
+    return {
+        flagRow<C>('?', "help", "Display this message.", "  -?, --help\t\tDisplay this message.\n",
+                   &C::help),
+        t.count,
+        t.confidence,
+        t.lift,
+        memoryRow(),
+        wholeRow<C>(
+            'o', "order", "Set the maximum rule order to mine.",
+            "  -o, --order=i\t\tSet the maximum rule order to mine (default: 0).\n", &C::maxOrder),
+        t.support,
+        t.conviction,
+        flagRow<C>('v', "verbose", "Print additional information.",
+                   "  -v, --verbose\t\tPrint additional information.\n", &C::verbose),
+        wholeRow<C>('w', "window", "Set the window size",
+                    "  -w, --window\t\tSet the size of the window (default: 0)\n",
+                    &C::windowSize),
+    };
+}
+
+} // namespace
+
+const OptionTable<Configuration>& optionTable() {
+    static const OptionTable<Configuration> table = makeTable();
+    return table;
+}
+
+void addOptions(CmdLine& cmd) {
+    registerOptions(cmd, optionTable());
+}
+
+Configuration configure(int argc, char** argv) {
+    Configuration config;
+    Operands words = parseCommandLine(config, optionTable(), "[input] [output] [item-sets]", argc,
+                                      argv);
+    if (words.size() > 0)
+        config.inputFile = words[0];
+    if (words.size() > 1)
+        config.outputFile = words[1];
+    if (words.size() > 2)
+        config.itemSetFile = words[2];
+    if (config.memoryBudget == 0)
+        config.memoryBudget = defaultMemoryBudget();
+    return config;
 }
 
 } // namespace quorvel::rule

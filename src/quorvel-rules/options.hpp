@@ -1,11 +1,18 @@
-// The miner's command-line options.
+// The miner's command line: its table of options, one row each.
 #pragma once
 
-#include "brenlo/cmdline.hpp"
+#include "config.hpp"
+#include "quorvel/options.hpp"
 
 namespace quorvel::rule {
 
-/// Registers the miner's nine options, in the order of its usage text.
+/// The miner's options, in the order of its usage text.
+const OptionTable<Configuration>& optionTable();
+
+/// Registers the miner's options with `cmd`.
 void addOptions(brenlo::cmdline::CmdLine& cmd);
+
+/// The settings of a command line; help and mistakes end the process.
+Configuration configure(int argc, char** argv);
 
 } // namespace quorvel::rule

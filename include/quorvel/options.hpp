@@ -1,0 +1,179 @@
+// A program's command line as one table: each option is one row saying how
+// it is written, what its usage line says and where its value goes. The
+// parser's registration, the usage text and the applying of parsed values
+// are all made from that table, so adding an option means adding a row.
+#pragma once
+
+#include "brenlo/cmdline.hpp"
+#include "quorvel/thresholds.hpp"
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quorvel {
+
+/// What a program's command line gives besides its options.
+struct Operands {
+    std::vector<std::string> words;
+    const std::string& operator[](size_t k) const { return words[k]; }
+    size_t size() const { return words.size(); }
+};
+
+template <class Config> struct OptionRow {
+    char shortKey;                       // '\0' for none
+    const char* longKey;                 // "" for none
+    brenlo::cmdline::Domain::Value domain;
+    const char* description;             // as registered with the parser
+    const char* usage;                   // its line of the usage text; "" for none
+    /// Stores the value; false, after a message on standard error, refuses it.
+    std::function<bool(Config&, const brenlo::cmdline::CmdLine::Binding&)> apply;
+};
+
+template <class Config> using OptionTable = std::vector<OptionRow<Config>>;
+
+// ---- the helpers every table is made of ----
+
+/// "-C, --confidence": an option as messages name it.
+std::string optionName(const brenlo::cmdline::Option& option);
+
+/// A threshold's value in double precision, read from its text (the parser
+/// has already checked the text as a number). NaN, which no comparison
+/// admits, is refused: a message naming the option goes to standard error
+/// and `ok` becomes false.
+double thresholdValue(const brenlo::cmdline::CmdLine::Binding& binding, bool& ok);
+
+/// False, with a message, when a count is below the least accepted.
+bool countAtLeast(size_t count, size_t least);
+/// A negative maximum means no maximum.
+double noneWhenNegative(double maximum);
+
+/// The usage text: "usage: PROGRAM OPERANDS", then the rows' usage lines.
+void printUsage(const char* program, const char* operands, const std::vector<const char*>& lines);
+
+template <class Config> OptionRow<Config> flagRow(char s, const char* l, const char* description,
+                                                  const char* usage, bool Config::*field) {
+    return {s, l, brenlo::cmdline::Domain::ALIAS, description, usage,
+            [field](Config& c, const brenlo::cmdline::CmdLine::Binding&) {
+                c.*field = true;
+                return true;
+            }};
+}
+
+template <class Config, class Field>
+OptionRow<Config> wholeRow(char s, const char* l, const char* description, const char* usage,
+                           Field Config::*field) {
+    return {s, l, brenlo::cmdline::Domain::UINT, description, usage,
+            [field](Config& c, const brenlo::cmdline::CmdLine::Binding& b) {
+                c.*field = b.values[0].data.ui;
+                return true;
+            }};
+}
+
+template <class Config>
+OptionRow<Config> realRow(char s, const char* l, const char* description, const char* usage,
+                          double Config::*field) {
+    return {s, l, brenlo::cmdline::Domain::FLOAT, description, usage,
+            [field](Config& c, const brenlo::cmdline::CmdLine::Binding& b) {
+                bool ok = true;
+                c.*field = thresholdValue(b, ok);
+                return ok;
+            }};
+}
+
+/// The five threshold options both programs share, for each to place in
+/// its table. `minCount` is the least count accepted.
+template <class Config> struct ThresholdRows {
+    OptionRow<Config> count, confidence, lift, support, conviction;
+};
+
+template <class Config> ThresholdRows<Config> thresholdRows(size_t minCount) {
+    using rule::Thresholds;
+    ThresholdRows<Config> rows{
+        wholeRow<Config, size_t>(
+            'c', "count", "Set the minimum count necessary for inclusion.",
+            "  -c, --count=i\t\tSet the minimum count necessary for inclusion (default: 5).\n",
+            &Config::minCount),
+        realRow<Config>('C', "confidence", "Set the minimum confidence necessary for inclusion.",
+                        "  -C, --confidence=f\tSet the minimum confidence necessary for inclusion "
+                        "(default: 0).\n",
+                        &Config::minConfidence),
+        realRow<Config>(
+            'l', "lift", "Set the minimum lift necessary for inclusion.",
+            "  -l, --lift=f\t\tSet the minimum lift necessary for inclusion (default: 0).\n",
+            &Config::minLift),
+        realRow<Config>('s', "support", "Set the minimum support necessary for inclusion.",
+                        "  -s, --support=f\tSet the minimum support necessary for inclusion "
+                        "(default: 0).\n",
+                        &Config::minSupport),
+        realRow<Config>('V', "conviction", "Set the maximum conviction necessary for inclusion.",
+                        "  -V, --conviction=f\tSet the maximum conviction neccessary for inclusion "
+                        "(default: infinity).\n",
+                        &Config::maxConviction)};
+    auto storeCount = rows.count.apply;
+    rows.count.apply = [storeCount, minCount](Config& c,
+                                              const brenlo::cmdline::CmdLine::Binding& b) {
+        storeCount(c, b);
+        return countAtLeast(c.minCount, minCount);
+    };
+    auto storeConviction = rows.conviction.apply;
+    rows.conviction.apply = [storeConviction](Config& c,
+                                              const brenlo::cmdline::CmdLine::Binding& b) {
+        bool ok = storeConviction(c, b);
+        c.maxConviction = noneWhenNegative(c.maxConviction);
+        return ok;
+    };
+    return rows;
+}
+
+/// Registers every row with `cmd`; the serial of each row, in table order.
+template <class Config>
+std::vector<brenlo::cmdline::CmdLine::Serial> registerOptions(brenlo::cmdline::CmdLine& cmd,
+                                                              const OptionTable<Config>& table) {
+    std::vector<brenlo::cmdline::CmdLine::Serial> serials;
+    for (const OptionRow<Config>& row : table)
+        serials.push_back(cmd.add(row.shortKey, row.longKey, row.domain, row.description,
+                                  row.domain == brenlo::cmdline::Domain::ALIAS ? 0 : 1, false));
+    return serials;
+}
+
+/// Stores each parsed binding through its row; false if any was refused.
+template <class Config>
+bool applyBindings(Config& config, const OptionTable<Config>& table,
+                   const std::vector<brenlo::cmdline::CmdLine::Serial>& serials,
+                   const brenlo::cmdline::CmdLine::Result& result) {
+    bool valid = true;
+    for (size_t k = 0; k < result.bindings.size(); ++k) {
+        const brenlo::cmdline::CmdLine::Binding& b = result.bindings[k];
+        for (size_t r = 0; r < table.size(); ++r)
+            if (serials[r] == b.source->serial())
+                valid = table[r].apply(config, b) && valid;
+    }
+    return valid;
+}
+
+/// Parses the command line through `table`. Help (`config.help`) prints the
+/// usage text and exits with 0; a mistake prints it and exits with 1.
+template <class Config>
+Operands parseCommandLine(Config& config, const OptionTable<Config>& table, const char* operands,
+                          int argc, char** argv) {
+    brenlo::cmdline::CmdLine cmd;
+    const auto serials = registerOptions(cmd, table);
+    const brenlo::cmdline::CmdLine::Result result = cmd.parse(argc, argv);
+    const bool valid = applyBindings(config, table, serials, result);
+    if (config.help || !result || !valid) {
+        std::vector<const char*> lines;
+        for (const OptionRow<Config>& row : table)
+            if (*row.usage)
+                lines.push_back(row.usage);
+        printUsage(argv[0], operands, lines);
+        std::exit(result && valid ? 0 : 1);
+    }
+    Operands words;
+    for (size_t k = 0; k < result.excess.size(); ++k)
+        words.words.push_back(result.excess[k]);
+    return words;
+}
+
+} // namespace quorvel
