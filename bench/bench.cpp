@@ -2,7 +2,8 @@
 // every stage, the peak memory, and the speed-up over the plain reference.
 //
 //   quorvel-bench CAP_SECONDS NAME=PATH:MINCOUNT:WINDOW ...
-#include "mine_internal.hpp"
+#include "mine.hpp"
+#include "plain.hpp"
 #include "reference_miner.hpp"
 
 #include <chrono>
@@ -66,7 +67,7 @@ void runFast(const std::string& path, const Configuration& config, int fd) {
     TransactionSet txns = readTable(path, r.read, r.rows);
     r.subjects = txns.size();
     MiningResult result = mine(config, txns);
-    const mining::StageTimes& times = mining::lastStageTimes();
+    const mining::StageTimes& times = result.times();
     r.index = times.index;
     r.itemSets = times.itemSets;
     r.rules = times.rules;
@@ -172,7 +173,7 @@ int main(int argc, char** argv) {
             std::snprintf(refText, sizeof refText, "> %u (cap)", cap);
             std::snprintf(speedText, sizeof speedText, "> %.0f×", cap / std::max(mining, 1e-6));
         }
-        std::printf("| %s | %zu | %zu | %u | %u | %zu | %zu | %.3f | %.3f | %.3f | %.3f | %.3f | "
+        std::printf("| %s | %zu | %zu | %zu | %u | %zu | %zu | %.3f | %.3f | %.3f | %.3f | %.3f | "
                     "%.3f | %.3f | %.1f | %s | %s | %s |\n",
                     name.c_str(), r.rows, r.subjects, config.minCount, config.windowSize, r.sets,
                     r.rulesKept, r.read, r.index, r.itemSets, r.rules, r.statistics, r.write,

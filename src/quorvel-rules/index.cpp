@@ -44,6 +44,17 @@ SubjectBits SubjectBits::intersect(const SubjectBits& other, size_t& count) cons
 
 SubjectIndex::SubjectIndex(const TransactionSet& txns) {
     std::unordered_map<std::string, ItemId> ids;
+    internItems(txns, ids);
+    m_subjects.reserve(txns.size());
+    for (const auto& subject : txns)
+        addSubject(subject.second, ids);
+    buildPositionMasks();
+    buildHolderLists();
+}
+
+// Dense ids in item order.
+void SubjectIndex::internItems(const TransactionSet& txns,
+                               std::unordered_map<std::string, ItemId>& ids) {
     for (const auto& subject : txns)
         for (const auto& txn : subject.second)
             for (const Item& item : txn.second)
@@ -54,44 +65,49 @@ SubjectIndex::SubjectIndex(const TransactionSet& txns) {
     std::sort(m_items.begin(), m_items.end());
     for (ItemId k = 0; k < m_items.size(); ++k)
         ids[m_items[k]] = k;
+}
 
-    m_subjects.reserve(txns.size());
-    std::vector<std::pair<ItemId, uint32_t>> occ; // (item, transaction position)
-    for (const auto& subject : txns) {
-        Subject sub;
-        sub.txnBegin = static_cast<uint32_t>(m_times.size());
-        occ.clear();
-        uint32_t position = 0;
-        for (const auto& txn : subject.second) {
-            m_times.push_back(txn.first);
-            for (const Item& item : txn.second)
-                occ.emplace_back(ids.find(item)->second, position);
-            ++position;
-        }
-        sub.txnEnd = static_cast<uint32_t>(m_times.size());
-        std::sort(occ.begin(), occ.end());
-        sub.itemBegin = static_cast<uint32_t>(m_subjectItems.size());
-        for (size_t k = 0; k < occ.size();) {
-            SubjectItem si;
-            si.item = occ[k].first;
-            si.begin = static_cast<uint32_t>(m_positions.size());
-            for (; k < occ.size() && occ[k].first == si.item; ++k)
-                m_positions.push_back(occ[k].second);
-            si.end = static_cast<uint32_t>(m_positions.size());
-            m_subjectItems.push_back(si);
-        }
-        sub.itemEnd = static_cast<uint32_t>(m_subjectItems.size());
-        m_subjects.push_back(sub);
+// The subject's transaction times, and per item the positions holding it.
+void SubjectIndex::addSubject(const History& history,
+                              const std::unordered_map<std::string, ItemId>& ids) {
+    thread_local std::vector<std::pair<ItemId, uint32_t>> occ; // (item, position)
+    Subject sub;
+    sub.txnBegin = static_cast<uint32_t>(m_times.size());
+    occ.clear();
+    uint32_t position = 0;
+    for (const auto& txn : history) {
+        m_times.push_back(txn.first);
+        for (const Item& item : txn.second)
+            occ.emplace_back(ids.find(item)->second, position);
+        ++position;
     }
+    sub.txnEnd = static_cast<uint32_t>(m_times.size());
+    std::sort(occ.begin(), occ.end());
+    sub.itemBegin = static_cast<uint32_t>(m_subjectItems.size());
+    for (size_t k = 0; k < occ.size();) {
+        SubjectItem si;
+        si.item = occ[k].first;
+        si.begin = static_cast<uint32_t>(m_positions.size());
+        for (; k < occ.size() && occ[k].first == si.item; ++k)
+            m_positions.push_back(occ[k].second);
+        si.end = static_cast<uint32_t>(m_positions.size());
+        m_subjectItems.push_back(si);
+    }
+    sub.itemEnd = static_cast<uint32_t>(m_subjectItems.size());
+    m_subjects.push_back(sub);
+}
 
+void SubjectIndex::buildPositionMasks() {
     m_positionMasks.assign(m_subjectItems.size(), 0);
     for (const Subject& sub : m_subjects)
         if (sub.txnEnd - sub.txnBegin <= 64)
             for (uint32_t k = sub.itemBegin; k < sub.itemEnd; ++k)
                 for (uint32_t p = m_subjectItems[k].begin; p < m_subjectItems[k].end; ++p)
                     m_positionMasks[k] |= uint64_t(1) << m_positions[p];
+}
 
-    // Subjects per item, ascending, by counting.
+// Subjects per item, ascending, by counting.
+void SubjectIndex::buildHolderLists() {
     m_holderBegin.assign(m_items.size() + 1, 0);
     for (const SubjectItem& si : m_subjectItems)
         ++m_holderBegin[si.item + 1];
@@ -147,91 +163,12 @@ ItemSet SubjectIndex::toItemSet(const IdSet& ids) const {
     return toItemSet(ids.data(), ids.size());
 }
 
-void SubjectIndex::MaskedRules::tabulate(size_t items) {
-    table.clear();
-    tableBits = 0;
-    if (items > TABLE_ITEMS || size() > 64)
-        return;
-    tableBits = static_cast<unsigned>(items);
-    const uint64_t masks = uint64_t(1) << items;
-    table.assign(masks * masks, 0);
-    for (uint64_t held = 0; held < masks; ++held)
-        for (uint64_t seen = 0; seen < masks; ++seen) {
-            uint64_t satisfied = 0;
-            for (size_t r = 0; r < size(); ++r) {
-                const uint64_t a = antecedent[r], b = subsequent[r];
-                if ((held & b) == b && (seen & b) == 0 && (held & a) != a && (seen & a) == a)
-                    satisfied |= uint64_t(1) << r;
-            }
-            table[held << items | seen] = satisfied;
-        }
-}
-
-namespace {
-
-// The window test and the rule test of one transaction, shared by both ways
-// of walking a history. Works on up to 64 rules at a time.
-struct RuleWalk {
-    const uint64_t* antecedent;
-    const uint64_t* subsequent;
-    const uint64_t* table; // null: test rule by rule
-    unsigned tableBits;
-    History::Time window;
-    uint64_t* observed;
-    uint64_t pending;
-    History::Time last[SubjectIndex::MAX_RULE_ITEMS];
-    uint64_t everSeen = 0;
-
-    RuleWalk(const SubjectIndex::MaskedRules& rules, size_t first, History::Time w, uint64_t* o)
-        : antecedent(rules.antecedent.data() + first), subsequent(rules.subsequent.data() + first),
-          table(rules.table.empty() ? nullptr : rules.table.data()), tableBits(rules.tableBits),
-          window(w), observed(o + first) {
-        const size_t n = std::min<size_t>(64, rules.size() - first);
-        pending = n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
-    }
-
-    // One transaction at time `now` holding the items `holds`; false once
-    // every rule has been observed.
-    bool step(uint64_t holds, History::Time now) {
-        uint64_t seen = window == 0 ? everSeen : 0;
-        for (uint64_t bits = window == 0 ? 0 : everSeen; bits; bits &= bits - 1) {
-            const unsigned x = static_cast<unsigned>(__builtin_ctzll(bits));
-            if (static_cast<History::Time>(now - last[x]) <= window)
-                seen |= uint64_t(1) << x;
-        }
-        if (seen && table) {
-            const uint64_t hit = table[holds << tableBits | seen] & pending;
-            for (uint64_t bits = hit; bits; bits &= bits - 1)
-                ++observed[__builtin_ctzll(bits)];
-            pending &= ~hit;
-        } else if (seen)
-            for (uint64_t bits = pending; bits; bits &= bits - 1) {
-                const unsigned r = static_cast<unsigned>(__builtin_ctzll(bits));
-                const uint64_t a = antecedent[r], b = subsequent[r];
-                if ((holds & b) == b && (seen & b) == 0 && (holds & a) != a && (seen & a) == a) {
-                    pending &= ~(uint64_t(1) << r);
-                    ++observed[r];
-                }
-            }
-        for (uint64_t bits = holds; bits; bits &= bits - 1)
-            last[__builtin_ctzll(bits)] = now;
-        everSeen |= holds;
-        return pending != 0;
-    }
-};
-
-} // namespace
-
-void SubjectIndex::observeAll(size_t s, const ItemId* items, size_t n, const MaskedRules& rules,
-                              History::Time window, uint64_t* observed) const {
-    const Subject& sub = m_subjects[s];
-    const History::Time* times = m_times.data() + sub.txnBegin;
-    const uint32_t ntx = sub.txnEnd - sub.txnBegin;
-
-    // For each of the subject's transactions, which of the items it holds.
-    // Short histories use a table by position; long ones sort the hits.
+void SubjectIndex::gatherHolds(const Subject& sub, const ItemId* items, size_t n,
+                               std::vector<TimedHolds>& out) const {
+    // Short histories mark a table by position; long ones sort the hits.
     thread_local std::vector<uint64_t> holdsAt;
     thread_local std::vector<uint64_t> hits; // position << 6 | item index
+    const uint32_t ntx = sub.txnEnd - sub.txnBegin;
     const bool byTable = ntx <= 256;
     if (byTable)
         holdsAt.assign(ntx, 0);
@@ -254,30 +191,33 @@ void SubjectIndex::observeAll(size_t s, const ItemId* items, size_t n, const Mas
                 hits.push_back(uint64_t(m_positions[p]) << 6 | k);
         }
     }
-    if (!byTable)
-        std::sort(hits.begin(), hits.end());
+    const History::Time* times = m_times.data() + sub.txnBegin;
+    out.clear();
+    if (byTable) {
+        for (uint32_t position = 0; position < ntx; ++position)
+            if (holdsAt[position])
+                out.push_back({times[position], holdsAt[position]});
+        return;
+    }
+    std::sort(hits.begin(), hits.end());
+    for (size_t h = 0; h < hits.size();) {
+        const uint64_t position = hits[h] >> 6;
+        uint64_t holds = 0;
+        for (; h < hits.size() && (hits[h] >> 6) == position; ++h)
+            holds |= uint64_t(1) << (hits[h] & 63);
+        out.push_back({times[position], holds});
+    }
+}
 
+void SubjectIndex::observeAll(size_t s, const ItemId* items, size_t n, const MaskedRules& rules,
+                              History::Time window, uint64_t* observed) const {
+    thread_local std::vector<TimedHolds> steps;
+    gatherHolds(m_subjects[s], items, n, steps);
     for (size_t first = 0; first < rules.size(); first += 64) {
         RuleWalk walk(rules, first, window, observed);
-        size_t h = 0;
-        for (uint32_t position = 0;;) {
-            uint64_t holds = 0;
-            if (byTable) {
-                while (position < ntx && holdsAt[position] == 0)
-                    ++position;
-                if (position >= ntx)
-                    break;
-                holds = holdsAt[position++];
-            } else {
-                if (h >= hits.size())
-                    break;
-                position = static_cast<uint32_t>(hits[h] >> 6);
-                for (; h < hits.size() && (hits[h] >> 6) == position; ++h)
-                    holds |= uint64_t(1) << (hits[h] & 63);
-            }
-            if (!walk.step(holds, times[byTable ? position - 1 : position]))
+        for (const TimedHolds& step : steps)
+            if (!walk.step(step.holds, step.time))
                 break;
-        }
     }
 }
 

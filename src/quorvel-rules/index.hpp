@@ -7,10 +7,12 @@
 // transactions holding it, which is all the windowed rule test needs.
 #pragma once
 
+#include "observe.hpp"
 #include "quorvel/rule.hpp"
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace quorvel::rule::mining {
@@ -72,28 +74,9 @@ public:
     ItemSet toItemSet(const IdSet& ids) const;
     ItemSet toItemSet(const ItemId* ids, size_t n) const;
 
-    /// Rules over one item set of at most 64 items, as bit masks over the
-    /// set's positions: rule r is antecedent[r] => subsequent[r].
-    struct MaskedRules {
-        std::vector<uint64_t> antecedent;
-        std::vector<uint64_t> subsequent;
-        size_t size() const { return antecedent.size(); }
-
-        /// Tabulates, for sets of at most TABLE_ITEMS items, which rules
-        /// every (held, seen) pair of item masks satisfies, so a transaction
-        /// is tested against all rules with one lookup.
-        void tabulate(size_t items);
-        static constexpr size_t TABLE_ITEMS = 6;
-        std::vector<uint64_t> table; // [held << tableBits | seen]; empty: none
-        unsigned tableBits = 0;
-    };
-    static constexpr size_t MAX_RULE_ITEMS = 64;
-
-    /// Adds 1 to `observed[r]` for every rule r that subject `s` observes. A
-    /// subject observes A => B when some transaction holds all of B, none of
-    /// B's items was seen in an earlier transaction within the window, all
-    /// of A's were, and the transaction does not hold all of A. `items` are
-    /// the `n` ids of the rules' item set, ascending.
+    /// Adds 1 to `observed[r]` for every rule r that subject `s` observes
+    /// (see RuleWalk). `items` are the `n` ids of the rules' item set,
+    /// ascending.
     void observeAll(size_t s, const ItemId* items, size_t n, const MaskedRules& rules,
                     History::Time window, uint64_t* observed) const;
 
@@ -116,6 +99,21 @@ public:
     };
 
 private:
+    void internItems(const TransactionSet& txns, std::unordered_map<std::string, ItemId>& ids);
+    void addSubject(const History& history, const std::unordered_map<std::string, ItemId>& ids);
+    void buildPositionMasks();
+    void buildHolderLists();
+
+    struct Subject;
+    /// One transaction of a subject as a walk takes it.
+    struct TimedHolds {
+        History::Time time;
+        uint64_t holds; // which of the set's items it holds
+    };
+    /// The subject's transactions that hold any of the `n` items, in order.
+    void gatherHolds(const Subject& sub, const ItemId* items, size_t n,
+                     std::vector<TimedHolds>& out) const;
+
     struct SubjectItem {
         ItemId item;
         uint32_t begin;

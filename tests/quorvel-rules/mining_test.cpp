@@ -1,4 +1,5 @@
-#include "mine_internal.hpp"
+#include "mine.hpp"
+#include "plain.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>

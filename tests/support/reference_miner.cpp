@@ -1,12 +1,12 @@
 // The miner's search written as plainly as it is defined: every candidate
 // counted by scanning every history, every transaction of every history
 // tested against every proposal of the level. Slow on purpose; the fast
-// engine must agree with it. The small building blocks (proposals, the
-// window bookkeeping, the per-transaction test, the statistics) are the
-// product's own, which the unit tests check directly.
+// engine must agree with it. The level loop and the small building blocks
+// (proposals, the window bookkeeping, the per-transaction test, the
+// statistics) are the product's own, which the unit tests check directly.
 #include "reference_miner.hpp"
 
-#include <iostream>
+#include "search.hpp"
 
 namespace quorvel::reference {
 
@@ -15,6 +15,7 @@ using namespace quorvel::rule::mining;
 
 namespace {
 
+// Supports by scanning every history, not through an index.
 ItemSetSupports merge(const Configuration& config, const ItemSetSupports& src, ItemSetSupports& all,
                       const TransactionSet& txns, uint64_t n) {
     ItemSetSupports ret;
@@ -32,64 +33,49 @@ ItemSetSupports merge(const Configuration& config, const ItemSetSupports& src, I
     return ret;
 }
 
-void countAll(const Configuration& config, const TransactionSet& txns,
-              const RuleProposals& proposals, RuleHistogram& counts) {
-    for (const auto& subject : txns)
-        mineRules(config, subject.second, proposals, counts);
-}
+class PlainSearch : public LevelSearch {
+public:
+    PlainSearch(const Configuration& config, const TransactionSet& txns, ItemSetSupports& all,
+                RuleHistogram& counts)
+        : m_config(config), m_txns(txns), m_all(all), m_counts(counts) {}
 
-RuleHistogram levels(const Configuration& config, const TransactionSet& txns,
-                     ItemSetSupports& all) {
-    RuleHistogram counts;
-    all = oneSets(config, txns);
-    std::cerr << "\t ... calculated " << all.size() << " frequent item sets of size 1. "
-              << std::endl;
-    ItemSetSupports merged = merge(config, all, all, txns, 2);
-    RuleProposals proposed = proposeRules(merged);
-    std::cerr << "\t ... calculated " << merged.size() << " frequent item sets of size 2 with "
-              << count(proposed) << " proposed rules." << std::endl;
-    if (proposed.empty()) {
-        std::cerr << "\t ... no rules of order 1 found." << std::endl;
-        return counts;
+    size_t firstLevel() override {
+        m_all = oneSets(m_config, m_txns);
+        m_level = m_all;
+        m_size = 1;
+        return m_all.size();
     }
-    std::cerr << "\t ... deducing rules of order 1." << std::endl;
-    countAll(config, txns, proposed, counts);
+    size_t nextLevel() override {
+        m_level = merge(m_config, m_level, m_all, m_txns, ++m_size);
+        m_proposed = proposeRules(m_level);
+        return m_level.size();
+    }
+    uint64_t proposals() const override { return count(m_proposed); }
+    void countRules() override {
+        for (const auto& subject : m_txns)
+            mineRules(m_config, subject.second, m_proposed, m_counts);
+    }
 
-    uint64_t iss = 3;
-    unsigned int order = 2;
-    auto levelStep = [&]() {
-        merged = merge(config, merged, all, txns, iss);
-        proposed = proposeRules(merged);
-        std::cerr << "\t ... calculated " << merged.size() << " frequent item sets of size " << iss
-                  << " with " << count(proposed) << " proposed rules." << std::endl;
-        if (proposed.empty())
-            return false;
-        std::cerr << "\t ... deducing rules of order " << order << "." << std::endl;
-        countAll(config, txns, proposed, counts);
-        ++iss;
-        ++order;
-        return true;
-    };
-    if (config.maxOrder == 0) {
-        std::cerr << "\t ... mining rules until there are no more frequent item sets." << std::endl;
-        while (merged.size() > 2 && levelStep()) {
-        }
-    } else if (config.maxOrder > 1) {
-        std::cerr << "\t ... rules up to order " << config.maxOrder << " will be mined."
-                  << std::endl;
-        while (order <= config.maxOrder && levelStep()) {
-        }
-    }
-    return counts;
-}
+private:
+    const Configuration& m_config;
+    const TransactionSet& m_txns;
+    ItemSetSupports& m_all;
+    RuleHistogram& m_counts;
+    ItemSetSupports m_level;
+    RuleProposals m_proposed;
+    uint64_t m_size = 0;
+};
 
 } // namespace
 
-MiningResultData mine(const Configuration& config, const TransactionSet& txns) {
+MiningResultData mine(const Configuration& config, const TransactionSet& txns,
+                      std::ostream& progress) {
     MiningResultData result;
-    RuleHistogram counts = levels(config, txns, result.itemSets);
-    populateRuleSet(config, result.rules, result.itemSets, counts, txns.size());
-    std::cerr << "\t ... have " << result.rules.size() << " rules." << std::endl;
+    RuleHistogram counts;
+    PlainSearch search(config, txns, result.itemSets, counts);
+    searchLevels(config, search, progress);
+    populateRuleSet(config, result.rules, result.itemSets, counts, txns.size(), progress);
+    progress << "\t ... have " << result.rules.size() << " rules." << std::endl;
     return result;
 }
 

@@ -1,7 +1,9 @@
 // A plain, slow miner that the fast one is checked against.
 #pragma once
 
-#include "mine_internal.hpp"
+#include "mine.hpp"
+
+#include <iostream>
 
 namespace quorvel::reference {
 
@@ -10,8 +12,9 @@ struct MiningResultData {
     quorvel::rule::ItemSetHistogram itemSets;
 };
 
-/// Mines as the product does, with the same messages on standard error.
+/// Mines as the product does, with the same messages on `progress`.
 MiningResultData mine(const quorvel::rule::Configuration& config,
-                      const quorvel::rule::TransactionSet& txns);
+                      const quorvel::rule::TransactionSet& txns,
+                      std::ostream& progress = std::cerr);
 
 } // namespace quorvel::reference

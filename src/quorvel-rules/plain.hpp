@@ -1,11 +1,21 @@
-// The mining unit's own operations, declared here for its tests only.
+// The search's building blocks written as plainly as they are defined, over
+// the rule model's own types: what the tests and the plain reference miner
+// check the fast engine against. The program itself runs the level engine.
 #pragma once
 
-#include "mine.hpp"
+#include "config.hpp"
+#include "quorvel/rule.hpp"
 
 #include <cstdint>
 #include <map>
 #include <set>
+
+namespace quorvel::rule {
+
+/// Subjects in which each rule was observed.
+typedef std::map<Rule, uint64_t> RuleHistogram;
+
+} // namespace quorvel::rule
 
 namespace quorvel::rule::mining {
 
@@ -38,21 +48,5 @@ void mineRules(const Configuration& config, const History& seq, const RulePropos
                RuleHistogram& counts);
 void mineRules(const Configuration& config, const TransactionSet& txns,
                const RuleProposals& proposals, RuleHistogram& counts);
-RuleHistogram apriori(const Configuration& config, const TransactionSet& txns,
-                      ItemSetSupports& all);
-
-/// Seconds spent in each stage of the last mining run, for benchmarks.
-struct StageTimes {
-    double index = 0;
-    double itemSets = 0;
-    double rules = 0;
-    double statistics = 0;
-};
-StageTimes& lastStageTimes();
-
-// Statistics.
-bool filter(const Configuration& config, const RuleSet::Stats& stats);
-void populateRuleSet(const Configuration& config, RuleSet& ret, const ItemSetSupports& supports,
-                     const RuleHistogram& hist, size_t txnCount);
 
 } // namespace quorvel::rule::mining

@@ -1,0 +1,297 @@
+#include "levels.hpp"
+
+#include "budget.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace quorvel::rule::mining {
+
+namespace {
+
+// Watches a level's join against the memory budget. Most candidates of a
+// join usually fail, so their number alone would refuse runs that fit; when
+// even that bound fits nothing is watched, otherwise what the kept sets hold
+// is measured as they come, and the run stops before it passes the budget.
+class LevelGuard {
+public:
+    LevelGuard(const Configuration& config, const Level& prev, const std::vector<size_t>& runEnd)
+        : m_budget(config.memoryBudget), m_level(prev.size + 1) {
+        if (m_budget == 0)
+            return;
+        for (size_t i = 0; i < runEnd.size(); ++i)
+            m_candidates += runEnd[i] - i - 1;
+        uint64_t holders = 0;
+        for (const auto& list : prev.holders)
+            holders += list.size();
+        const uint64_t k = m_level, rules = k * (k + 1) / 2 - 1;
+        // What each kept set costs once the level is recorded and counted: its
+        // item-set entry and its rule counters...
+        m_later = (96 + 80 * k) + 8 * rules;
+        // ...on top of its ids, holder list and count, held from the join on.
+        m_perSet = 4 * k + 24 + 4 * (holders / std::max<size_t>(prev.sets(), 1)) + 8 + m_later;
+        const uint64_t bound = residentBytes() + m_candidates * m_perSet;
+        m_watching = bound > m_budget;
+    }
+
+    /// Called for each candidate tried; `kept` sets so far.
+    void tried(size_t kept) {
+        ++m_tried;
+        if (!m_watching || kept < m_nextCheck)
+            return;
+        m_nextCheck = kept + CHECK_EVERY;
+        const uint64_t now = residentBytes() + kept * m_later;
+        const double share = double(kept) / double(m_tried);
+        const uint64_t rest =
+            static_cast<uint64_t>(share * double(m_candidates - m_tried) * double(m_perSet));
+        if (now + CHECK_EVERY * m_perSet > m_budget)
+            checkLevelBudget(m_budget, std::max(now + rest, m_budget + 1), m_level, m_candidates);
+    }
+
+private:
+    static const size_t CHECK_EVERY = 1024;
+    uint64_t m_budget;
+    size_t m_level;
+    uint64_t m_candidates = 0;
+    uint64_t m_perSet = 0;
+    uint64_t m_later = 0;
+    uint64_t m_tried = 0;
+    size_t m_nextCheck = CHECK_EVERY;
+    bool m_watching = false;
+};
+
+// Whether a set of the previous level is there. The level's sets ascend
+// lexicographically, so a set is found by binary search.
+class SubsetCheck {
+public:
+    explicit SubsetCheck(const Level& prev)
+        : m_prev(prev), m_candidate(prev.size + 1), m_subset(prev.size) {}
+
+    ItemId* candidate() { return m_candidate.data(); }
+
+    /// Every subset of the candidate is frequent. Dropping either of the
+    /// last two items gives the two joined sets, which are.
+    bool allSubsetsKnown() {
+        const size_t n = m_candidate.size();
+        for (size_t drop = 0; drop + 2 < n; ++drop) {
+            std::copy(m_candidate.begin(), m_candidate.begin() + drop, m_subset.begin());
+            std::copy(m_candidate.begin() + drop + 1, m_candidate.end(), m_subset.begin() + drop);
+            if (!known(m_subset.data()))
+                return false;
+        }
+        return true;
+    }
+
+private:
+    bool known(const ItemId* x) const {
+        const size_t width = m_prev.size;
+        size_t lo = 0, hi = m_prev.sets();
+        while (lo < hi) {
+            const size_t mid = lo + (hi - lo) / 2;
+            if (std::lexicographical_compare(m_prev.set(mid), m_prev.set(mid) + width, x,
+                                             x + width))
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        return lo < m_prev.sets() && std::equal(x, x + width, m_prev.set(lo));
+    }
+
+    const Level& m_prev;
+    std::vector<ItemId> m_candidate, m_subset;
+};
+
+// Sets sharing all but their last item are neighbours: where each one's run
+// of them ends.
+std::vector<size_t> prefixRunEnds(const Level& prev) {
+    const size_t prefix = prev.size - 1;
+    std::vector<size_t> runEnd(prev.sets());
+    for (size_t i = prev.sets(); i-- > 0;)
+        runEnd[i] = i + 1 < prev.sets() && std::equal(prev.set(i), prev.set(i) + prefix,
+                                                      prev.set(i + 1))
+                        ? runEnd[i + 1]
+                        : i + 1;
+    return runEnd;
+}
+
+// One join: each set with the sets after it in its run.
+class Join {
+public:
+    Join(const Configuration& config, const SubjectIndex& index, const Level& prev)
+        : m_config(config), m_index(index), m_prev(prev), m_runEnd(prefixRunEnds(prev)),
+          m_guard(config, prev, m_runEnd), m_subsets(prev), m_scratch(index.subjects()),
+          m_words((index.subjects() + 63) / 64) {
+        m_next.size = prev.size + 1;
+    }
+
+    Level run() {
+        for (size_t i = 0; i < m_prev.sets(); ++i)
+            joinFrom(i);
+        return std::move(m_next);
+    }
+
+private:
+    void joinFrom(size_t i) {
+        const ItemId* si = m_prev.set(i);
+        const std::vector<uint32_t>& list = m_prev.holders[i];
+        // A long list is counted against each candidate item as a bitset, a
+        // short one subject by subject.
+        const bool dense = list.size() > m_words / 2;
+        bool filled = false;
+        m_kept.resize(std::max(m_kept.size(), list.size()));
+        for (size_t j = i + 1; j < m_runEnd[i]; ++j) {
+            m_guard.tried(m_next.sets());
+            const ItemId last = m_prev.set(j)[m_prev.size - 1];
+            std::copy(si, si + m_prev.size, m_subsets.candidate());
+            m_subsets.candidate()[m_prev.size] = last;
+            if (!m_subsets.allSubsetsKnown())
+                continue;
+            if (dense && !denseEnough(list, last, filled))
+                continue;
+            const size_t n = keepHolders(list, last);
+            if (n < m_config.minCount)
+                continue;
+            m_next.ids.insert(m_next.ids.end(), si, si + m_prev.size);
+            m_next.ids.push_back(last);
+            m_next.holders.emplace_back(m_kept.data(), m_kept.data() + n);
+            m_next.counts.push_back(n);
+        }
+        if (filled)
+            for (uint32_t s : list)
+                m_scratch.reset(s);
+    }
+
+    // The holders of `list` that also hold `last`, counted with bitsets.
+    bool denseEnough(const std::vector<uint32_t>& list, ItemId last, bool& filled) {
+        if (!filled) {
+            for (uint32_t s : list)
+                m_scratch.set(s);
+            filled = true;
+        }
+        return m_scratch.intersectCount(m_index.holders(last)) >= m_config.minCount;
+    }
+
+    // Keeps the subjects of `list` that hold `last`, without a branch per
+    // subject; their number.
+    size_t keepHolders(const std::vector<uint32_t>& list, ItemId last) {
+        const uint64_t* words = m_index.holders(last).data();
+        uint32_t* out = m_kept.data();
+        size_t n = 0;
+        for (uint32_t s : list) {
+            out[n] = s;
+            n += words[s / 64] >> (s % 64) & 1;
+        }
+        return n;
+    }
+
+    const Configuration& m_config;
+    const SubjectIndex& m_index;
+    const Level& m_prev;
+    std::vector<size_t> m_runEnd;
+    LevelGuard m_guard;
+    SubsetCheck m_subsets;
+    SubjectBits m_scratch;
+    std::vector<uint32_t> m_kept;
+    size_t m_words;
+    Level m_next;
+};
+
+// Every subject holding a set of the level walks the set's rules; subjects
+// are taken in blocks, each loaded once and tested against every set of the
+// level that it holds.
+std::vector<uint64_t> observeLevel(const Configuration& config, const SubjectIndex& index,
+                                   const Level& level, const MaskedRules& rules) {
+    const size_t BLOCK = 2048; // subjects
+    std::vector<uint64_t> observed(level.sets() * rules.size(), 0);
+    SubjectIndex::Cursor cursor(index);
+    std::vector<std::vector<uint32_t>> setsOf(BLOCK);
+    std::vector<size_t> next(level.sets(), 0); // each set's place in its holder list
+    for (size_t first = 0; first < index.subjects(); first += BLOCK) {
+        const size_t end = first + BLOCK;
+        for (auto& sets : setsOf)
+            sets.clear();
+        for (size_t k = 0; k < level.sets(); ++k) {
+            const std::vector<uint32_t>& list = level.holders[k];
+            size_t& p = next[k];
+            for (; p < list.size() && list[p] < end; ++p)
+                setsOf[list[p] - first].push_back(static_cast<uint32_t>(k));
+        }
+        for (size_t i = 0; i < setsOf.size(); ++i) {
+            if (setsOf[i].empty())
+                continue;
+            cursor.load(first + i);
+            for (uint32_t k : setsOf[i])
+                cursor.observe(level.set(k), level.size, rules, config.windowSize,
+                               observed.data() + k * rules.size());
+        }
+    }
+    return observed;
+}
+
+// The observed rules, as rules of the model, into `counts`.
+void recordObserved(const SubjectIndex& index, const Level& level, const MaskedRules& rules,
+                    const std::vector<uint64_t>& observed, RuleHistogram& counts) {
+    IdSet side;
+    auto sideOf = [&](const ItemId* x, uint64_t mask) {
+        side.clear();
+        for (size_t k = 0; k < level.size; ++k)
+            if (mask >> k & 1)
+                side.push_back(x[k]);
+        return index.toItemSet(side);
+    };
+    for (size_t k = 0; k < level.sets(); ++k) {
+        const ItemId* x = level.set(k);
+        for (size_t r = 0; r < rules.size(); ++r)
+            if (observed[k * rules.size() + r])
+                counts[Rule(sideOf(x, rules.antecedent[r]), sideOf(x, rules.subsequent[r]))] =
+                    observed[k * rules.size() + r];
+    }
+}
+
+} // namespace
+
+uint64_t Level::proposals() const {
+    const uint64_t m = size;
+    return sets() * (m * (m + 1) / 2 - 1);
+}
+
+Level frequentItems(const Configuration& config, const SubjectIndex& index) {
+    Level level;
+    level.size = 1;
+    for (ItemId id = 0; id < index.items(); ++id) {
+        size_t n = index.holderCount(id);
+        if (n >= config.minCount) {
+            level.ids.push_back(id);
+            level.holders.push_back(index.holderList(id));
+            level.counts.push_back(n);
+        }
+    }
+    return level;
+}
+
+Level nextLevel(const Configuration& config, const SubjectIndex& index, const Level& prev) {
+    return Join(config, index, prev).run();
+}
+
+void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all) {
+    for (size_t k = 0; k < level.sets(); ++k)
+        all[index.toItemSet(level.set(k), level.size)] = level.counts[k];
+}
+
+void countLevel(const Configuration& config, const SubjectIndex& index, const Level& level,
+                RuleHistogram& counts) {
+    const size_t m = level.size;
+    if (m > MAX_RULE_ITEMS)
+        throw std::length_error("an item set of more than 64 items");
+    // The proposals are the same for every set of the level, as masks.
+    MaskedRules rules = MaskedRules::proposedFor(m);
+    rules.tabulate(m);
+    if (config.memoryBudget)
+        checkLevelBudget(config.memoryBudget,
+                         residentBytes() + uint64_t(level.sets()) * rules.size() * 8, m,
+                         level.sets());
+    const std::vector<uint64_t> observed = observeLevel(config, index, level, rules);
+    recordObserved(index, level, rules, observed, counts);
+}
+
+} // namespace quorvel::rule::mining
