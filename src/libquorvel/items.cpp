@@ -1,0 +1,119 @@
+#include "quorvel/rule.hpp"
+
+#include "cells.hpp"
+
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+
+namespace quorvel::rule {
+
+namespace {
+
+// One side of a rule: a single item bare, anything else as a set.
+void ruleWriteTerm(std::ostream& out, const ItemSet& is) {
+    if (is.size() == 1)
+        writeItem(out, *is.begin());
+    else
+        is.writeInto(out);
+}
+
+} // namespace
+
+bool isPlainItem(const Item& item) {
+    if (item.empty() || isBlank(item.front()) || isBlank(item.back()))
+        return false;
+    if (item[0] == '{' || item[0] == '"')
+        return false;
+    if (item.find_first_of(",\"\t\r\n") != std::string::npos)
+        return false;
+    return item.find("=>") == std::string::npos;
+}
+
+std::ostream& writeItem(std::ostream& out, const Item& item) {
+    if (isPlainItem(item))
+        out << item;
+    else
+        writeQuoted(out, item);
+    return out;
+}
+
+bool ItemSet::contains(const ItemSet& subset) const {
+    for (const Item& item : subset.m_data)
+        if (!m_data.count(item))
+            return false;
+    return true;
+}
+
+Item ItemSet::least() const {
+    if (m_data.empty())
+        throw std::out_of_range("least() of an empty item set");
+    return *m_data.begin();
+}
+
+int ItemSet::cmp(const ItemSet& rhs) const {
+    auto a = m_data.begin(), b = rhs.m_data.begin();
+    for (; a != m_data.end() && b != rhs.m_data.end(); ++a, ++b) {
+        int c = a->compare(*b);
+        if (c != 0)
+            return c;
+    }
+    if (a != m_data.end())
+        return -1;
+    if (b != rhs.m_data.end())
+        return 1;
+    return 0;
+}
+
+ItemSet ItemSet::merge(const ItemSet& other) const {
+    ItemSet out(*this);
+    out.add(other);
+    return out;
+}
+
+std::ostream& ItemSet::writeInto(std::ostream& out) const {
+    out << '{';
+    bool first = true;
+    for (const Item& item : m_data) {
+        if (!first)
+            out << ',';
+        first = false;
+        writeItem(out, item);
+    }
+    return out << '}';
+}
+
+std::string ItemSet::toString() const {
+    std::ostringstream out;
+    writeInto(out);
+    return out.str();
+}
+
+int Rule::cmp(const Rule& rhs) const {
+    int c = m_antecedent.cmp(rhs.m_antecedent);
+    return c != 0 ? c : m_subsequent.cmp(rhs.m_subsequent);
+}
+
+std::ostream& Rule::writeInto(std::ostream& out) const {
+    ruleWriteTerm(out, m_antecedent);
+    out << " => ";
+    ruleWriteTerm(out, m_subsequent);
+    return out;
+}
+
+std::string Rule::toString() const {
+    std::ostringstream out;
+    writeInto(out);
+    return out.str();
+}
+
+} // namespace quorvel::rule
+
+std::ostream& operator<<(std::ostream& out, const quorvel::rule::ItemSet& is) {
+    return is.writeInto(out);
+}
+
+std::ostream& operator<<(std::ostream& out, const quorvel::rule::Rule& rule) {
+    return rule.writeInto(out);
+}
+

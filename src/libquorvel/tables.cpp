@@ -1,0 +1,144 @@
+#include "quorvel/rule.hpp"
+#include "quorvel/thresholds.hpp"
+
+#include "brenlo/exception.hpp"
+#include "brenlo/replace.hpp"
+#include "brenlo/string.hpp"
+#include "cells.hpp"
+#include "table_rows.hpp"
+
+#include <fstream>
+#include <iostream>
+
+using brenlo::IOException;
+
+namespace quorvel::rule {
+
+size_t ItemSetHistogram::count(const ItemSet& is, size_t otherwise) const {
+    auto it = m_data.find(is);
+    return it == m_data.end() ? otherwise : it->second;
+}
+
+void ItemSetHistogram::readInto(std::istream& src, char delim, const std::string& source) {
+    TableRows rows(src, delim, source);
+    m_data.clear();
+    rows.forEachRow([&](TableRows& row) {
+        std::string countText = row.cell();
+        if (countText.empty())
+            return;
+        size_t count = 0;
+        if (!parseWholeUnsigned(countText, count))
+            throw new IOException("\"Count\" at column 1 is not a whole number: \"" + countText +
+                                  "\".");
+        if (!row.hasCell())
+            throw new IOException("\"Item Set\" at column 2 is missing.");
+        ItemSet is = brenlo::string::parse<ItemSet>(row.cell());
+        if (row.hasCell())
+            throw new IOException("Excess cells in row.");
+        m_data[is] = count;
+    });
+}
+
+void ItemSetHistogram::readInto(const std::string& path, char delim) {
+    std::ifstream in = openTable(path);
+    readInto(in, delim, path);
+}
+
+void ItemSetHistogram::write(std::ostream& dest) const {
+    dest << "Count\tItem Set\n";
+    for (const auto& entry : m_data) {
+        dest << entry.second << '\t';
+        writeCell(dest, entry.first.toString());
+        dest << '\n';
+    }
+    dest.flush();
+}
+
+void ItemSetHistogram::write(const std::string& path) const {
+    brenlo::io::replaceFile(path, [this](std::ostream& out) { write(out); });
+}
+
+void RuleSet::filter(const Thresholds& limits) {
+    for (auto it = m_data.begin(); it != m_data.end();) {
+        auto current = it++;
+        const Stats& s = current->second;
+        if (!limits.admits(s)) {
+            m_data.erase(current);
+            continue;
+        }
+        std::cerr << current->first << ": " << s.support << ',' << limits.minSupport << ','
+                  << s.confidence << ',' << s.lift << std::endl;
+    }
+}
+
+void RuleSet::filter(size_t minCount, double minSupport, double minConfidence, double minLift,
+                     double maxConviction) {
+    Thresholds limits;
+    limits.minCount = minCount;
+    limits.minSupport = minSupport;
+    limits.minConfidence = minConfidence;
+    limits.minLift = minLift;
+    limits.maxConviction = maxConviction;
+    filter(limits);
+}
+
+void RuleSet::readInto(std::istream& src, char delim, const std::string& source) {
+    TableRows rows(src, delim, source);
+    m_data.clear();
+    rows.forEachRow([&](TableRows& row) {
+        // A row of empty cells says nothing; the first non-empty one is the rule.
+        std::string ruleText = row.cell();
+        while (ruleText.empty() && row.hasCell())
+            ruleText = row.cell();
+        if (ruleText.empty())
+            return;
+        Rule rule = brenlo::string::parse<Rule>(ruleText);
+        Stats stats;
+        size_t* counts[] = {&stats.count, &stats.icount};
+        double* reals[] = {&stats.support,    &stats.confidence,  &stats.lift,
+                           &stats.conviction, &stats.probability, &stats.certainty};
+        for (int column = 2; column <= 9; ++column) {
+            const char* name = RULE_COLUMNS[column - 1];
+            if (!row.hasCell())
+                throw new IOException(
+                    brenlo::string::strprintf("\"%s\" at column %d is missing.", name, column));
+            std::string cell = row.cell();
+            bool ok = column <= 3 ? parseWholeUnsigned(cell, *counts[column - 2])
+                                  : parseWholeReal(cell, *reals[column - 4]);
+            if (!ok)
+                throw new IOException(brenlo::string::strprintf(
+                    "\"%s\" at column %d is not %s: \"%s\".", name, column,
+                    column <= 3 ? "a whole number" : "a number", cell.c_str()));
+        }
+        if (row.hasCell())
+            throw new IOException("Excess cells in row.");
+        m_data[rule] = stats;
+    });
+}
+
+void RuleSet::readInto(const std::string& path, char delim) {
+    std::ifstream in = openTable(path);
+    readInto(in, delim, path);
+}
+
+void RuleSet::write(std::ostream& dest) const {
+    dest << "Rule\tCount\tA union S\tSupport\tConfidence\tLift\tConviction\tProbability\tCertainty"
+         << '\n';
+    size_t rows = 0;
+    for (const auto& entry : m_data) {
+        const Stats& s = entry.second;
+        writeCell(dest, entry.first.toString());
+        dest << '\t' << s.count << '\t' << s.icount << '\t' << s.support << '\t' << s.confidence
+             << '\t' << s.lift << '\t' << s.conviction << '\t' << s.probability << '\t'
+             << s.certainty << '\n';
+        ++rows;
+    }
+    dest.flush();
+    std::cerr << rows << std::endl;
+}
+
+void RuleSet::write(const std::string& path) const {
+    brenlo::io::replaceFile(path, [this](std::ostream& out) { write(out); });
+}
+
+} // namespace quorvel::rule
