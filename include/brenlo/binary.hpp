@@ -75,6 +75,8 @@ public:
     std::string readNTS();
 
 private:
+    /// A value of T in the stream's byte order; `what` names it in errors.
+    template <class T> T m_readOrdered(const char* what);
     void m_readExactly(void* dest, size_t len, const char* what);
     std::string m_readBody(uint64_t len, const char* name);
 };
@@ -109,6 +111,8 @@ public:
     size_t writeNTS(const std::string& s, size_t off = 0, size_t len = SIZE_MAX);
 
 private:
+    /// Writes a value of T in the stream's byte order.
+    template <class T> size_t m_writeOrdered(T v);
     size_t m_body(const std::string& s, size_t off, size_t len);
 };
 

@@ -30,6 +30,9 @@ typedef std::streampos device_position_t;
 /// A source or sink of bytes.
 class Device {
 public:
+    /// What a block read or write returns when it fails.
+    static constexpr size_t FAILED = static_cast<size_t>(-1);
+
     virtual ~Device() {}
     virtual bool canRead() const = 0;
     virtual bool canWrite() const = 0;

@@ -53,8 +53,24 @@ uint64_t toHostEndian64(uint64_t v, Endianness from) {
 namespace brenlo::io {
 
 namespace {
-const size_t FAILED = std::numeric_limits<size_t>::max();
+
+// The unsigned type of a value's width, for reordering its bytes.
+template <size_t N> struct Raw;
+template <> struct Raw<2> { typedef uint16_t type; };
+template <> struct Raw<4> { typedef uint32_t type; };
+template <> struct Raw<8> { typedef uint64_t type; };
+
+uint16_t reorder(uint16_t v, Endianness from, Endianness to) {
+    return endianConvert16(v, from, to);
 }
+uint32_t reorder(uint32_t v, Endianness from, Endianness to) {
+    return endianConvert32(v, from, to);
+}
+uint64_t reorder(uint64_t v, Endianness from, Endianness to) {
+    return endianConvert64(v, from, to);
+}
+
+} // namespace
 
 BinaryStream::BinaryStream(Device* device, Endianness e) : m_device(device, nullptr), m_endian(e) {}
 BinaryStream::BinaryStream(Device& device, Endianness e) : BinaryStream(device.makeProxy(), e) {}
@@ -83,27 +99,39 @@ void BinaryReader::m_readExactly(void* dest, size_t len, const char* what) {
     size_t n = m_device->read(static_cast<char*>(dest), len);
     if (n != len)
         throw IOException(string::strprintf("Can't read %s: the data ends after %lu of %lu bytes",
-                                            what, static_cast<unsigned long>(n == FAILED ? 0 : n),
+                                            what,
+                                            static_cast<unsigned long>(n == Device::FAILED ? 0 : n),
                                             static_cast<unsigned long>(len)));
 }
 
-#define BRENLO_READ(NAME, T, BITS, CONVERT)                                                        \
-    T BinaryReader::NAME() {                                                                       \
-        uint##BITS##_t raw;                                                                        \
-        m_readExactly(&raw, sizeof raw, #T);                                                       \
-        if (m_endian != HOST_ENDIAN)                                                               \
-            raw = CONVERT(raw, m_endian);                                                          \
-        T v;                                                                                       \
-        std::memcpy(&v, &raw, sizeof v);                                                           \
-        return v;                                                                                  \
-    }
-BRENLO_READ(readSI16, int16_t, 16, toHostEndian16)
-BRENLO_READ(readUI16, uint16_t, 16, toHostEndian16)
-BRENLO_READ(readSI32, int32_t, 32, toHostEndian32)
-BRENLO_READ(readUI32, uint32_t, 32, toHostEndian32)
-BRENLO_READ(readSI64, int64_t, 64, toHostEndian64)
-BRENLO_READ(readUI64, uint64_t, 64, toHostEndian64)
-#undef BRENLO_READ
+template <class T> T BinaryReader::m_readOrdered(const char* what) {
+    typename Raw<sizeof(T)>::type raw;
+    m_readExactly(&raw, sizeof raw, what);
+    if (m_endian != HOST_ENDIAN)
+        raw = reorder(raw, m_endian, HOST_ENDIAN);
+    T v;
+    std::memcpy(&v, &raw, sizeof v);
+    return v;
+}
+
+int16_t BinaryReader::readSI16() {
+    return m_readOrdered<int16_t>("int16_t");
+}
+uint16_t BinaryReader::readUI16() {
+    return m_readOrdered<uint16_t>("uint16_t");
+}
+int32_t BinaryReader::readSI32() {
+    return m_readOrdered<int32_t>("int32_t");
+}
+uint32_t BinaryReader::readUI32() {
+    return m_readOrdered<uint32_t>("uint32_t");
+}
+int64_t BinaryReader::readSI64() {
+    return m_readOrdered<int64_t>("int64_t");
+}
+uint64_t BinaryReader::readUI64() {
+    return m_readOrdered<uint64_t>("uint64_t");
+}
 
 int8_t BinaryReader::readSI8() {
     int8_t v;
@@ -131,7 +159,7 @@ std::string BinaryReader::m_readBody(uint64_t len, const char* name) {
         return std::string();
     mem::Array<char> buf(static_cast<size_t>(len), mem::MALLOC, nullptr);
     size_t n = m_device->read(buf.pointer(), static_cast<size_t>(len));
-    if (n == FAILED)
+    if (n == Device::FAILED)
         throw IOException(std::string("Can't read ") + name);
     return std::string(buf.pointer(), n);
 }
@@ -185,21 +213,32 @@ device_position_t BinaryWriter::tell() {
     return m_device->tellp();
 }
 
-#define BRENLO_WRITE(NAME, T, BITS, CONVERT)                                                       \
-    size_t BinaryWriter::NAME(T v) {                                                               \
-        uint##BITS##_t raw;                                                                        \
-        std::memcpy(&raw, &v, sizeof raw);                                                         \
-        if (m_endian != HOST_ENDIAN)                                                               \
-            raw = CONVERT(raw, HOST_ENDIAN, m_endian);                                             \
-        return m_device->write(reinterpret_cast<const char*>(&raw), sizeof raw);                   \
-    }
-BRENLO_WRITE(writeSI16, int16_t, 16, endianConvert16)
-BRENLO_WRITE(writeUI16, uint16_t, 16, endianConvert16)
-BRENLO_WRITE(writeSI32, int32_t, 32, endianConvert32)
-BRENLO_WRITE(writeUI32, uint32_t, 32, endianConvert32)
-BRENLO_WRITE(writeSI64, int64_t, 64, endianConvert64)
-BRENLO_WRITE(writeUI64, uint64_t, 64, endianConvert64)
-#undef BRENLO_WRITE
+template <class T> size_t BinaryWriter::m_writeOrdered(T v) {
+    typename Raw<sizeof(T)>::type raw;
+    std::memcpy(&raw, &v, sizeof raw);
+    if (m_endian != HOST_ENDIAN)
+        raw = reorder(raw, HOST_ENDIAN, m_endian);
+    return m_device->write(reinterpret_cast<const char*>(&raw), sizeof raw);
+}
+
+size_t BinaryWriter::writeSI16(int16_t v) {
+    return m_writeOrdered(v);
+}
+size_t BinaryWriter::writeUI16(uint16_t v) {
+    return m_writeOrdered(v);
+}
+size_t BinaryWriter::writeSI32(int32_t v) {
+    return m_writeOrdered(v);
+}
+size_t BinaryWriter::writeUI32(uint32_t v) {
+    return m_writeOrdered(v);
+}
+size_t BinaryWriter::writeSI64(int64_t v) {
+    return m_writeOrdered(v);
+}
+size_t BinaryWriter::writeUI64(uint64_t v) {
+    return m_writeOrdered(v);
+}
 
 size_t BinaryWriter::writeSI8(int8_t v) {
     return m_device->write(reinterpret_cast<const char*>(&v), 1);

@@ -27,7 +27,6 @@ namespace brenlo::io {
 
 namespace {
 
-const size_t FAILED = std::numeric_limits<size_t>::max();
 
 std::ios_base::seekdir direction(SeekWhence whence) {
     switch (whence) {
@@ -42,11 +41,11 @@ std::ios_base::seekdir direction(SeekWhence whence) {
 
 size_t streamRead(std::istream& peer, char* buf, size_t len) {
     if (peer.eof())
-        return FAILED;
+        return Device::FAILED;
     peer.read(buf, static_cast<std::streamsize>(len));
     // Reaching the end part-way is not a failure: the bytes are there.
     if (peer.bad() || (peer.fail() && !peer.eof()))
-        return FAILED;
+        return Device::FAILED;
     return static_cast<size_t>(peer.gcount());
 }
 
@@ -54,7 +53,7 @@ size_t streamWrite(std::ostream& peer, const char* buf, size_t len) {
     std::streampos before = peer.tellp();
     peer.write(buf, static_cast<std::streamsize>(len));
     if (peer.fail() || peer.bad())
-        return FAILED;
+        return Device::FAILED;
     if (before != std::streampos(-1)) {
         std::streampos after = peer.tellp();
         if (after != std::streampos(-1))
@@ -181,7 +180,7 @@ public:
             return streamRead(*m_peer, buf, len);
         (void)buf;
         (void)len;
-        return FAILED;
+        return Device::FAILED;
     }
     using Device::read;
     size_t write(const char* buf, size_t len) override {
@@ -189,7 +188,7 @@ public:
             return streamWrite(*m_peer, buf, len);
         (void)buf;
         (void)len;
-        return FAILED;
+        return Device::FAILED;
     }
     using Device::write;
     void seekg(device_offset_t offset, SeekWhence whence) override {
@@ -338,7 +337,7 @@ int TextReader::m_fetch() {
     const size_t BLOCK = 1 << 16;
     a.bytes.resize(BLOCK);
     size_t n = m_device->read(&a.bytes[0], BLOCK);
-    if (n == FAILED || n == 0) {
+    if (n == Device::FAILED || n == 0) {
         a.bytes.clear();
         a.pos = 0;
         return -1;
@@ -404,7 +403,7 @@ size_t TextReader::read(char* buf, size_t len) {
     a.pos += n;
     if (n < len && m_device) {
         size_t more = m_device->read(buf + n, len - n);
-        if (more != FAILED)
+        if (more != Device::FAILED)
             n += more;
     }
     if (n == 0)
@@ -480,15 +479,15 @@ size_t TextWriter::write(const char* buf, size_t len) {
 }
 
 size_t TextWriter::write(const std::string& str) {
-    return write(str, 0, FAILED);
+    return write(str, 0, Device::FAILED);
 }
 size_t TextWriter::write(const std::string& str, size_t i) {
-    return write(str, i, FAILED);
+    return write(str, i, Device::FAILED);
 }
 size_t TextWriter::write(const std::string& str, size_t i, size_t len) {
     if (i >= str.size())
         return 0;
-    size_t end = (len == FAILED || len > str.size() - i) ? str.size() : i + len;
+    size_t end = (len == Device::FAILED || len > str.size() - i) ? str.size() : i + len;
     return write(str.data() + i, end - i);
 }
 size_t TextWriter::writeString(const char* str) {
@@ -499,7 +498,7 @@ size_t TextWriter::writeString(const std::string& str) {
 }
 size_t TextWriter::writeLine(const char* str) {
     size_t n = writeString(str);
-    if (n == FAILED)
+    if (n == Device::FAILED)
         return n;
     return n + writeLine();
 }

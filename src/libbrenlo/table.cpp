@@ -180,46 +180,54 @@ DelimitedRowParser DelimitedRowParser::createEscaped(char delim, const char* quo
     return DelimitedRowParser(format);
 }
 
-#define BRENLO_FACTORY_FORMS(NAME, PARAMS, ARGS)                                                   \
-    DelimitedRowParser DelimitedRowParser::NAME(std::istream& src, char delim,                     \
-                                                const char* quote PARAMS) {                        \
-        DelimitedRowParser p = NAME(delim, quote ARGS);                                            \
-        p.open(src);                                                                               \
-        return p;                                                                                  \
-    }                                                                                              \
-    DelimitedRowParser DelimitedRowParser::NAME(TextReader& src, char delim,                       \
-                                                const char* quote PARAMS) {                        \
-        DelimitedRowParser p = NAME(delim, quote ARGS);                                            \
-        p.open(src);                                                                               \
-        return p;                                                                                  \
-    }                                                                                              \
-    DelimitedRowParser DelimitedRowParser::NAME(Device* src, char delim,                           \
-                                                const char* quote PARAMS) {                        \
-        DelimitedRowParser p = NAME(delim, quote ARGS);                                            \
-        p.open(src);                                                                               \
-        return p;                                                                                  \
-    }                                                                                              \
-    DelimitedRowParser DelimitedRowParser::NAME(Device& src, char delim,                           \
-                                                const char* quote PARAMS) {                        \
-        DelimitedRowParser p = NAME(delim, quote ARGS);                                            \
-        p.open(src);                                                                               \
-        return p;                                                                                  \
-    }                                                                                              \
-    DelimitedRowParser DelimitedRowParser::NAME(const std::string& path, char delim,               \
-                                                const char* quote PARAMS) {                        \
-        DelimitedRowParser p = NAME(delim, quote ARGS);                                            \
-        p.open(path);                                                                              \
-        return p;                                                                                  \
-    }
-#define BRENLO_NOTHING
-#define BRENLO_PARAMS_ESCAPED , char escape, char comment
-#define BRENLO_ARGS_ESCAPED , escape, comment
-BRENLO_FACTORY_FORMS(createRFC4180, BRENLO_NOTHING, BRENLO_NOTHING)
-BRENLO_FACTORY_FORMS(createEscaped, BRENLO_PARAMS_ESCAPED, BRENLO_ARGS_ESCAPED)
-#undef BRENLO_FACTORY_FORMS
-#undef BRENLO_NOTHING
-#undef BRENLO_PARAMS_ESCAPED
-#undef BRENLO_ARGS_ESCAPED
+namespace {
+
+// A parser opened on `src`: every source form of the factories.
+template <class Source> DelimitedRowParser opened(DelimitedRowParser p, Source& src) {
+    p.open(src);
+    return p;
+}
+
+} // namespace
+
+DelimitedRowParser DelimitedRowParser::createRFC4180(std::istream& src, char delim,
+                                                     const char* quote) {
+    return opened(createRFC4180(delim, quote), src);
+}
+DelimitedRowParser DelimitedRowParser::createRFC4180(TextReader& src, char delim,
+                                                     const char* quote) {
+    return opened(createRFC4180(delim, quote), src);
+}
+DelimitedRowParser DelimitedRowParser::createRFC4180(Device* src, char delim, const char* quote) {
+    return opened(createRFC4180(delim, quote), src);
+}
+DelimitedRowParser DelimitedRowParser::createRFC4180(Device& src, char delim, const char* quote) {
+    return opened(createRFC4180(delim, quote), src);
+}
+DelimitedRowParser DelimitedRowParser::createRFC4180(const std::string& path, char delim,
+                                                     const char* quote) {
+    return opened(createRFC4180(delim, quote), path);
+}
+DelimitedRowParser DelimitedRowParser::createEscaped(std::istream& src, char delim,
+                                                     const char* quote, char escape, char comment) {
+    return opened(createEscaped(delim, quote, escape, comment), src);
+}
+DelimitedRowParser DelimitedRowParser::createEscaped(TextReader& src, char delim, const char* quote,
+                                                     char escape, char comment) {
+    return opened(createEscaped(delim, quote, escape, comment), src);
+}
+DelimitedRowParser DelimitedRowParser::createEscaped(Device* src, char delim, const char* quote,
+                                                     char escape, char comment) {
+    return opened(createEscaped(delim, quote, escape, comment), src);
+}
+DelimitedRowParser DelimitedRowParser::createEscaped(Device& src, char delim, const char* quote,
+                                                     char escape, char comment) {
+    return opened(createEscaped(delim, quote, escape, comment), src);
+}
+DelimitedRowParser DelimitedRowParser::createEscaped(const std::string& path, char delim,
+                                                     const char* quote, char escape, char comment) {
+    return opened(createEscaped(delim, quote, escape, comment), path);
+}
 
 void DelimitedRowParser::m_reset(const TextReader& r) {
     m_src = r;
