@@ -152,97 +152,133 @@ template <class T> mem::Array<T> toArray(const std::vector<T>& v) {
 
 } // namespace
 
-CmdLine::Result CmdLine::parse(int argc, const char* const* argv) const {
-    std::vector<Binding> bindings;
-    std::vector<std::string> excess;
-    bool status = true;
-    int i = 1;
-    while (i < argc) {
-        const char* arg = argv[i];
+namespace {
+
+// One pass over the words of a command line.
+class Pass {
+public:
+    Pass(const CmdLine& cmd, int argc, const char* const* argv)
+        : m_cmd(cmd), m_argc(argc), m_argv(argv) {}
+
+    CmdLine::Result run() {
+        while (m_i < m_argc && m_goOn)
+            word();
+        CmdLine::Result result;
+        if (m_status) {
+            result.success = true;
+            result.bindings = toArray(m_bindings);
+            result.excess = toArray(m_excess);
+        }
+        return result;
+    }
+
+private:
+    void word() {
+        const char* arg = m_argv[m_i];
         if (std::strcmp(arg, "--") == 0)
             std::fprintf(stderr, "Got --\n");
         if (std::strcmp(arg, "--") == 0 || std::strcmp(arg, "-") == 0 || arg[0] != '-') {
-            excess.push_back(arg);
-            ++i;
-            continue;
+            m_excess.push_back(arg);
+            ++m_i;
+            return;
         }
-        const size_t optionPos = static_cast<size_t>(i);
-        ++i;
-        const Option* opt = nullptr;
+        const size_t optionPos = static_cast<size_t>(m_i++);
         std::string rest, display;
+        const Option* opt = lookUp(arg, rest, display);
+        if (!opt)
+            return;
+        std::vector<CmdLine::Value> values;
+        if (!takeValues(*opt, rest, display, values))
+            return;
+        CmdLine::Binding b;
+        b.pos = optionPos;
+        b.values = toArray(values);
+        b.source = opt;
+        m_bindings.push_back(b);
+    }
+
+    // The option `arg` names, with its display form and the value written
+    // into the same word; null, after a message, when there is none.
+    const Option* lookUp(const char* arg, std::string& rest, std::string& display) {
+        const Option* opt = nullptr;
         if (arg[1] == '-') {
             std::string word(arg + 2);
             size_t eq = word.find('=');
             std::string name = word.substr(0, eq);
-            if (!hasLong(name)) {
-                std::fprintf(stderr, "Unknown long option: %s\n", name.c_str());
-                status = false;
-                continue;
-            }
-            opt = &forLong(name);
+            if (!m_cmd.hasLong(name))
+                return refuse("Unknown long option: %s\n", name.c_str());
+            opt = &m_cmd.forLong(name);
             rest = eq == std::string::npos ? std::string() : word.substr(eq);
             display = "--" + opt->longKey();
         } else {
-            if (!hasShort(arg[1])) {
-                std::fprintf(stderr, "Unknown short option: %s\n", arg + 1);
-                status = false;
-                continue;
-            }
-            opt = &forShort(arg[1]);
+            if (!m_cmd.hasShort(arg[1]))
+                return refuse("Unknown short option: %s\n", arg + 1);
+            opt = &m_cmd.forShort(arg[1]);
             rest = arg + 2;
             display = std::string("-") + opt->shortKey();
         }
         if (!rest.empty() && rest[0] == '=')
             rest.erase(0, 1);
-        const bool inline_ = !rest.empty();
-        std::vector<Value> values;
-        if (inline_ && opt->maxArity == 0) {
-            std::fprintf(stderr, "Option \"%s\" doesn't take parameters.\n", display.c_str());
-            status = false;
-            continue;
+        return opt;
+    }
+
+    // The option's values: the one in its own word, then following words
+    // that are no options. False when the option cannot be bound; a value
+    // that does not parse also ends the pass.
+    bool takeValues(const Option& opt, const std::string& rest, const std::string& display,
+                    std::vector<CmdLine::Value>& values) {
+        if (!rest.empty() && opt.maxArity == 0) {
+            refuse("Option \"%s\" doesn't take parameters.\n", display.c_str());
+            return false;
         }
-        bool stop = false;
-        if (inline_) {
-            Value v;
-            if (!processValue(rest.c_str(), *opt, v)) {
-                status = false;
-                stop = true;
-            } else {
-                values.push_back(v);
-            }
+        if (!rest.empty() && !take(rest.c_str(), opt, values))
+            return false;
+        while (m_i < m_argc && values.size() < opt.maxArity && m_argv[m_i][0] != '-') {
+            if (!take(m_argv[m_i], opt, values))
+                return false;
+            ++m_i;
         }
-        while (!stop && i < argc && values.size() < opt->maxArity && argv[i][0] != '-') {
-            Value v;
-            if (!processValue(argv[i], *opt, v)) {
-                status = false;
-                stop = true;
-                break;
-            }
-            values.push_back(v);
-            ++i;
-        }
-        if (stop)
-            break;
-        if (values.size() < opt->minArity) {
+        if (values.size() < opt.minArity) {
             std::fprintf(stderr, "Not enough arguments for option \"%s\": have %lu, need %lu.\n",
                          display.c_str(), static_cast<unsigned long>(values.size()),
-                         static_cast<unsigned long>(opt->minArity));
-            status = false;
-            continue;
+                         static_cast<unsigned long>(opt.minArity));
+            m_status = false;
+            return false;
         }
-        Binding b;
-        b.pos = optionPos;
-        b.values = toArray(values);
-        b.source = opt;
-        bindings.push_back(b);
+        return true;
     }
-    Result result;
-    if (status) {
-        result.success = true;
-        result.bindings = toArray(bindings);
-        result.excess = toArray(excess);
+
+    bool take(const char* text, const Option& opt, std::vector<CmdLine::Value>& values) {
+        CmdLine::Value v;
+        if (!processValue(text, opt, v)) {
+            m_status = false;
+            m_goOn = false;
+            return false;
+        }
+        values.push_back(v);
+        return true;
     }
-    return result;
+
+    const Option* refuse(const char* format, const char* what) {
+        std::fprintf(stderr, format, what);
+        m_status = false;
+        return nullptr;
+    }
+
+    const CmdLine& m_cmd;
+    const int m_argc;
+    const char* const* m_argv;
+    int m_i = 1;
+    bool m_status = true;
+    bool m_goOn = true;
+    std::vector<CmdLine::Binding> m_bindings;
+    std::vector<std::string> m_excess;
+};
+
+} // namespace
+
+CmdLine::Result CmdLine::parse(int argc, const char* const* argv) const {
+    return Pass(*this, argc, argv).run();
 }
 
 } // namespace brenlo::cmdline
