@@ -7,8 +7,8 @@
 #include "reference_miner.hpp"
 
 #include <chrono>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>

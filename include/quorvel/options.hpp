@@ -22,11 +22,11 @@ struct Operands {
 };
 
 template <class Config> struct OptionRow {
-    char shortKey;                       // '\0' for none
-    const char* longKey;                 // "" for none
+    char shortKey;       // '\0' for none
+    const char* longKey; // "" for none
     brenlo::cmdline::Domain::Value domain;
-    const char* description;             // as registered with the parser
-    const char* usage;                   // its line of the usage text; "" for none
+    const char* description; // as registered with the parser
+    const char* usage;       // its line of the usage text; "" for none
     /// Stores the value; false, after a message on standard error, refuses it.
     std::function<bool(Config&, const brenlo::cmdline::CmdLine::Binding&)> apply;
 };
@@ -52,9 +52,14 @@ double noneWhenNegative(double maximum);
 /// The usage text: "usage: PROGRAM OPERANDS", then the rows' usage lines.
 void printUsage(const char* program, const char* operands, const std::vector<const char*>& lines);
 
-template <class Config> OptionRow<Config> flagRow(char s, const char* l, const char* description,
-                                                  const char* usage, bool Config::*field) {
-    return {s, l, brenlo::cmdline::Domain::ALIAS, description, usage,
+template <class Config>
+OptionRow<Config> flagRow(char s, const char* l, const char* description, const char* usage,
+                          bool Config::*field) {
+    return {s,
+            l,
+            brenlo::cmdline::Domain::ALIAS,
+            description,
+            usage,
             [field](Config& c, const brenlo::cmdline::CmdLine::Binding&) {
                 c.*field = true;
                 return true;
@@ -64,7 +69,11 @@ template <class Config> OptionRow<Config> flagRow(char s, const char* l, const c
 template <class Config, class Field>
 OptionRow<Config> wholeRow(char s, const char* l, const char* description, const char* usage,
                            Field Config::*field) {
-    return {s, l, brenlo::cmdline::Domain::UINT, description, usage,
+    return {s,
+            l,
+            brenlo::cmdline::Domain::UINT,
+            description,
+            usage,
             [field](Config& c, const brenlo::cmdline::CmdLine::Binding& b) {
                 c.*field = b.values[0].data.ui;
                 return true;
@@ -74,7 +83,11 @@ OptionRow<Config> wholeRow(char s, const char* l, const char* description, const
 template <class Config>
 OptionRow<Config> realRow(char s, const char* l, const char* description, const char* usage,
                           double Config::*field) {
-    return {s, l, brenlo::cmdline::Domain::FLOAT, description, usage,
+    return {s,
+            l,
+            brenlo::cmdline::Domain::FLOAT,
+            description,
+            usage,
             [field](Config& c, const brenlo::cmdline::CmdLine::Binding& b) {
                 bool ok = true;
                 c.*field = thresholdValue(b, ok);

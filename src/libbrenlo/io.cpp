@@ -27,7 +27,6 @@ namespace brenlo::io {
 
 namespace {
 
-
 std::ios_base::seekdir direction(SeekWhence whence) {
     switch (whence) {
     case WHENCE_CUR:

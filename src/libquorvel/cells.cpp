@@ -9,7 +9,7 @@
 namespace quorvel::rule {
 
 const char* const RULE_COLUMNS[9] = {"Rule", "Count",      "A union S",   "Support",  "Confidence",
-                                    "Lift", "Conviction", "Probability", "Certainty"};
+                                     "Lift", "Conviction", "Probability", "Certainty"};
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';

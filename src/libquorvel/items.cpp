@@ -116,4 +116,3 @@ std::ostream& operator<<(std::ostream& out, const quorvel::rule::ItemSet& is) {
 std::ostream& operator<<(std::ostream& out, const quorvel::rule::Rule& rule) {
     return rule.writeInto(out);
 }
-

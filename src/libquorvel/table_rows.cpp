@@ -75,7 +75,8 @@ std::string TableRows::cell() {
 std::string TableRows::where(size_t line) const {
     if (m_source.empty())
         return brenlo::string::strprintf("line %lu: ", static_cast<unsigned long>(line));
-    return brenlo::string::strprintf("%s:%lu: ", m_source.c_str(), static_cast<unsigned long>(line));
+    return brenlo::string::strprintf("%s:%lu: ", m_source.c_str(),
+                                     static_cast<unsigned long>(line));
 }
 
 void TableRows::rethrowLocated() {
@@ -102,8 +103,8 @@ std::ifstream openTable(const std::string& path) {
     errno = 0;
     std::ifstream in(path, std::ios::in | std::ios::binary);
     if (!in.is_open())
-        throw brenlo::IOException(brenlo::string::strprintf(
-            "Cannot open \"%s\": %s", path.c_str(), std::strerror(errno ? errno : ENOENT)));
+        throw brenlo::IOException(brenlo::string::strprintf("Cannot open \"%s\": %s", path.c_str(),
+                                                            std::strerror(errno ? errno : ENOENT)));
     return in;
 }
 

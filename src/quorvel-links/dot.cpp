@@ -4,6 +4,7 @@
 #include "brenlo/exception.hpp"
 #include "brenlo/string.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace quorvel::links {
@@ -46,15 +47,71 @@ void renderNodes(brenlo::io::TextWriter&, const Digraph& graph, const Configurat
     }
 }
 
-// Where a gateway edge's colour lies between the bottom colour (just above
-// the threshold) and the top one (the graph's largest finite certainty). An
-// infinite certainty, the subsequent never seen without the antecedent,
-// is the strongest gateway there is: the top colour.
+// ---- scaling: what the whole graph sets ----
+
+// The ranges an edge's look is scaled within.
+struct Scale {
+    double minSupport = 1.0, maxSupport = 0.0;
+    // The largest finite certainty, at least 1. An infinite one would
+    // flatten the scale of all the others.
+    double maxCertainty = 1.0;
+};
+
+Scale scaleOf(const Digraph& graph) {
+    Scale scale;
+    for (const auto& node : graph)
+        for (const auto& edge : node.second) {
+            const auto& s = edge.second;
+            scale.maxSupport = std::max(scale.maxSupport, s.support);
+            scale.minSupport = std::min(scale.minSupport, s.support);
+            if (s.certainty > scale.maxCertainty && !std::isinf(s.certainty))
+                scale.maxCertainty = s.certainty;
+        }
+    return scale;
+}
+
+// ---- styling: one edge ----
+
+// Gateway colours run from olive just above the threshold to blue at the
+// graph's largest finite certainty.
+const brenlo::gfx::RGBAColor GATEWAY_LOW(170, 170, 85, 255), GATEWAY_HIGH(85, 85, 170, 255);
+
+// Where a gateway edge's colour lies between the two. An infinite
+// certainty, the subsequent never seen without the antecedent, is the
+// strongest gateway there is: the top colour.
 double gatewayShade(double certainty, double threshold, double maxFinite) {
     if (std::isinf(certainty) && certainty > 0)
         return 1;
     return (certainty - threshold) / (maxFinite - threshold);
 }
+
+struct EdgeStyle {
+    double weight;   // pulls near-certain pairs together
+    double penWidth; // support, spread over 0.25 to 1.5
+    bool gateway;    // certainty above the threshold: coloured
+    std::string color;
+};
+
+EdgeStyle styleOf(const quorvel::rule::RuleSet::Stats& s, const Scale& scale,
+                  const Configuration& config) {
+    EdgeStyle style;
+    style.weight = 1 / (1.001 - s.support);
+    style.penWidth = (s.support - scale.minSupport) * 1.5 / (scale.maxSupport - scale.minSupport);
+    if (std::isnan(style.penWidth))
+        style.penWidth = 1.5; // every edge of the same support
+    else if (style.penWidth < 0.25)
+        style.penWidth = 0.25;
+    style.gateway = !(s.certainty <= config.gatewayCertainty);
+    if (style.gateway)
+        style.color =
+            GATEWAY_LOW
+                .lerp(gatewayShade(s.certainty, config.gatewayCertainty, scale.maxCertainty),
+                      GATEWAY_HIGH)
+                .toHex6();
+    return style;
+}
+
+// ---- writing ----
 
 // The longest name Graphviz's scanner takes, bare or between its quotes
 // (its token buffer holds 16,384 bytes).
@@ -77,48 +134,29 @@ void checkDrawable(const std::string& from, const std::string& to) {
     }
 }
 
+void writeEdge(brenlo::io::TextWriter& out, const std::string& from, const std::string& to,
+               const EdgeStyle& style) {
+    checkDrawable(from, to);
+    out.write(dotId(from));
+    out.writeString("->");
+    out.write(dotId(to));
+    out.writeString("[weight=");
+    out.writeFloat(style.weight);
+    out.writeString(",penwidth=");
+    out.writeFloat(style.penWidth);
+    if (style.gateway) {
+        out.writeString(",color=\"");
+        out.write(style.color);
+        out.writeString("\"");
+    }
+    out.writeLine("];");
+}
+
 void renderEdges(brenlo::io::TextWriter& out, const Digraph& graph, const Configuration& config) {
-    double minWeight = 1.0, maxWeight = 0.0, maxCertainty = 1.0;
-    const brenlo::gfx::RGBAColor stop0(170, 170, 85, 255), stop1(85, 85, 170, 255);
+    const Scale scale = scaleOf(graph);
     for (const auto& node : graph)
-        for (const auto& edge : node.second) {
-            const auto& s = edge.second;
-            if (s.support > maxWeight)
-                maxWeight = s.support;
-            if (minWeight > s.support)
-                minWeight = s.support;
-            // An infinite certainty would flatten the scale of all the others.
-            if (s.certainty > maxCertainty && !std::isinf(s.certainty))
-                maxCertainty = s.certainty;
-        }
-    for (const auto& node : graph)
-        for (const auto& edge : node.second) {
-            const auto& s = edge.second;
-            double thickness = (s.support - minWeight) * 1.5 / (maxWeight - minWeight);
-            double weight = 1 / (1.001 - s.support);
-            bool colored = !(s.certainty <= config.gatewayCertainty);
-            double cweight = 0;
-            if (colored)
-                cweight = gatewayShade(s.certainty, config.gatewayCertainty, maxCertainty);
-            checkDrawable(node.first, edge.first);
-            if (std::isnan(thickness))
-                thickness = 1.5;
-            else if (thickness < 0.25)
-                thickness = 0.25;
-            out.write(dotId(node.first));
-            out.writeString("->");
-            out.write(dotId(edge.first));
-            out.writeString("[weight=");
-            out.writeFloat(weight);
-            out.writeString(",penwidth=");
-            out.writeFloat(thickness);
-            if (colored) {
-                out.writeString(",color=\"");
-                out.write(stop0.lerp(cweight, stop1).toHex6());
-                out.writeString("\"");
-            }
-            out.writeLine("];");
-        }
+        for (const auto& edge : node.second)
+            writeEdge(out, node.first, edge.first, styleOf(edge.second, scale, config));
 }
 
 } // namespace

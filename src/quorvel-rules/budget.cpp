@@ -4,8 +4,8 @@
 
 #include <cctype>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -15,8 +15,8 @@ namespace quorvel::rule {
 
 uint64_t defaultMemoryBudget() {
     long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGE_SIZE);
-    uint64_t total = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize)
-                                               : uint64_t(4) << 30;
+    uint64_t total =
+        pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : uint64_t(4) << 30;
     std::ifstream cgroup("/sys/fs/cgroup/memory.max");
     uint64_t limit = 0;
     if (cgroup >> limit && limit > 0 && limit < total)
@@ -26,8 +26,8 @@ uint64_t defaultMemoryBudget() {
 
 bool parseMemorySize(const std::string& text, uint64_t& bytes) {
     size_t end = 0;
-    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) ||
-                                 text[end] == '.'))
+    while (end < text.size() &&
+           (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.'))
         ++end;
     if (end == 0)
         return false;
@@ -105,8 +105,8 @@ void checkLevelBudget(uint64_t budget, uint64_t need, size_t level, uint64_t can
         "Level %lu (item sets of %lu items) has %llu candidate sets and would need about %s, "
         "more than the memory budget of %s (-M): raise -c, or set -o to limit the rule order.",
         static_cast<unsigned long>(level), static_cast<unsigned long>(level),
-        static_cast<unsigned long long>(candidates),
-        formatMemorySize(need).c_str(), formatMemorySize(budget).c_str()));
+        static_cast<unsigned long long>(candidates), formatMemorySize(need).c_str(),
+        formatMemorySize(budget).c_str()));
 }
 
 } // namespace quorvel::rule

@@ -107,10 +107,10 @@ std::vector<size_t> prefixRunEnds(const Level& prev) {
     const size_t prefix = prev.size - 1;
     std::vector<size_t> runEnd(prev.sets());
     for (size_t i = prev.sets(); i-- > 0;)
-        runEnd[i] = i + 1 < prev.sets() && std::equal(prev.set(i), prev.set(i) + prefix,
-                                                      prev.set(i + 1))
-                        ? runEnd[i + 1]
-                        : i + 1;
+        runEnd[i] =
+            i + 1 < prev.sets() && std::equal(prev.set(i), prev.set(i) + prefix, prev.set(i + 1))
+                ? runEnd[i + 1]
+                : i + 1;
     return runEnd;
 }
 

@@ -64,8 +64,8 @@ private:
 
 } // namespace
 
-RuleHistogram apriori(const Configuration& config, const TransactionSet& txns,
-                      ItemSetSupports& all, std::ostream& progress, StageTimes* times) {
+RuleHistogram apriori(const Configuration& config, const TransactionSet& txns, ItemSetSupports& all,
+                      std::ostream& progress, StageTimes* times) {
     StageTimes local;
     StageTimes& t = times ? *times : local;
     RuleHistogram counts;
@@ -117,15 +117,13 @@ MiningResult MiningResult::mine(const Configuration& config, const TransactionSe
     RuleHistogram counts = mining::apriori(config, txns, result.m_is, progress, &result.m_times);
     {
         mining::StageClock clock(result.m_times.statistics);
-        mining::populateRuleSet(config, result.m_rules, result.m_is, counts, txns.size(),
-                                progress);
+        mining::populateRuleSet(config, result.m_rules, result.m_is, counts, txns.size(), progress);
     }
     progress << "\t ... have " << result.m_rules.size() << " rules." << std::endl;
     return result;
 }
 
-MiningResult mine(const Configuration& config, const TransactionSet& txns,
-                  std::ostream& progress) {
+MiningResult mine(const Configuration& config, const TransactionSet& txns, std::ostream& progress) {
     return MiningResult::mine(config, txns, progress);
 }
 

@@ -25,9 +25,8 @@ struct StageTimes {
 /// The frequent item sets (into `all`) and the subjects observing each
 /// proposed rule, with the level messages on `progress` and the stage
 /// times, when asked for, in `times`.
-RuleHistogram apriori(const Configuration& config, const TransactionSet& txns,
-                      ItemSetSupports& all, std::ostream& progress = std::cerr,
-                      StageTimes* times = nullptr);
+RuleHistogram apriori(const Configuration& config, const TransactionSet& txns, ItemSetSupports& all,
+                      std::ostream& progress = std::cerr, StageTimes* times = nullptr);
 
 /// Whether a rule's statistics pass the configured thresholds.
 bool filter(const Configuration& config, const RuleSet::Stats& stats);

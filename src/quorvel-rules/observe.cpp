@@ -46,10 +46,8 @@ void MaskedRules::tabulate(size_t items) {
         }
 }
 
-RuleWalk::RuleWalk(const MaskedRules& rules, size_t first, History::Time window,
-                   uint64_t* observed)
-    : m_antecedent(rules.antecedent.data() + first),
-      m_subsequent(rules.subsequent.data() + first),
+RuleWalk::RuleWalk(const MaskedRules& rules, size_t first, History::Time window, uint64_t* observed)
+    : m_antecedent(rules.antecedent.data() + first), m_subsequent(rules.subsequent.data() + first),
       m_table(rules.table.empty() ? nullptr : rules.table.data()), m_tableBits(rules.tableBits),
       m_window(window), m_observed(observed + first) {
     const size_t n = std::min<size_t>(64, rules.size() - first);

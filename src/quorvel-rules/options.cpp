@@ -12,7 +12,10 @@ using brenlo::cmdline::Domain;
 namespace {
 
 OptionRow<Configuration> memoryRow() {
-    return {'M', "memory", Domain::STRING, "Set the memory budget.",
+    return {'M',
+            "memory",
+            Domain::STRING,
+            "Set the memory budget.",
             "  -M, --memory=SIZE\tSet the memory budget, e.g. 512M or 8G (default: three quarters "
             "of physical memory).\n",
             [](Configuration& c, const CmdLine::Binding& b) {
@@ -37,16 +40,15 @@ OptionTable<Configuration> makeTable() {
         t.confidence,
         t.lift,
         memoryRow(),
-        wholeRow<C>(
-            'o', "order", "Set the maximum rule order to mine.",
-            "  -o, --order=i\t\tSet the maximum rule order to mine (default: 0).\n", &C::maxOrder),
+        wholeRow<C>('o', "order", "Set the maximum rule order to mine.",
+                    "  -o, --order=i\t\tSet the maximum rule order to mine (default: 0).\n",
+                    &C::maxOrder),
         t.support,
         t.conviction,
         flagRow<C>('v', "verbose", "Print additional information.",
                    "  -v, --verbose\t\tPrint additional information.\n", &C::verbose),
         wholeRow<C>('w', "window", "Set the window size",
-                    "  -w, --window\t\tSet the size of the window (default: 0)\n",
-                    &C::windowSize),
+                    "  -w, --window\t\tSet the size of the window (default: 0)\n", &C::windowSize),
     };
 }
 
@@ -63,8 +65,8 @@ void addOptions(CmdLine& cmd) {
 
 Configuration configure(int argc, char** argv) {
     Configuration config;
-    Operands words = parseCommandLine(config, optionTable(), "[input] [output] [item-sets]", argc,
-                                      argv);
+    Operands words =
+        parseCommandLine(config, optionTable(), "[input] [output] [item-sets]", argc, argv);
     if (words.size() > 0)
         config.inputFile = words[0];
     if (words.size() > 1)

@@ -23,8 +23,8 @@ bool levelStep(LevelSearch& search, size_t& sets, uint64_t size, unsigned int or
 } // namespace
 
 void searchLevels(const Configuration& config, LevelSearch& search, std::ostream& progress) {
-    progress << "\t ... calculated " << search.firstLevel()
-             << " frequent item sets of size 1. " << std::endl;
+    progress << "\t ... calculated " << search.firstLevel() << " frequent item sets of size 1. "
+             << std::endl;
     size_t sets = search.nextLevel();
     progress << "\t ... calculated " << sets << " frequent item sets of size 2 with "
              << search.proposals() << " proposed rules." << std::endl;
@@ -38,8 +38,7 @@ void searchLevels(const Configuration& config, LevelSearch& search, std::ostream
     uint64_t size = 3;
     unsigned int order = 2;
     if (config.maxOrder == 0) {
-        progress << "\t ... mining rules until there are no more frequent item sets."
-                 << std::endl;
+        progress << "\t ... mining rules until there are no more frequent item sets." << std::endl;
         while (sets > 2 && levelStep(search, sets, size++, order++, progress)) {
         }
     } else if (config.maxOrder > 1) {

@@ -201,8 +201,7 @@ TEST(RuleTable, NumberCellsMustBeWholeNumbers) {
         return pointerError([&] { readRules(std::string(HEADER) + row + "\n"); });
     };
     EXPECT_EQ(withCell(4, "0.5x"), "line 2: \"Support\" at column 4 is not a number: \"0.5x\".");
-    EXPECT_EQ(withCell(7, "infx"),
-              "line 2: \"Conviction\" at column 7 is not a number: \"infx\".");
+    EXPECT_EQ(withCell(7, "infx"), "line 2: \"Conviction\" at column 7 is not a number: \"infx\".");
     EXPECT_EQ(withCell(9, ""), "line 2: \"Certainty\" at column 9 is not a number: \"\".");
     EXPECT_EQ(withCell(2, "-1"), "line 2: \"Count\" at column 2 is not a whole number: \"-1\".");
     EXPECT_EQ(withCell(3, "18446744073709551616"),

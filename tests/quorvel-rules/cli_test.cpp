@@ -174,7 +174,8 @@ TEST(MinerCli, FailuresSayWhatAndWhereAndLeaveNoOutput) {
     // One stray quote stops the run at its line instead of eating the file.
     auto stray = runRules({"-c1"}, "h\ns1\t1\ta\ns2\t1\t\"b\ns3\t1\tc\ns4\t1\td\n");
     EXPECT_EQ(stray.status, 2);
-    EXPECT_EQ(stray.err, "standard input:3: A quoted cell is never closed: its quote opens here.\n");
+    EXPECT_EQ(stray.err,
+              "standard input:3: A quoted cell is never closed: its quote opens here.\n");
 
     writeFile(dir.file("in.tsv"), SIX);
     auto folder = runRules({"."}, "", dir.path());
@@ -207,9 +208,9 @@ TEST(MinerCli, FailuresSayWhatAndWhereAndLeaveNoOutput) {
     EXPECT_NE(full.err.find("Cannot write \"/dev/full\": No space left on device\n"),
               std::string::npos)
         << full.err;
-    auto stdoutFull = testsupport::run("/bin/sh", {"-c", std::string("exec '") + QUORVEL_RULES_BIN +
-                                                             "' -c1 in.tsv > /dev/full"},
-                                       "", dir.path());
+    auto stdoutFull = testsupport::run(
+        "/bin/sh", {"-c", std::string("exec '") + QUORVEL_RULES_BIN + "' -c1 in.tsv > /dev/full"},
+        "", dir.path());
     EXPECT_EQ(stdoutFull.status, 2);
     EXPECT_NE(stdoutFull.err.find("Cannot write to standard output: No space left on device.\n"),
               std::string::npos)

@@ -43,8 +43,8 @@ TEST(Runaway, ACountOfZeroIsRefused) {
 
 TEST(Runaway, TheMemoryBudgetStopsALevelBeforeItTakesTheMachine) {
     TempDir dir;
-    auto r = runRules({"-c", "1", "--memory=48M", EXAMPLE, "rules.tsv", "sets.tsv"}, "",
-                      dir.path());
+    auto r =
+        runRules({"-c", "1", "--memory=48M", EXAMPLE, "rules.tsv", "sets.tsv"}, "", dir.path());
     EXPECT_EQ(r.status, 2) << r.err;
     const std::string last = r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1);
     EXPECT_EQ(last.substr(0, 6), "Level ") << r.err;
@@ -90,7 +90,8 @@ TEST(Runaway, ThresholdsThatAreNotNumbersAreRefused) {
     for (const auto& [flag, name] : rules) {
         auto r = runRules({std::string(flag) + "=nan", EXAMPLE});
         EXPECT_EQ(r.status, 1) << flag;
-        EXPECT_EQ(firstLine(r.err), std::string("Option \"") + name + "\" needs a number, not \"nan\".");
+        EXPECT_EQ(firstLine(r.err),
+                  std::string("Option \"") + name + "\" needs a number, not \"nan\".");
         EXPECT_EQ(r.out, "");
     }
     TempDir dir;
