@@ -92,6 +92,22 @@ template <class T> T parseInteger(const char* src, size_t& i) {
     return value;
 }
 
+// "inf", "infinity" or "nan" (any case) as the whole rest of the text, with
+// the sign already read; false, leaving `value` 0, for anything else.
+template <class T> bool parseSpecial(const char* rest, bool negative, T& value) {
+    size_t unused = 0;
+    if (*rest == 'i' || *rest == 'I') {
+        if (!startsWithAny(rest, KEYWORDS_INFINITY, 2, unused, true))
+            return false;
+        value = negative ? -std::numeric_limits<T>::infinity() : std::numeric_limits<T>::infinity();
+        return true;
+    }
+    if (strcmpi("nan", rest) != 0)
+        return false;
+    value = std::numeric_limits<T>::quiet_NaN();
+    return true;
+}
+
 // The accepted syntax is read step by step; the value is the correctly
 // rounded conversion of the accepted digits, not an accumulation.
 template <class T> T parseReal(const char* src, size_t& i) {
@@ -104,17 +120,14 @@ template <class T> T parseReal(const char* src, size_t& i) {
         ++pos;
     }
     const char* rest = src + pos;
-    if (*rest == 'i' || *rest == 'I') {
-        size_t unused = 0;
-        if (!startsWithAny(rest, KEYWORDS_INFINITY, 2, unused, true))
-            return 0;
+    T special = 0;
+    if (parseSpecial(rest, negative, special)) {
         i += pos + std::strlen(rest);
-        return negative ? -std::numeric_limits<T>::infinity() : std::numeric_limits<T>::infinity();
+        return special;
     }
-    if ((*rest == 'n' || *rest == 'N') && strcmpi("nan", rest) == 0) {
-        i += pos + std::strlen(rest);
-        return std::numeric_limits<T>::quiet_NaN();
-    }
+    if (*rest == 'i' || *rest == 'I')
+        return 0; // an "i" that does not spell infinity reads nothing
+
     std::string text;
     bool hasDigits = false;
     size_t intStart = pos;
