@@ -14,11 +14,11 @@
 
 namespace quorvel {
 
-/// What a program's command line gives besides its options.
-struct Operands {
-    std::vector<std::string> words;
-    const std::string& operator[](size_t k) const { return words[k]; }
-    size_t size() const { return words.size(); }
+/// A word of the command line that is not an option, by position: its name
+/// in the usage text and where it goes. Words beyond the last are ignored.
+template <class Config> struct Operand {
+    const char* name;
+    std::string Config::*field;
 };
 
 template <class Config> struct OptionRow {
@@ -44,8 +44,9 @@ std::string optionName(const brenlo::cmdline::Option& option);
 /// and `ok` becomes false.
 double thresholdValue(const brenlo::cmdline::CmdLine::Binding& binding, bool& ok);
 
-/// False, with a message, when a count is below the least accepted.
-bool countAtLeast(size_t count, size_t least);
+/// False, with a message naming the option, when a count is below the
+/// least accepted.
+bool countAtLeast(size_t count, size_t least, const brenlo::cmdline::CmdLine::Binding& binding);
 /// A negative maximum means no maximum.
 double noneWhenNegative(double maximum);
 
@@ -64,6 +65,18 @@ OptionRow<Config> flagRow(char s, const char* l, const char* description, const 
                 c.*field = true;
                 return true;
             }};
+}
+
+/// "-?, --help": shows the usage text.
+template <class Config> OptionRow<Config> helpRow() {
+    return flagRow<Config>('?', "help", "Display this message.",
+                           "  -?, --help\t\tDisplay this message.\n", &Config::help);
+}
+
+/// "-v, --verbose", accepted and without effect; `usage` is its line.
+template <class Config> OptionRow<Config> verboseRow(const char* usage) {
+    return flagRow<Config>('v', "verbose", "Print additional information.", usage,
+                           &Config::verbose);
 }
 
 template <class Config, class Field>
@@ -128,7 +141,7 @@ template <class Config> ThresholdRows<Config> thresholdRows(size_t minCount) {
     rows.count.apply = [storeCount, minCount](Config& c,
                                               const brenlo::cmdline::CmdLine::Binding& b) {
         storeCount(c, b);
-        return countAtLeast(c.minCount, minCount);
+        return countAtLeast(c.minCount, minCount, b);
     };
     auto storeConviction = rows.conviction.apply;
     rows.conviction.apply = [storeConviction](Config& c,
@@ -166,27 +179,29 @@ bool applyBindings(Config& config, const OptionTable<Config>& table,
     return valid;
 }
 
-/// Parses the command line through `table`. Help (`config.help`) prints the
-/// usage text and exits with 0; a mistake prints it and exits with 1.
+/// Parses the command line through `table` and `operands`. Help
+/// (`config.help`) prints the usage text and exits with 0; a mistake prints
+/// it and exits with 1.
 template <class Config>
-Operands parseCommandLine(Config& config, const OptionTable<Config>& table, const char* operands,
-                          int argc, char** argv) {
+void parseCommandLine(Config& config, const OptionTable<Config>& table,
+                      const std::vector<Operand<Config>>& operands, int argc, char** argv) {
     brenlo::cmdline::CmdLine cmd;
     const auto serials = registerOptions(cmd, table);
     const brenlo::cmdline::CmdLine::Result result = cmd.parse(argc, argv);
     const bool valid = applyBindings(config, table, serials, result);
     if (config.help || !result || !valid) {
+        std::string names;
+        for (const Operand<Config>& operand : operands)
+            names += std::string(names.empty() ? "" : " ") + "[" + operand.name + "]";
         std::vector<const char*> lines;
         for (const OptionRow<Config>& row : table)
             if (*row.usage)
                 lines.push_back(row.usage);
-        printUsage(argv[0], operands, lines);
+        printUsage(argv[0], names.c_str(), lines);
         std::exit(result && valid ? 0 : 1);
     }
-    Operands words;
-    for (size_t k = 0; k < result.excess.size(); ++k)
-        words.words.push_back(result.excess[k]);
-    return words;
+    for (size_t k = 0; k < operands.size() && k < result.excess.size(); ++k)
+        config.*operands[k].field = result.excess[k];
 }
 
 } // namespace quorvel

@@ -86,8 +86,7 @@ void TransactionSet::readInto(std::istream& src, char delim, const std::string& 
 }
 
 void TransactionSet::readInto(const std::string& path, char delim) {
-    std::ifstream in = openTable(path);
-    readInto(in, delim, path);
+    readTableFile(*this, path, delim);
 }
 
 } // namespace quorvel::rule

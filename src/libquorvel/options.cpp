@@ -28,12 +28,13 @@ double thresholdValue(const brenlo::cmdline::CmdLine::Binding& binding, bool& ok
     return value;
 }
 
-bool countAtLeast(size_t count, size_t least) {
+bool countAtLeast(size_t count, size_t least, const brenlo::cmdline::CmdLine::Binding& binding) {
     if (count >= least)
         return true;
     // A count of 0 makes every candidate frequent: the search has no end.
-    std::fprintf(stderr, "Option \"-c, --count\" must be at least %lu, not %lu.\n",
-                 static_cast<unsigned long>(least), static_cast<unsigned long>(count));
+    std::fprintf(stderr, "Option \"%s\" must be at least %lu, not %lu.\n",
+                 optionName(*binding.source).c_str(), static_cast<unsigned long>(least),
+                 static_cast<unsigned long>(count));
     return false;
 }
 

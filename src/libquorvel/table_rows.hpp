@@ -5,7 +5,7 @@
 #include "brenlo/exception.hpp"
 #include "brenlo/table.hpp"
 
-#include <iosfwd>
+#include <fstream>
 #include <string>
 
 namespace quorvel::rule {
@@ -59,5 +59,11 @@ template <class F> void TableRows::forEachRow(F readRow) {
 /// Opens `path` for reading, raising brenlo::IOException with the system's
 /// reason when it cannot be read (a folder included).
 std::ifstream openTable(const std::string& path);
+
+/// The file form of a table reader: `table` reads `path`, named in errors.
+template <class Table> void readTableFile(Table& table, const std::string& path, char delim) {
+    std::ifstream in = openTable(path);
+    table.readInto(in, delim, path);
+}
 
 } // namespace quorvel::rule

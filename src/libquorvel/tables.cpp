@@ -40,8 +40,7 @@ void ItemSetHistogram::readInto(std::istream& src, char delim, const std::string
 }
 
 void ItemSetHistogram::readInto(const std::string& path, char delim) {
-    std::ifstream in = openTable(path);
-    readInto(in, delim, path);
+    readTableFile(*this, path, delim);
 }
 
 void ItemSetHistogram::write(std::ostream& dest) const {
@@ -117,8 +116,7 @@ void RuleSet::readInto(std::istream& src, char delim, const std::string& source)
 }
 
 void RuleSet::readInto(const std::string& path, char delim) {
-    std::ifstream in = openTable(path);
-    readInto(in, delim, path);
+    readTableFile(*this, path, delim);
 }
 
 void RuleSet::write(std::ostream& dest) const {

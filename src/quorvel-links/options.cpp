@@ -9,8 +9,7 @@ OptionTable<Configuration> makeTable() {
     const ThresholdRows<C> t = thresholdRows<C>(0);
     const char* certainty = "Set the minimum certainty necessary for inclusion.";
     return {
-        flagRow<C>('?', "help", "Display this message.", "  -?, --help\t\tDisplay this message.\n",
-                   &C::help),
+        helpRow<C>(),
         t.count,
         t.confidence,
         t.lift,
@@ -25,8 +24,7 @@ OptionTable<Configuration> makeTable() {
                    "gateway rule (default: 1).\n",
                    &C::gatewayCertainty),
         t.conviction,
-        flagRow<C>('v', "verbose", "Print additional information.",
-                   "  -v. --verbose\t\tPrint additional information.\n", &C::verbose),
+        verboseRow<C>("  -v. --verbose\t\tPrint additional information.\n"),
         // The usage text has always said --certainty; accept it too.
         realRow<C>('\0', "certainty", certainty, "", &C::minCertainty),
     };
@@ -39,17 +37,11 @@ const OptionTable<Configuration>& optionTable() {
     return table;
 }
 
-void addOptions(brenlo::cmdline::CmdLine& cmd) {
-    registerOptions(cmd, optionTable());
-}
-
 Configuration configure(int argc, char** argv) {
     Configuration config;
-    Operands words = parseCommandLine(config, optionTable(), "[input] [output]", argc, argv);
-    if (words.size() > 0)
-        config.inputFile = words[0];
-    if (words.size() > 1)
-        config.outputFile = words[1];
+    parseCommandLine(config, optionTable(),
+                     {{"input", &Configuration::inputFile}, {"output", &Configuration::outputFile}},
+                     argc, argv);
     return config;
 }
 

@@ -10,9 +10,6 @@ namespace quorvel::links {
 /// "--certainty", the name its help text has always shown for -t.
 const OptionTable<Configuration>& optionTable();
 
-/// Registers the grapher's options with `cmd`.
-void addOptions(brenlo::cmdline::CmdLine& cmd);
-
 /// The settings of a command line; help and mistakes end the process.
 Configuration configure(int argc, char** argv);
 

@@ -21,10 +21,8 @@ OptionRow<Configuration> memoryRow() {
             [](Configuration& c, const CmdLine::Binding& b) {
                 if (parseMemorySize(b.values[0].raw, c.memoryBudget))
                     return true;
-                std::fprintf(stderr,
-                             "Option \"-M, --memory\" needs a size such as 512M or 8G, not "
-                             "\"%s\".\n",
-                             b.values[0].raw.c_str());
+                std::fprintf(stderr, "Option \"%s\" needs a size such as 512M or 8G, not \"%s\".\n",
+                             optionName(*b.source).c_str(), b.values[0].raw.c_str());
                 return false;
             }};
 }
@@ -34,8 +32,7 @@ OptionTable<Configuration> makeTable() {
     // Mining needs every frequent set held by at least one subject.
     const ThresholdRows<C> t = thresholdRows<C>(1);
     return {
-        flagRow<C>('?', "help", "Display this message.", "  -?, --help\t\tDisplay this message.\n",
-                   &C::help),
+        helpRow<C>(),
         t.count,
         t.confidence,
         t.lift,
@@ -45,8 +42,7 @@ OptionTable<Configuration> makeTable() {
                     &C::maxOrder),
         t.support,
         t.conviction,
-        flagRow<C>('v', "verbose", "Print additional information.",
-                   "  -v, --verbose\t\tPrint additional information.\n", &C::verbose),
+        verboseRow<C>("  -v, --verbose\t\tPrint additional information.\n"),
         wholeRow<C>('w', "window", "Set the window size",
                     "  -w, --window\t\tSet the size of the window (default: 0)\n", &C::windowSize),
     };
@@ -59,20 +55,13 @@ const OptionTable<Configuration>& optionTable() {
     return table;
 }
 
-void addOptions(CmdLine& cmd) {
-    registerOptions(cmd, optionTable());
-}
-
 Configuration configure(int argc, char** argv) {
+    using C = Configuration;
     Configuration config;
-    Operands words =
-        parseCommandLine(config, optionTable(), "[input] [output] [item-sets]", argc, argv);
-    if (words.size() > 0)
-        config.inputFile = words[0];
-    if (words.size() > 1)
-        config.outputFile = words[1];
-    if (words.size() > 2)
-        config.itemSetFile = words[2];
+    parseCommandLine(
+        config, optionTable(),
+        {{"input", &C::inputFile}, {"output", &C::outputFile}, {"item-sets", &C::itemSetFile}},
+        argc, argv);
     if (config.memoryBudget == 0)
         config.memoryBudget = defaultMemoryBudget();
     return config;

@@ -9,9 +9,6 @@ namespace quorvel::rule {
 /// The miner's options, in the order of its usage text.
 const OptionTable<Configuration>& optionTable();
 
-/// Registers the miner's options with `cmd`.
-void addOptions(brenlo::cmdline::CmdLine& cmd);
-
 /// The settings of a command line; help and mistakes end the process.
 Configuration configure(int argc, char** argv);
 

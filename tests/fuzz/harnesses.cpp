@@ -300,9 +300,9 @@ int commandLine(const uint8_t* data, size_t size) {
     for (int table = 0; table < 2; ++table) {
         brenlo::cmdline::CmdLine cmd;
         if (table == 0)
-            quorvel::rule::addOptions(cmd);
+            quorvel::registerOptions(cmd, quorvel::rule::optionTable());
         else
-            quorvel::links::addOptions(cmd);
+            quorvel::registerOptions(cmd, quorvel::links::optionTable());
         FILE* saved = stderr;
         stderr = std::fopen("/dev/null", "w");
         brenlo::cmdline::CmdLine::Result r = cmd.parse(static_cast<int>(argv.size()), argv.data());
