@@ -1,0 +1,431 @@
+#include "ingest.hpp"
+
+#include "scan.hpp"
+#include "strings.hpp"
+
+#include "brenlo/exception.hpp"
+#include "brenlo/string.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sched.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quorvel::rule::mining {
+
+namespace {
+
+const uint32_t NO_ITEM = 0xFFFFFFFFu;
+
+// One item cell of a row, or the row itself when it has none (it still
+// makes a transaction).
+struct Event {
+    uint32_t subject;
+    History::Time time;
+    uint32_t item;
+};
+
+// Strictly a whole number from 0 to 4294967295.
+bool parseTime(std::string_view s, History::Time& out) {
+    if (s.empty() || s.size() > 10)
+        return false;
+    uint64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (v > 0xFFFFFFFFull)
+        return false;
+    out = static_cast<History::Time>(v);
+    return true;
+}
+
+// What one stretch of rows gave, with ids of its own.
+struct Part {
+    StringTable subjects, items;
+    std::vector<Event> events;
+    uint64_t lines = 0;   // line ends passed by its complete rows
+    size_t consumed = 0;  // bytes of its complete rows
+    bool failed = false;  // stopped at an error:
+    uint64_t errorLine = 0; // line ends before the error's place
+    std::string error;
+};
+
+void fail(Part& part, uint64_t line, std::string message) {
+    part.failed = true;
+    part.errorLine = line;
+    part.error = std::move(message);
+}
+
+// The first two cells of a row: false, with the error, when the row is
+// not a row of the table.
+bool subjectAndTime(const std::vector<std::string_view>& cells, uint64_t line, Part& part,
+                    History::Time& time) {
+    if (cells.size() < 2) {
+        fail(part, line, "Missing cell at position 1.");
+        return false;
+    }
+    if (!parseTime(cells[1], time)) {
+        fail(part, line,
+             "Invalid time \"" + std::string(cells[1]) +
+                 "\": a time is a whole number from 0 to 4294967295.");
+        return false;
+    }
+    return true;
+}
+
+void addRow(const std::vector<std::string_view>& cells, History::Time time, Part& part) {
+    const uint32_t subject = part.subjects.intern(cells[0]);
+    bool any = false;
+    for (size_t k = 2; k < cells.size(); ++k)
+        if (!cells[k].empty()) {
+            part.events.push_back({subject, time, part.items.intern(cells[k])});
+            any = true;
+        }
+    if (!any)
+        part.events.push_back({subject, time, NO_ITEM});
+}
+
+// Scans the complete rows of `data`; the rest is left for more bytes.
+void scanPart(const char* data, size_t size, bool atEnd, char delim, Part& part) {
+    RowScanner rows(data, size, atEnd, delim);
+    for (;;) {
+        const RowScanner::Result got = rows.next();
+        if (got == RowScanner::BLANK)
+            continue;
+        if (got == RowScanner::ROW) {
+            History::Time time = 0;
+            if (!subjectAndTime(rows.cells(), rows.rowLines(), part, time))
+                return;
+            addRow(rows.cells(), time, part);
+            continue;
+        }
+        if (got == RowScanner::UNCLOSED) {
+            // Cells are read in order: a bad time before the open quote
+            // is met first.
+            History::Time time = 0;
+            if (rows.cells().size() >= 2 && !subjectAndTime(rows.cells(), rows.rowLines(), part, time))
+                return;
+            fail(part, rows.cellLines(), "A quoted cell is never closed: its quote opens here.");
+            return;
+        }
+        part.lines = rows.lines();
+        part.consumed = rows.consumed();
+        return;
+    }
+}
+
+// Where to cut `data` into `n` stretches of whole rows: after a line feed
+// that no carriage return follows, so no line end is split.
+std::vector<size_t> cuts(const char* data, size_t size, unsigned n) {
+    std::vector<size_t> at{0};
+    for (unsigned k = 1; k < n; ++k) {
+        size_t p = std::max(at.back(), size / n * k);
+        while (p < size && !(data[p] == '\n' && p + 1 < size && data[p + 1] != '\r'))
+            ++p;
+        if (p + 1 >= size)
+            break;
+        at.push_back(p + 1);
+    }
+    at.push_back(size);
+    return at;
+}
+
+// Bytes read and not yet used; grows without zero-filling.
+class Buffer {
+public:
+    char* data() { return m_data.get(); }
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    void clear() { m_size = 0; }
+    /// Room for `n` more bytes after the data.
+    char* room(size_t n) {
+        if (m_size + n > m_capacity) {
+            m_capacity = std::max(m_size + n, m_capacity * 2);
+            std::unique_ptr<char[]> bigger(new char[m_capacity]);
+            if (m_size)
+                std::memcpy(bigger.get(), m_data.get(), m_size);
+            m_data.swap(bigger);
+        }
+        return m_data.get() + m_size;
+    }
+    void grow(size_t n) { m_size += n; }
+    /// Drops the first `n` bytes.
+    void consume(size_t n) {
+        std::memmove(m_data.get(), m_data.get() + n, m_size - n);
+        m_size -= n;
+    }
+
+private:
+    std::unique_ptr<char[]> m_data;
+    size_t m_size = 0, m_capacity = 0;
+};
+
+// The table's bytes, a block at a time.
+class Input {
+public:
+    Input(const std::string& path) : m_name(path == "-" ? "standard input" : path) {
+        if (path == "-") {
+            m_fd = STDIN_FILENO;
+            return;
+        }
+        struct stat st;
+        if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            cannotOpen(path, EISDIR);
+        m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (m_fd < 0)
+            cannotOpen(path, errno);
+        m_owned = true;
+    }
+    ~Input() {
+        if (m_owned)
+            ::close(m_fd);
+    }
+    const std::string& name() const { return m_name; }
+
+    /// Appends up to `n` bytes to `buf`; false at the end of the data.
+    bool fill(Buffer& buf, size_t n, uint64_t line) {
+        char* to = buf.room(n);
+        size_t got = 0;
+        while (got < n) {
+            ssize_t r = ::read(m_fd, to + got, n - got);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r < 0)
+                throw brenlo::IOException(brenlo::string::strprintf(
+                    "%s:%llu: Cannot read: %s", m_name.c_str(),
+                    static_cast<unsigned long long>(line), std::strerror(errno)));
+            if (r == 0)
+                break;
+            got += static_cast<size_t>(r);
+        }
+        buf.grow(got);
+        return got > 0;
+    }
+
+private:
+    [[noreturn]] static void cannotOpen(const std::string& path, int err) {
+        throw brenlo::IOException(brenlo::string::strprintf("Cannot open \"%s\": %s", path.c_str(),
+                                                            std::strerror(err ? err : ENOENT)));
+    }
+
+    std::string m_name;
+    int m_fd = -1;
+    bool m_owned = false;
+};
+
+// Rows as they come, with ids merged across parts.
+class Reader {
+public:
+    Reader(const std::string& path, char delim, unsigned threads, const IngestSizes& sizes)
+        : m_input(path), m_delim(delim), m_threads(std::max(1u, threads)), m_sizes(sizes) {}
+
+    void run() {
+        const size_t BLOCK = std::max<size_t>(1, m_sizes.block);
+        Buffer buf;
+        bool more = skipHeader(buf, BLOCK);
+        while (more || !buf.empty()) {
+            if (more)
+                more = m_input.fill(buf, BLOCK, m_line);
+            const size_t used = block(buf.data(), buf.size(), !more);
+            buf.consume(used);
+            if (!more && !buf.empty())
+                throw std::logic_error("rows left unread at the end of the data");
+        }
+    }
+
+    StringTable items;
+    std::vector<Event> events;
+    size_t subjects() const { return m_subjects.size(); }
+
+private:
+    // Everything up to the first line end: LF, CR, or CR LF.
+    bool skipHeader(Buffer& buf, size_t block) {
+        for (;;) {
+            const bool more = m_input.fill(buf, block, 1);
+            const char* b = buf.data();
+            for (size_t p = 0; p < buf.size(); ++p) {
+                if (b[p] != '\n' && b[p] != '\r')
+                    continue;
+                if (b[p] == '\r' && p + 1 == buf.size() && more)
+                    break; // is a line feed next?
+                buf.consume(p + 1 + (b[p] == '\r' && p + 1 < buf.size() && b[p + 1] == '\n'));
+                return true;
+            }
+            if (!more) {
+                buf.clear();
+                return false;
+            }
+        }
+    }
+
+    // Scans a block in parts, one thread each when it holds no quote (a
+    // quoted line end could fall on a cut); the bytes used.
+    size_t block(const char* data, size_t size, bool atEnd) {
+        const bool split = m_threads > 1 && size > m_sizes.splitAbove &&
+                           std::memchr(data, '"', size) == nullptr;
+        const std::vector<size_t> at = split ? cuts(data, size, m_threads) : std::vector<size_t>{0, size};
+        const size_t n = at.size() - 1;
+        std::vector<Part> parts(n);
+        auto scan = [&](size_t k) {
+            scanPart(data + at[k], at[k + 1] - at[k], k + 1 < n || atEnd, m_delim, parts[k]);
+        };
+        std::vector<std::thread> workers;
+        for (size_t k = 1; k < n; ++k)
+            workers.emplace_back(scan, k);
+        scan(0);
+        for (auto& w : workers)
+            w.join();
+        for (size_t k = 0; k < n; ++k) {
+            if (parts[k].failed)
+                throw brenlo::IOException(brenlo::string::strprintf(
+                    "%s:%llu: %s", m_input.name().c_str(),
+                    static_cast<unsigned long long>(m_line + parts[k].errorLine),
+                    parts[k].error.c_str()));
+            merge(parts[k]);
+            m_line += parts[k].lines;
+            if (k + 1 < n && parts[k].consumed != at[k + 1] - at[k])
+                throw std::logic_error("a part ended inside a row");
+        }
+        return at[n - 1] + parts[n - 1].consumed;
+    }
+
+    // The part's rows with the reader's ids.
+    void merge(Part& part) {
+        std::vector<uint32_t> subject(part.subjects.size()), item(part.items.size());
+        for (uint32_t k = 0; k < subject.size(); ++k)
+            subject[k] = m_subjects.intern(part.subjects.view(k));
+        for (uint32_t k = 0; k < item.size(); ++k)
+            item[k] = items.intern(part.items.view(k));
+        for (const Event& e : part.events)
+            events.push_back({subject[e.subject], e.time, e.item == NO_ITEM ? NO_ITEM : item[e.item]});
+        std::vector<Event>().swap(part.events);
+    }
+
+    Input m_input;
+    char m_delim;
+    unsigned m_threads;
+    IngestSizes m_sizes;
+    uint64_t m_line = 2; // the first line after the header
+    StringTable m_subjects;
+};
+
+// The events of each subject in its own stretch, as (time, item) keys in
+// item order, by counting.
+void group(std::vector<Event>& events, size_t subjects, const std::vector<uint32_t>& rank,
+           std::vector<uint64_t>& keys, std::vector<uint64_t>& begin) {
+    begin.assign(subjects + 1, 0);
+    for (const Event& e : events)
+        ++begin[e.subject + 1];
+    for (size_t s = 1; s <= subjects; ++s)
+        begin[s] += begin[s - 1];
+    keys.resize(events.size());
+    std::vector<uint64_t> fill(begin.begin(), begin.end() - 1);
+    for (const Event& e : events)
+        keys[fill[e.subject]++] = uint64_t(e.time) << 32 | (e.item == NO_ITEM ? NO_ITEM : rank[e.item]);
+    std::vector<Event>().swap(events);
+}
+
+// Transactions from each subject's sorted keys: one per time, its items
+// once each.
+void buildLog(std::vector<uint64_t>& keys, const std::vector<uint64_t>& begin, EventLog& log,
+              unsigned threads) {
+    const size_t subjects = begin.size() - 1;
+    auto sortRange = [&](size_t from, size_t to) {
+        for (size_t s = from; s < to; ++s)
+            std::sort(keys.begin() + static_cast<std::ptrdiff_t>(begin[s]),
+                      keys.begin() + static_cast<std::ptrdiff_t>(begin[s + 1]));
+    };
+    std::vector<std::thread> workers;
+    const size_t share = (subjects + threads - 1) / std::max(1u, threads);
+    for (size_t from = share; from < subjects; from += share)
+        workers.emplace_back(sortRange, from, std::min(subjects, from + share));
+    sortRange(0, std::min(subjects, share));
+    for (auto& w : workers)
+        w.join();
+
+    log.subjectBegin.reserve(subjects + 1);
+    for (size_t s = 0; s < subjects; ++s) {
+        log.subjectBegin.push_back(static_cast<uint32_t>(log.txnTime.size()));
+        for (uint64_t k = begin[s]; k < begin[s + 1]; ++k) {
+            const History::Time time = static_cast<History::Time>(keys[k] >> 32);
+            const uint32_t item = static_cast<uint32_t>(keys[k]);
+            if (k == begin[s] || time != log.txnTime.back()) {
+                log.txnTime.push_back(time);
+                log.txnBegin.push_back(static_cast<uint32_t>(log.txnItems.size()));
+            }
+            if (item != NO_ITEM && (log.txnItems.size() == log.txnBegin.back() || log.txnItems.back() != item))
+                log.txnItems.push_back(item);
+        }
+    }
+    if (log.txnTime.size() >= NO_ITEM || log.txnItems.size() >= NO_ITEM)
+        throw std::length_error("more than 4294967294 transactions or items in one log");
+    log.subjectBegin.push_back(static_cast<uint32_t>(log.txnTime.size()));
+    log.txnBegin.push_back(static_cast<uint32_t>(log.txnItems.size()));
+}
+
+} // namespace
+
+unsigned availableThreads() {
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+EventLog readEventLog(const std::string& path, char delim, unsigned threads,
+                      const IngestSizes& sizes) {
+    Reader reader(path, delim, threads, sizes);
+    reader.run();
+    EventLog log;
+    // Item order is applied once, to the distinct items.
+    std::vector<uint32_t> order(reader.items.size());
+    for (uint32_t k = 0; k < order.size(); ++k)
+        order[k] = k;
+    std::sort(order.begin(), order.end(),
+              [&](uint32_t a, uint32_t b) { return reader.items.view(a) < reader.items.view(b); });
+    std::vector<uint32_t> rank(order.size());
+    log.items.reserve(order.size());
+    for (uint32_t k = 0; k < order.size(); ++k) {
+        rank[order[k]] = k;
+        log.items.emplace_back(reader.items.view(order[k]));
+    }
+    reader.items.clear();
+    std::vector<uint64_t> keys, begin;
+    group(reader.events, reader.subjects(), rank, keys, begin);
+    buildLog(keys, begin, log, threads);
+    return log;
+}
+
+EventLog eventLogOf(const TransactionSet& txns) {
+    EventLog log;
+    std::vector<Item> items;
+    for (const auto& subject : txns)
+        for (const auto& txn : subject.second)
+            items.insert(items.end(), txn.second.begin(), txn.second.end());
+    std::sort(items.begin(), items.end());
+    items.erase(std::unique(items.begin(), items.end()), items.end());
+    log.items = items;
+    for (const auto& subject : txns) {
+        log.subjectBegin.push_back(static_cast<uint32_t>(log.txnTime.size()));
+        for (const auto& txn : subject.second) {
+            log.txnTime.push_back(txn.first);
+            log.txnBegin.push_back(static_cast<uint32_t>(log.txnItems.size()));
+            for (const Item& item : txn.second)
+                log.txnItems.push_back(static_cast<ItemId>(
+                    std::lower_bound(items.begin(), items.end(), item) - items.begin()));
+        }
+    }
+    log.subjectBegin.push_back(static_cast<uint32_t>(log.txnTime.size()));
+    log.txnBegin.push_back(static_cast<uint32_t>(log.txnItems.size()));
+    return log;
+}
+
+} // namespace quorvel::rule::mining

@@ -1,0 +1,47 @@
+// The columnar ingest: a transaction table read from its bytes straight into
+// dense subject ids, times and item ids, and grouped into the per-subject
+// histories the engine indexes, with no per-row allocation.
+#pragma once
+
+#include "quorvel/rule.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorvel::rule::mining {
+
+typedef uint32_t ItemId;
+
+/// The histories of a transaction table, in columns. Subjects are numbered
+/// as first met (their names are not kept); items by the item order.
+struct EventLog {
+    std::vector<Item> items;             // item id -> text, ascending
+    std::vector<uint32_t> subjectBegin;  // subject -> its first transaction; one past the last
+    std::vector<History::Time> txnTime;  // ascending within a subject
+    std::vector<uint32_t> txnBegin;      // transaction -> its first item; one past the last
+    std::vector<ItemId> txnItems;        // ascending within a transaction
+
+    size_t subjects() const { return subjectBegin.size() - 1; }
+    size_t transactions() const { return txnTime.size(); }
+};
+
+/// How the ingest takes its bytes: blocks of `block` bytes; a block of more
+/// than `splitAbove` bytes is cut among the threads. Tests make both small.
+struct IngestSizes {
+    size_t block = size_t(32) << 20;
+    size_t splitAbove = size_t(1) << 20;
+};
+
+/// Reads the table at `path` ("-": standard input) as TransactionSet::readInto
+/// reads it, with the same errors, on `threads` threads.
+EventLog readEventLog(const std::string& path, char delim, unsigned threads,
+                      const IngestSizes& sizes = IngestSizes());
+
+/// The same histories from a transaction set.
+EventLog eventLogOf(const TransactionSet& txns);
+
+/// The number of processors this process may run on.
+unsigned availableThreads();
+
+} // namespace quorvel::rule::mining

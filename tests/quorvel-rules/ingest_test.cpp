@@ -1,0 +1,157 @@
+// The columnar ingest against the rule model's table reader: the same
+// histories, the same counts and the same errors, whatever the block size
+// and the number of threads.
+#include "ingest.hpp"
+#include "test_support.hpp"
+
+#include "brenlo/exception.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <sstream>
+
+using namespace quorvel::rule;
+using namespace quorvel::rule::mining;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+namespace {
+
+// The histories as text, in an order that does not depend on how subjects
+// were numbered.
+std::string canonical(const EventLog& log) {
+    std::vector<std::string> histories;
+    for (size_t s = 0; s < log.subjects(); ++s) {
+        std::ostringstream h;
+        for (uint32_t t = log.subjectBegin[s]; t < log.subjectBegin[s + 1]; ++t) {
+            h << log.txnTime[t] << '{';
+            for (uint32_t k = log.txnBegin[t]; k < log.txnBegin[t + 1]; ++k)
+                h << log.items[log.txnItems[k]] << '\x1f';
+            h << '}';
+        }
+        histories.push_back(h.str());
+    }
+    std::sort(histories.begin(), histories.end());
+    std::ostringstream out;
+    out << log.items.size() << " items, " << log.transactions() << " transactions\n";
+    for (const std::string& h : histories)
+        out << h << '\n';
+    return out.str();
+}
+
+// What the table reader makes of the file, or its error.
+std::string expected(const std::string& path) {
+    try {
+        TransactionSet txns;
+        txns.readInto(path, '\t');
+        return canonical(eventLogOf(txns));
+    } catch (const brenlo::IOException& e) {
+        return std::string("error: ") + e.what();
+    }
+}
+
+std::string ingested(const std::string& path, unsigned threads, const IngestSizes& sizes) {
+    try {
+        return canonical(readEventLog(path, '\t', threads, sizes));
+    } catch (const brenlo::IOException& e) {
+        return std::string("error: ") + e.what();
+    }
+}
+
+// A table as users' files come: odd names, quotes, every kind of line end,
+// blank lines, repeated times, and now and then a mistake.
+std::string randomTable(std::mt19937& rng, bool quotes, bool mistakes) {
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const char* ends[] = {"\n", "\r\n", "\r", "\n\r"};
+    const char* plain[] = {"a", "b", "c d", "caf\xc3\xa9", "x=>y", "{z}", " lead", "e"};
+    const char* quoted[] = {"\"q,1\"", "\"say \"\"hi\"\"\"", "\"line\nbreak\"", "\"cr\rx\"",
+                            "\"tab\tin\"", "\"ab\"cd", "\"\""};
+    std::string table = pick(4) == 0 ? "h\r\n" : "subject\ttime\titem\n";
+    const int rows = pick(40);
+    for (int r = 0; r < rows; ++r) {
+        if (pick(8) == 0) {
+            table += ends[pick(4)]; // a blank line
+            continue;
+        }
+        table += quotes && pick(6) == 0 ? std::string(quoted[pick(7)]) : "s" + std::to_string(pick(9));
+        if (mistakes && pick(40) == 0) {
+            table += ends[pick(4)]; // no time
+            continue;
+        }
+        table += '\t';
+        const char* badTimes[] = {"12x", "", "-1", "4294967296", " 1"};
+        table += mistakes && pick(40) == 0 ? std::string(badTimes[pick(5)])
+                                           : std::to_string(pick(3) == 0 ? 4294967295u - pick(2)
+                                                                         : unsigned(pick(12)));
+        for (int k = pick(4); k > 0; --k) {
+            table += '\t';
+            if (pick(5) == 0)
+                continue; // an empty cell
+            table += quotes && pick(4) == 0 ? quoted[pick(7)] : plain[pick(8)];
+        }
+        if (r + 1 < rows || pick(2))
+            table += ends[pick(4)];
+    }
+    if (quotes && mistakes && pick(6) == 0)
+        table += "s1\t3\t\"never closed\n\ts2\t4\n";
+    return table;
+}
+
+} // namespace
+
+TEST(Ingest, ReadsWhatTheTableReaderReads) {
+    std::mt19937 rng(20261208);
+    TempDir dir;
+    const std::string path = dir.file("t.tsv");
+    const IngestSizes sizes[] = {{size_t(32) << 20, 0}, {1, 0}, {3, 0}, {17, 0}, {64, 0}};
+    for (int n = 0; n < 1200; ++n) {
+        const std::string table = randomTable(rng, n % 3 != 0, n % 2 == 0);
+        writeFile(path, table);
+        const std::string want = expected(path);
+        for (unsigned threads : {1u, 2u, 3u}) {
+            const IngestSizes& s = sizes[(n + threads) % 5];
+            ASSERT_EQ(ingested(path, threads, s), want)
+                << "table " << n << ", " << threads << " threads, blocks of " << s.block
+                << ":\n" << table;
+        }
+    }
+}
+
+TEST(Ingest, StandardInputAndLinesAfterFoldedLineEnds) {
+    TempDir dir;
+    // LF CR is one line end, as the reader has it; a CR inside quotes is none.
+    writeFile(dir.file("t.tsv"), "h\ns1\t1\ta\n\rs2\t2\t\"x\ry\"\ns3\n");
+    EXPECT_EQ(ingested(dir.file("t.tsv"), 1, IngestSizes()),
+              "error: " + dir.file("t.tsv") + ":4: Missing cell at position 1.");
+    EXPECT_EQ(expected(dir.file("t.tsv")),
+              "error: " + dir.file("t.tsv") + ":4: Missing cell at position 1.");
+    EXPECT_EQ(ingested(dir.path(), 1, IngestSizes()),
+              "error: Cannot open \"" + dir.path() + "\": Is a directory");
+    EXPECT_EQ(ingested(dir.file("none.tsv"), 1, IngestSizes()),
+              "error: Cannot open \"" + dir.file("none.tsv") + "\": No such file or directory");
+}
+
+TEST(Ingest, CutsAmongThreadsFallOnRowsOnly) {
+    // Long enough to be cut; every kind of line end next to the cuts.
+    std::string table = "subject\ttime\titem\n";
+    for (int r = 0; r < 3000; ++r)
+        table += "s" + std::to_string(r % 97) + "\t" + std::to_string(r % 13) + "\ti" +
+                 std::to_string(r % 31) + (r % 4 == 0 ? "\r\n" : r % 4 == 1 ? "\n\r" : r % 4 == 2 ? "\r" : "\n");
+    TempDir dir;
+    writeFile(dir.file("t.tsv"), table);
+    // A mistake on the last line: its number counts every line end before.
+    writeFile(dir.file("bad.tsv"), table + "s1\n");
+    const std::string wantBad = expected(dir.file("bad.tsv"));
+    ASSERT_EQ(wantBad.substr(0, 7), "error: ");
+    const std::string want = expected(dir.file("t.tsv"));
+    for (unsigned threads : {2u, 3u, 5u})
+        for (size_t block : {size_t(100), size_t(4096), size_t(1) << 20})
+            EXPECT_EQ(ingested(dir.file("bad.tsv"), threads, {block, 0}), wantBad)
+                << threads << " threads, blocks of " << block;
+    for (unsigned threads : {2u, 3u, 5u})
+        for (size_t block : {size_t(100), size_t(4096), size_t(1) << 20})
+            EXPECT_EQ(ingested(dir.file("t.tsv"), threads, {block, 0}), want)
+                << threads << " threads, blocks of " << block;
+}
