@@ -18,6 +18,8 @@ struct Configuration : Thresholds {
     bool help = false;
     /// Bytes the miner may hold; 0 for no limit.
     uint64_t memoryBudget = 0;
+    /// Threads for reading and counting; 0 for one per processor.
+    unsigned int threads = 0;
 };
 
 } // namespace quorvel::rule

@@ -42,43 +42,75 @@ SubjectBits SubjectBits::intersect(const SubjectBits& other, size_t& count) cons
     return out;
 }
 
-SubjectIndex::SubjectIndex(const TransactionSet& txns) {
-    std::unordered_map<std::string, ItemId> ids;
-    internItems(txns, ids);
-    m_subjects.reserve(txns.size());
-    for (const auto& subject : txns)
-        addSubject(subject.second, ids);
+SubjectIndex::SubjectIndex(const TransactionSet& txns)
+    : SubjectIndex(eventLogOf(txns), IndexShape()) {}
+
+SubjectIndex::SubjectIndex(const EventLog& log, const IndexShape& shape) : m_items(log.items) {
+    // Subjects per item, to leave out the items too rare to matter.
+    std::vector<bool> keep(m_items.size(), true);
+    if (shape.minCount > 0) {
+        std::vector<uint32_t> holders(m_items.size(), 0), last(m_items.size(), 0xFFFFFFFFu);
+        for (uint32_t s = 0; s < log.subjects(); ++s)
+            for (uint32_t k = log.txnBegin[log.subjectBegin[s]];
+                 k < log.txnBegin[log.subjectBegin[s + 1]]; ++k)
+                if (last[log.txnItems[k]] != s) {
+                    last[log.txnItems[k]] = s;
+                    ++holders[log.txnItems[k]];
+                }
+        for (size_t id = 0; id < keep.size(); ++id)
+            keep[id] = holders[id] >= shape.minCount;
+    }
+    const bool dropEmpty = shape.minCount > 0 || shape.merge;
+    const bool keepAll = std::all_of(keep.begin(), keep.end(), [](bool k) { return k; });
+    std::unordered_multimap<uint64_t, uint32_t> seen; // a history's hash -> its subject
+    for (size_t s = 0; s < log.subjects(); ++s) {
+        addSubject(log, s, keep, keepAll);
+        const Subject& added = m_subjects.back();
+        if (dropEmpty && added.itemBegin == added.itemEnd) {
+            dropLast(); // holds nothing that can be frequent
+            continue;
+        }
+        if (!shape.merge)
+            continue;
+        const uint64_t h = hashOfLast(shape.byTime);
+        const uint32_t me = static_cast<uint32_t>(m_subjects.size() - 1);
+        bool merged = false;
+        auto range = seen.equal_range(h);
+        for (auto it = range.first; it != range.second && !merged; ++it)
+            if (sameAsLast(it->second, shape.byTime)) {
+                ++m_weights[it->second];
+                merged = true;
+            }
+        if (merged) {
+            dropLast();
+            continue;
+        }
+        seen.emplace(h, me);
+        m_weights.push_back(1);
+    }
+    if (!shape.merge)
+        m_weights.clear();
     buildPositionMasks();
     buildHolderLists();
 }
 
-// Dense ids in item order.
-void SubjectIndex::internItems(const TransactionSet& txns,
-                               std::unordered_map<std::string, ItemId>& ids) {
-    for (const auto& subject : txns)
-        for (const auto& txn : subject.second)
-            for (const Item& item : txn.second)
-                ids.try_emplace(item, 0); // no key copy when already present
-    m_items.reserve(ids.size());
-    for (const auto& kv : ids)
-        m_items.push_back(kv.first);
-    std::sort(m_items.begin(), m_items.end());
-    for (ItemId k = 0; k < m_items.size(); ++k)
-        ids[m_items[k]] = k;
-}
-
-// The subject's transaction times, and per item the positions holding it.
-void SubjectIndex::addSubject(const History& history,
-                              const std::unordered_map<std::string, ItemId>& ids) {
+// The subject's transactions that hold a kept item, and per kept item the
+// positions holding it.
+void SubjectIndex::addSubject(const EventLog& log, size_t s, const std::vector<bool>& keep,
+                              bool all) {
     thread_local std::vector<std::pair<ItemId, uint32_t>> occ; // (item, position)
     Subject sub;
     sub.txnBegin = static_cast<uint32_t>(m_times.size());
     occ.clear();
     uint32_t position = 0;
-    for (const auto& txn : history) {
-        m_times.push_back(txn.first);
-        for (const Item& item : txn.second)
-            occ.emplace_back(ids.find(item)->second, position);
+    for (uint32_t t = log.subjectBegin[s]; t < log.subjectBegin[s + 1]; ++t) {
+        const size_t before = occ.size();
+        for (uint32_t k = log.txnBegin[t]; k < log.txnBegin[t + 1]; ++k)
+            if (keep[log.txnItems[k]])
+                occ.emplace_back(log.txnItems[k], position);
+        if (occ.size() == before && !all)
+            continue; // nothing kept: the walk would pass it by anyway
+        m_times.push_back(log.txnTime[t]);
         ++position;
     }
     sub.txnEnd = static_cast<uint32_t>(m_times.size());
@@ -95,6 +127,53 @@ void SubjectIndex::addSubject(const History& history,
     }
     sub.itemEnd = static_cast<uint32_t>(m_subjectItems.size());
     m_subjects.push_back(sub);
+}
+
+void SubjectIndex::dropLast() {
+    const Subject& last = m_subjects.back();
+    m_times.resize(last.txnBegin);
+    m_positions.resize(last.itemBegin == last.itemEnd ? m_positions.size()
+                                                      : m_subjectItems[last.itemBegin].begin);
+    m_subjectItems.resize(last.itemBegin);
+    m_subjects.pop_back();
+}
+
+uint64_t SubjectIndex::hashOfLast(bool byTime) const {
+    const Subject& sub = m_subjects.back();
+    uint64_t h = sub.txnEnd - sub.txnBegin;
+    auto mix = [&](uint64_t v) { h = (h ^ v) * 0x9E3779B97F4A7C15ull; };
+    for (uint32_t k = sub.itemBegin; k < sub.itemEnd; ++k) {
+        mix(m_subjectItems[k].item);
+        for (uint32_t p = m_subjectItems[k].begin; p < m_subjectItems[k].end; ++p)
+            mix(m_positions[p]);
+    }
+    if (byTime)
+        for (uint32_t t = sub.txnBegin; t < sub.txnEnd; ++t)
+            mix(m_times[t] - m_times[sub.txnBegin]);
+    return h ^ (h >> 31);
+}
+
+// Whether subject `r` and the last one have the same history: the same
+// items at the same positions, and with `byTime` the same spacing in time.
+bool SubjectIndex::sameAsLast(size_t r, bool byTime) const {
+    const Subject& a = m_subjects[r];
+    const Subject& b = m_subjects.back();
+    if (a.txnEnd - a.txnBegin != b.txnEnd - b.txnBegin || a.itemEnd - a.itemBegin != b.itemEnd - b.itemBegin)
+        return false;
+    for (uint32_t k = 0; k < a.itemEnd - a.itemBegin; ++k) {
+        const SubjectItem& x = m_subjectItems[a.itemBegin + k];
+        const SubjectItem& y = m_subjectItems[b.itemBegin + k];
+        if (x.item != y.item || x.end - x.begin != y.end - y.begin ||
+            !std::equal(m_positions.begin() + x.begin, m_positions.begin() + x.end,
+                        m_positions.begin() + y.begin))
+            return false;
+    }
+    if (byTime)
+        for (uint32_t t = 0; t < a.txnEnd - a.txnBegin; ++t)
+            if (m_times[a.txnBegin + t] - m_times[a.txnBegin] !=
+                m_times[b.txnBegin + t] - m_times[b.txnBegin])
+                return false;
+    return true;
 }
 
 void SubjectIndex::buildPositionMasks() {
@@ -118,6 +197,12 @@ void SubjectIndex::buildHolderLists() {
     for (uint32_t s = 0; s < m_subjects.size(); ++s)
         for (uint32_t k = m_subjects[s].itemBegin; k < m_subjects[s].itemEnd; ++k)
             m_holderList[fill[m_subjectItems[k].item]++] = s;
+    if (!m_weights.empty()) {
+        m_holderWeight.assign(m_items.size(), 0);
+        for (uint32_t s = 0; s < m_subjects.size(); ++s)
+            for (uint32_t k = m_subjects[s].itemBegin; k < m_subjects[s].itemEnd; ++k)
+                m_holderWeight[m_subjectItems[k].item] += m_weights[s];
+    }
     m_holders.resize(m_items.size());
     m_built.assign(m_items.size(), false);
 }
@@ -214,7 +299,7 @@ void SubjectIndex::observeAll(size_t s, const ItemId* items, size_t n, const Mas
     thread_local std::vector<TimedHolds> steps;
     gatherHolds(m_subjects[s], items, n, steps);
     for (size_t first = 0; first < rules.size(); first += 64) {
-        RuleWalk walk(rules, first, window, observed);
+        RuleWalk walk(rules, first, window, observed, weight(s));
         for (const TimedHolds& step : steps)
             if (!walk.step(step.holds, step.time))
                 break;
@@ -253,7 +338,7 @@ void SubjectIndex::Cursor::observe(const ItemId* items, size_t n, const MaskedRu
         return;
     const History::Time* times = m_index.m_times.data() + sub.txnBegin;
     for (size_t first = 0; first < rules.size(); first += 64) {
-        RuleWalk walk(rules, first, window, observed);
+        RuleWalk walk(rules, first, window, observed, m_index.weight(m_subject));
         for (uint64_t positions = any; positions; positions &= positions - 1) {
             const unsigned p = static_cast<unsigned>(__builtin_ctzll(positions));
             uint64_t holds = 0;

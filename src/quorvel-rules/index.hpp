@@ -7,6 +7,7 @@
 // transactions holding it, which is all the windowed rule test needs.
 #pragma once
 
+#include "ingest.hpp"
 #include "observe.hpp"
 #include "quorvel/rule.hpp"
 
@@ -17,7 +18,6 @@
 
 namespace quorvel::rule::mining {
 
-typedef uint32_t ItemId;
 typedef std::vector<ItemId> IdSet;
 
 /// A set of subjects, one bit each.
@@ -50,11 +50,32 @@ private:
     std::vector<uint64_t> m_words;
 };
 
+/// How an index is made from a log: items held by fewer than `minCount`
+/// subjects left out (they take part in no frequent set), and, with
+/// `merge`, subjects whose histories agree counted once with a weight. With
+/// `byTime` the histories must agree in the time between transactions too,
+/// as a window needs; without, only in their order.
+struct IndexShape {
+    size_t minCount = 0;
+    bool merge = false;
+    bool byTime = false;
+};
+
 class SubjectIndex {
 public:
+    /// Every subject and item of `txns`, each subject counted once.
     explicit SubjectIndex(const TransactionSet& txns);
+    SubjectIndex(const EventLog& log, const IndexShape& shape);
 
     size_t subjects() const { return m_subjects.size(); }
+    /// How many subjects of the log subject `s` stands for.
+    uint32_t weight(size_t s) const { return m_weights.empty() ? 1 : m_weights[s]; }
+    /// Whether every subject stands for itself alone.
+    bool unweighted() const { return m_weights.empty(); }
+    /// The weight of the subjects holding the item.
+    size_t holderWeight(ItemId id) const {
+        return m_weights.empty() ? holderCount(id) : m_holderWeight[id];
+    }
     size_t items() const { return m_items.size(); }
     const Item& item(ItemId id) const { return m_items[id]; }
     /// The number of subjects whose history holds the item.
@@ -74,7 +95,7 @@ public:
     ItemSet toItemSet(const IdSet& ids) const;
     ItemSet toItemSet(const ItemId* ids, size_t n) const;
 
-    /// Adds 1 to `observed[r]` for every rule r that subject `s` observes
+    /// Adds the subject's weight to `observed[r]` for every rule r that subject `s` observes
     /// (see RuleWalk). `items` are the `n` ids of the rules' item set,
     /// ascending.
     void observeAll(size_t s, const ItemId* items, size_t n, const MaskedRules& rules,
@@ -99,8 +120,10 @@ public:
     };
 
 private:
-    void internItems(const TransactionSet& txns, std::unordered_map<std::string, ItemId>& ids);
-    void addSubject(const History& history, const std::unordered_map<std::string, ItemId>& ids);
+    void addSubject(const EventLog& log, size_t s, const std::vector<bool>& keep, bool all);
+    bool sameAsLast(size_t r, bool byTime) const;
+    uint64_t hashOfLast(bool byTime) const;
+    void dropLast();
     void buildPositionMasks();
     void buildHolderLists();
 
@@ -125,6 +148,8 @@ private:
     };
 
     std::vector<Item> m_items;
+    std::vector<uint32_t> m_weights;      // per subject; empty: all 1
+    std::vector<uint64_t> m_holderWeight; // per item, with weights
     std::vector<uint32_t> m_holderBegin; // item -> range of m_holderList
     std::vector<uint32_t> m_holderList;  // subjects, ascending, per item
     mutable std::vector<SubjectBits> m_holders;

@@ -136,7 +136,7 @@ private:
         const std::vector<uint32_t>& list = m_prev.holders[i];
         // A long list is counted against each candidate item as a bitset, a
         // short one subject by subject.
-        const bool dense = list.size() > m_words / 2;
+        const bool dense = m_index.unweighted() && list.size() > m_words / 2;
         bool filled = false;
         m_kept.resize(std::max(m_kept.size(), list.size()));
         for (size_t j = i + 1; j < m_runEnd[i]; ++j) {
@@ -148,13 +148,14 @@ private:
                 continue;
             if (dense && !denseEnough(list, last, filled))
                 continue;
-            const size_t n = keepHolders(list, last);
-            if (n < m_config.minCount)
+            size_t held = 0;
+            const size_t n = keepHolders(list, last, held);
+            if (held < m_config.minCount)
                 continue;
             m_next.ids.insert(m_next.ids.end(), si, si + m_prev.size);
             m_next.ids.push_back(last);
             m_next.holders.emplace_back(m_kept.data(), m_kept.data() + n);
-            m_next.counts.push_back(n);
+            m_next.counts.push_back(held);
         }
         if (filled)
             for (uint32_t s : list)
@@ -172,14 +173,25 @@ private:
     }
 
     // Keeps the subjects of `list` that hold `last`, without a branch per
-    // subject; their number.
-    size_t keepHolders(const std::vector<uint32_t>& list, ItemId last) {
+    // subject; their number, and in `held` the subjects they stand for.
+    size_t keepHolders(const std::vector<uint32_t>& list, ItemId last, size_t& held) {
         const uint64_t* words = m_index.holders(last).data();
         uint32_t* out = m_kept.data();
         size_t n = 0;
+        if (m_index.unweighted()) {
+            for (uint32_t s : list) {
+                out[n] = s;
+                n += words[s / 64] >> (s % 64) & 1;
+            }
+            held = n;
+            return n;
+        }
+        held = 0;
         for (uint32_t s : list) {
             out[n] = s;
-            n += words[s / 64] >> (s % 64) & 1;
+            const size_t bit = words[s / 64] >> (s % 64) & 1;
+            n += bit;
+            held += bit * m_index.weight(s);
         }
         return n;
     }
@@ -259,7 +271,7 @@ Level frequentItems(const Configuration& config, const SubjectIndex& index) {
     Level level;
     level.size = 1;
     for (ItemId id = 0; id < index.items(); ++id) {
-        size_t n = index.holderCount(id);
+        size_t n = index.holderWeight(id);
         if (n >= config.minCount) {
             level.ids.push_back(id);
             level.holders.push_back(index.holderList(id));

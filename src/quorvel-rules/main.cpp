@@ -1,6 +1,7 @@
 // quorvel-rules: mines a transaction table for sequential association rules.
 #include "budget.hpp"
 #include "config.hpp"
+#include "ingest.hpp"
 #include "mine.hpp"
 #include "options.hpp"
 
@@ -15,15 +16,11 @@ using namespace quorvel::rule;
 
 namespace {
 
-TransactionSet readTxns(const Configuration&, const std::string& path) {
-    TransactionSet txns;
-    if (path == "-")
-        txns.readInto(std::cin, '\t', "standard input");
-    else
-        txns.readInto(path, '\t');
-    std::cerr << "Read " << path << " with " << txns.transactionCount() << " transaction(s) over "
-              << txns.size() << " history record(s)." << std::endl;
-    return txns;
+mining::EventLog readTxns(const Configuration& config, const std::string& path) {
+    mining::EventLog log = mining::readEventLog(path, '\t', config.threads);
+    std::cerr << "Read " << path << " with " << log.transactions() << " transaction(s) over "
+              << log.subjects() << " history record(s)." << std::endl;
+    return log;
 }
 
 void writeRules(const MiningResult& result, std::ostream& out) {
@@ -45,8 +42,7 @@ void mine(const Configuration& config) {
     std::ostream& rulesOut = out.add(config.outputFile);
     std::ostream* itemSetsOut = config.itemSetFile.empty() ? nullptr : &out.add(config.itemSetFile);
 
-    TransactionSet txns = readTxns(config, config.inputFile);
-    MiningResult result = quorvel::rule::mine(config, txns);
+    MiningResult result = quorvel::rule::mine(config, readTxns(config, config.inputFile));
     writeRules(result, rulesOut);
     std::cerr << config.itemSetFile << std::endl;
     if (itemSetsOut)

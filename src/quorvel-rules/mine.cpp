@@ -64,14 +64,23 @@ private:
 
 } // namespace
 
-RuleHistogram apriori(const Configuration& config, const TransactionSet& txns, ItemSetSupports& all,
+RuleHistogram apriori(const Configuration& config, const TransactionSet& txns,
+                      ItemSetSupports& all, std::ostream& progress, StageTimes* times) {
+    return apriori(config, eventLogOf(txns), all, progress, times);
+}
+
+RuleHistogram apriori(const Configuration& config, const EventLog& log, ItemSetSupports& all,
                       std::ostream& progress, StageTimes* times) {
     StageTimes local;
     StageTimes& t = times ? *times : local;
     RuleHistogram counts;
     all = ItemSetSupports();
     auto start = std::chrono::steady_clock::now();
-    const SubjectIndex index(txns);
+    IndexShape shape;
+    shape.minCount = config.minCount;
+    shape.merge = true;
+    shape.byTime = config.windowSize > 0;
+    const SubjectIndex index(log, shape);
     t.index = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     IndexedSearch search(config, index, all, counts, t);
     searchLevels(config, search, progress);
@@ -113,18 +122,30 @@ void populateRuleSet(const Configuration& config, RuleSet& ret, const ItemSetSup
 
 MiningResult MiningResult::mine(const Configuration& config, const TransactionSet& txns,
                                 std::ostream& progress) {
+    return mine(config, mining::eventLogOf(txns), progress);
+}
+
+MiningResult MiningResult::mine(const Configuration& config, const mining::EventLog& log,
+                                std::ostream& progress) {
     MiningResult result;
-    RuleHistogram counts = mining::apriori(config, txns, result.m_is, progress, &result.m_times);
+    RuleHistogram counts = mining::apriori(config, log, result.m_is, progress, &result.m_times);
     {
         mining::StageClock clock(result.m_times.statistics);
-        mining::populateRuleSet(config, result.m_rules, result.m_is, counts, txns.size(), progress);
+        mining::populateRuleSet(config, result.m_rules, result.m_is, counts, log.subjects(),
+                                progress);
     }
     progress << "\t ... have " << result.m_rules.size() << " rules." << std::endl;
     return result;
 }
 
-MiningResult mine(const Configuration& config, const TransactionSet& txns, std::ostream& progress) {
+MiningResult mine(const Configuration& config, const TransactionSet& txns,
+                  std::ostream& progress) {
     return MiningResult::mine(config, txns, progress);
+}
+
+MiningResult mine(const Configuration& config, const mining::EventLog& log,
+                  std::ostream& progress) {
+    return MiningResult::mine(config, log, progress);
 }
 
 } // namespace quorvel::rule

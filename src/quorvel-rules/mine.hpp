@@ -3,6 +3,7 @@
 #pragma once
 
 #include "config.hpp"
+#include "ingest.hpp"
 #include "plain.hpp"
 #include "quorvel/rule.hpp"
 
@@ -26,6 +27,8 @@ struct StageTimes {
 /// proposed rule, with the level messages on `progress` and the stage
 /// times, when asked for, in `times`.
 RuleHistogram apriori(const Configuration& config, const TransactionSet& txns, ItemSetSupports& all,
+                      std::ostream& progress = std::cerr, StageTimes* times = nullptr);
+RuleHistogram apriori(const Configuration& config, const EventLog& log, ItemSetSupports& all,
                       std::ostream& progress = std::cerr, StageTimes* times = nullptr);
 
 /// Whether a rule's statistics pass the configured thresholds.
@@ -51,6 +54,8 @@ public:
     /// Mines `txns`, writing progress to `progress`.
     static MiningResult mine(const Configuration& config, const TransactionSet& txns,
                              std::ostream& progress = std::cerr);
+    static MiningResult mine(const Configuration& config, const mining::EventLog& log,
+                             std::ostream& progress = std::cerr);
 
 private:
     RuleSet m_rules;
@@ -59,6 +64,8 @@ private:
 };
 
 MiningResult mine(const Configuration& config, const TransactionSet& txns,
+                  std::ostream& progress = std::cerr);
+MiningResult mine(const Configuration& config, const mining::EventLog& log,
                   std::ostream& progress = std::cerr);
 
 } // namespace quorvel::rule

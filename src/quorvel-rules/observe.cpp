@@ -46,10 +46,11 @@ void MaskedRules::tabulate(size_t items) {
         }
 }
 
-RuleWalk::RuleWalk(const MaskedRules& rules, size_t first, History::Time window, uint64_t* observed)
+RuleWalk::RuleWalk(const MaskedRules& rules, size_t first, History::Time window, uint64_t* observed,
+                   uint32_t weight)
     : m_antecedent(rules.antecedent.data() + first), m_subsequent(rules.subsequent.data() + first),
       m_table(rules.table.empty() ? nullptr : rules.table.data()), m_tableBits(rules.tableBits),
-      m_window(window), m_observed(observed + first) {
+      m_window(window), m_observed(observed + first), m_weight(weight) {
     const size_t n = std::min<size_t>(64, rules.size() - first);
     m_pending = n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
 }
@@ -71,14 +72,14 @@ bool RuleWalk::step(uint64_t holds, History::Time now) {
     if (seen && m_table) {
         const uint64_t hit = m_table[holds << m_tableBits | seen] & m_pending;
         for (uint64_t bits = hit; bits; bits &= bits - 1)
-            ++m_observed[__builtin_ctzll(bits)];
+            m_observed[__builtin_ctzll(bits)] += m_weight;
         m_pending &= ~hit;
     } else if (seen) {
         for (uint64_t bits = m_pending; bits; bits &= bits - 1) {
             const unsigned r = static_cast<unsigned>(__builtin_ctzll(bits));
             if (satisfies(holds, seen, m_antecedent[r], m_subsequent[r])) {
                 m_pending &= ~(uint64_t(1) << r);
-                ++m_observed[r];
+                m_observed[r] += m_weight;
             }
         }
     }

@@ -37,11 +37,13 @@ static constexpr size_t MAX_RULE_ITEMS = 64;
 /// B's items was seen in an earlier transaction within the window, all of
 /// A's were, and the transaction does not hold all of A. The walk takes the
 /// transactions that hold any of the set's items, in time order, and adds
-/// 1 to `observed[r]` the first time rule r is observed; it works on up to
-/// 64 rules at a time, starting at rule `first`.
+/// `weight` (the subjects the history stands for) to `observed[r]` the
+/// first time rule r is observed; it works on up to 64 rules at a time,
+/// starting at rule `first`.
 class RuleWalk {
 public:
-    RuleWalk(const MaskedRules& rules, size_t first, History::Time window, uint64_t* observed);
+    RuleWalk(const MaskedRules& rules, size_t first, History::Time window, uint64_t* observed,
+             uint32_t weight = 1);
 
     /// One transaction at time `now` holding the items `holds` (a mask over
     /// the set's positions); false once every rule has been observed.
@@ -57,6 +59,7 @@ private:
     unsigned m_tableBits;
     History::Time m_window;
     uint64_t* m_observed;
+    uint32_t m_weight;
     uint64_t m_pending;
     History::Time m_last[MAX_RULE_ITEMS];
     uint64_t m_everSeen = 0;

@@ -1,6 +1,7 @@
 #include "options.hpp"
 
 #include "budget.hpp"
+#include "ingest.hpp"
 
 #include <cstdio>
 
@@ -35,6 +36,9 @@ OptionTable<Configuration> makeTable() {
         helpRow<C>(),
         t.count,
         t.confidence,
+        wholeRow<C>('j', "threads", "Set the number of threads.",
+                    "  -j, --threads=i\tSet the number of threads (default: one per processor).\n",
+                    &C::threads),
         t.lift,
         memoryRow(),
         wholeRow<C>('o', "order", "Set the maximum rule order to mine.",
@@ -64,6 +68,8 @@ Configuration configure(int argc, char** argv) {
         argc, argv);
     if (config.memoryBudget == 0)
         config.memoryBudget = defaultMemoryBudget();
+    if (config.threads == 0)
+        config.threads = mining::availableThreads();
     return config;
 }
 

@@ -29,6 +29,7 @@ const std::string USAGE_TAIL =
     "  -?, --help\t\tDisplay this message.\n"
     "  -c, --count=i\t\tSet the minimum count necessary for inclusion (default: 5).\n"
     "  -C, --confidence=f\tSet the minimum confidence necessary for inclusion (default: 0).\n"
+    "  -j, --threads=i\tSet the number of threads (default: one per processor).\n"
     "  -l, --lift=f\t\tSet the minimum lift necessary for inclusion (default: 0).\n"
     "  -M, --memory=SIZE\tSet the memory budget, e.g. 512M or 8G (default: three quarters of "
     "physical memory).\n"

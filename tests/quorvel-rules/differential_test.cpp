@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -18,7 +19,9 @@ struct Case {
     Configuration config;
 };
 
-Case randomCase(std::mt19937& rng) {
+// `longHistory`: the first subject has hundreds of rows, past the
+// position masks' 64 transactions and the walk's 256.
+Case randomCase(std::mt19937& rng, bool longHistory) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     Case c;
     c.config.minCount = static_cast<unsigned>(pick(5));
@@ -36,21 +39,50 @@ Case randomCase(std::mt19937& rng) {
     c.config.minConfidence = confidences[pick(4)];
     c.config.minLift = lifts[pick(4)];
     c.config.maxConviction = convictions[pick(5)];
+    std::vector<std::string> lines;
 
+    // Subjects are written out of order, some as copies of earlier ones
+    // (shifted in time or not), now and then with a long history, quoted
+    // names, and every kind of line end.
+    std::vector<std::vector<std::string>> histories;
+    const char* ends[] = {"\n", "\r\n", "\r"};
+    for (int s = 0; s < subjects; ++s) {
+        const std::string id =
+            pick(7) == 0 ? "\"s " + std::to_string(s) + "\"" : "s" + std::to_string(s);
+        std::vector<std::string> rows;
+        if (!histories.empty() && pick(4) == 0) {
+            const int shift = pick(2) ? 0 : pick(5);
+            const std::vector<std::string>& model =
+                histories[static_cast<size_t>(pick(static_cast<int>(histories.size())))];
+            for (const std::string& row : model) {
+                const size_t tab = row.find('\t');
+                const unsigned time = static_cast<unsigned>(std::stoul(row.substr(0, tab))) +
+                                      static_cast<unsigned>(shift);
+                rows.push_back(std::to_string(time) +
+                               (tab == std::string::npos ? std::string() : row.substr(tab)));
+            }
+        } else {
+            const int n = s == 0 && longHistory ? 100 + pick(400) : 1 + pick(8);
+            unsigned int time = static_cast<unsigned>(pick(3));
+            for (int r = 0; r < n; ++r) {
+                std::string row = std::to_string(time);
+                const int cells = pick(4);
+                for (int k = 0; k < cells; ++k)
+                    row += pick(9) == 0 ? "\t\"i" + std::to_string(pick(items)) + "\""
+                                        : "\ti" + std::to_string(pick(items));
+                rows.push_back(row);
+                time += static_cast<unsigned>(pick(4)); // repeats and gaps
+            }
+        }
+        histories.push_back(rows);
+        for (const std::string& row : rows)
+            lines.push_back(id + "\t" + row + ends[pick(3)]);
+    }
+    std::shuffle(lines.begin(), lines.end(), rng);
     std::ostringstream t;
     t << "subject\ttime\titem\n";
-    for (int s = 0; s < subjects; ++s) {
-        const int rows = 1 + pick(8);
-        unsigned int time = static_cast<unsigned>(pick(3));
-        for (int r = 0; r < rows; ++r) {
-            t << "s" << s << '\t' << time;
-            const int n = pick(4);
-            for (int k = 0; k < n; ++k)
-                t << "\ti" << pick(items);
-            t << '\n';
-            time += static_cast<unsigned>(pick(4)); // repeats and gaps
-        }
-    }
+    for (const std::string& line : lines)
+        t << line;
     c.table = t.str();
     return c;
 }
@@ -75,17 +107,25 @@ Output render(const Rules& rules, const ItemSets& itemSets, const std::string& e
 
 TEST(Differential, FastMinerMatchesTheReferenceOnRandomTables) {
     std::mt19937 rng(20261208);
+    testsupport::TempDir dir;
+    const std::string path = dir.file("t.tsv");
     int withRules = 0, deep = 0;
-    for (int n = 0; n < 500; ++n) {
-        Case c = randomCase(rng);
-        TransactionSet txns = testsupport::transactions(c.table);
-
-        testing::internal::CaptureStderr();
-        MiningResult fast = mine(c.config, txns);
-        std::string fastErr = testing::internal::GetCapturedStderr();
+    for (int n = 0; n < 1000; ++n) {
+        Case c = randomCase(rng, n % 10 == 0);
+        testsupport::writeFile(path, c.table);
+        TransactionSet txns;
+        txns.readInto(path, '\t');
         testing::internal::CaptureStderr();
         quorvel::reference::MiningResultData slow = quorvel::reference::mine(c.config, txns);
         std::string slowErr = testing::internal::GetCapturedStderr();
+
+        c.config.threads = 1 + static_cast<unsigned>(n % 3);
+        const mining::EventLog log = mining::readEventLog(path, '\t', c.config.threads, {61, 0});
+        ASSERT_EQ(log.subjects(), txns.size());
+        ASSERT_EQ(log.transactions(), txns.transactionCount());
+        testing::internal::CaptureStderr();
+        MiningResult fast = mine(c.config, log);
+        std::string fastErr = testing::internal::GetCapturedStderr();
 
         testing::internal::CaptureStderr();
         Output a = render(fast.rules(), fast.itemSets(), fastErr);
@@ -94,12 +134,13 @@ TEST(Differential, FastMinerMatchesTheReferenceOnRandomTables) {
 
         ASSERT_EQ(a.err, b.err) << "case " << n << "\n" << c.table;
         ASSERT_EQ(a.itemSets, b.itemSets) << "case " << n << "\n" << c.table;
-        ASSERT_EQ(a.rules, b.rules) << "case " << n << " window " << c.config.windowSize << "\n"
+        ASSERT_EQ(a.rules, b.rules) << "case " << n << " window " << c.config.windowSize
+                                    << " threads " << c.config.threads << "\n"
                                     << c.table;
         withRules += fast.rules().size() > 0;
         deep += fastErr.find("order 2") != std::string::npos;
     }
     // The generator must exercise the interesting paths, not only empty results.
-    EXPECT_GT(withRules, 100);
-    EXPECT_GT(deep, 50);
+    EXPECT_GT(withRules, 200);
+    EXPECT_GT(deep, 100);
 }
