@@ -1,7 +1,7 @@
 // Mines each data set in a child process of its own and reports the time of
 // every stage, the peak memory, and the speed-up over the plain reference.
 //
-//   quorvel-bench CAP_SECONDS NAME=PATH:MINCOUNT:WINDOW ...
+//   quorvel-bench CAP_SECONDS NAME=PATH:MINCOUNT:WINDOW[:THREADS] ...
 #include "mine.hpp"
 #include "plain.hpp"
 #include "reference_miner.hpp"
@@ -61,12 +61,21 @@ TransactionSet readTable(const std::string& path, double& seconds, size_t& rows)
     return txns;
 }
 
+size_t countRows(const std::string& path) {
+    std::ifstream in(path);
+    size_t rows = 0;
+    for (std::string line; std::getline(in, line);)
+        ++rows;
+    return rows ? rows - 1 : 0;
+}
+
 void runFast(const std::string& path, const Configuration& config, int fd) {
     Report r;
     auto start = Clock::now();
-    TransactionSet txns = readTable(path, r.read, r.rows);
-    r.subjects = txns.size();
-    MiningResult result = mine(config, txns);
+    const mining::EventLog log = mining::readEventLog(path, '\t', config.threads);
+    r.read = since(start);
+    r.subjects = log.subjects();
+    MiningResult result = mine(config, log);
     const mining::StageTimes& times = result.times();
     r.index = times.index;
     r.itemSets = times.itemSets;
@@ -79,6 +88,7 @@ void runFast(const std::string& path, const Configuration& config, int fd) {
     r.write = since(t);
     r.digest = fnv1a(sink.str());
     r.total = since(start);
+    r.rows = countRows(path);
     r.sets = result.itemSets().size();
     r.rulesKept = result.rules().size();
     if (::write(fd, &r, sizeof r) != static_cast<ssize_t>(sizeof r))
@@ -130,7 +140,7 @@ template <class T, class F> bool inChild(F body, T& out, unsigned cap, long& max
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s CAP_SECONDS NAME=PATH:MINCOUNT:WINDOW ...\n", argv[0]);
+        std::fprintf(stderr, "usage: %s CAP_SECONDS NAME=PATH:MINCOUNT:WINDOW[:THREADS] ...\n", argv[0]);
         return 1;
     }
     const unsigned cap = static_cast<unsigned>(std::atoi(argv[1]));
@@ -148,8 +158,11 @@ int main(int argc, char** argv) {
         rest = rest.substr(rest.find(':') + 1);
         Configuration config;
         config.minCount = static_cast<unsigned>(std::atoi(rest.substr(0, rest.find(':')).c_str()));
-        config.windowSize =
-            static_cast<unsigned>(std::atoi(rest.substr(rest.find(':') + 1).c_str()));
+        rest = rest.substr(rest.find(':') + 1);
+        config.windowSize = static_cast<unsigned>(std::atoi(rest.substr(0, rest.find(':')).c_str()));
+        config.threads = rest.find(':') == std::string::npos
+                             ? 1
+                             : static_cast<unsigned>(std::atoi(rest.substr(rest.find(':') + 1).c_str()));
 
         Report r;
         long rss = 0;

@@ -42,6 +42,59 @@ SubjectBits SubjectBits::intersect(const SubjectBits& other, size_t& count) cons
     return out;
 }
 
+namespace {
+
+// Distinct histories by hash: open addressing over (hash, subject).
+class HistoryTable {
+public:
+    static constexpr uint32_t NONE = 0xFFFFFFFFu;
+
+    /// The first subject of hash `h` that `same` accepts, or NONE.
+    template <class Same> uint32_t find(uint64_t h, Same same) const {
+        if (m_slots.empty())
+            return NONE;
+        const size_t mask = m_slots.size() - 1;
+        for (size_t i = h & mask; m_slots[i].subject != NONE; i = (i + 1) & mask)
+            if (m_slots[i].hash == h && same(m_slots[i].subject))
+                return m_slots[i].subject;
+        return NONE;
+    }
+
+    void add(uint64_t h, uint32_t subject) {
+        if ((m_size + 1) * 2 > m_slots.size())
+            grow();
+        put(h, subject);
+        ++m_size;
+    }
+
+private:
+    struct Slot {
+        uint64_t hash = 0;
+        uint32_t subject = NONE;
+    };
+
+    void put(uint64_t h, uint32_t subject) {
+        const size_t mask = m_slots.size() - 1;
+        size_t i = h & mask;
+        while (m_slots[i].subject != NONE)
+            i = (i + 1) & mask;
+        m_slots[i] = {h, subject};
+    }
+
+    void grow() {
+        std::vector<Slot> old(std::max<size_t>(64, m_slots.size() * 2));
+        old.swap(m_slots);
+        for (const Slot& slot : old)
+            if (slot.subject != NONE)
+                put(slot.hash, slot.subject);
+    }
+
+    std::vector<Slot> m_slots;
+    size_t m_size = 0;
+};
+
+} // namespace
+
 SubjectIndex::SubjectIndex(const TransactionSet& txns)
     : SubjectIndex(eventLogOf(txns), IndexShape()) {}
 
@@ -62,7 +115,7 @@ SubjectIndex::SubjectIndex(const EventLog& log, const IndexShape& shape) : m_ite
     }
     const bool dropEmpty = shape.minCount > 0 || shape.merge;
     const bool keepAll = std::all_of(keep.begin(), keep.end(), [](bool k) { return k; });
-    std::unordered_multimap<uint64_t, uint32_t> seen; // a history's hash -> its subject
+    HistoryTable seen;
     for (size_t s = 0; s < log.subjects(); ++s) {
         addSubject(log, s, keep, keepAll);
         const Subject& added = m_subjects.back();
@@ -74,18 +127,14 @@ SubjectIndex::SubjectIndex(const EventLog& log, const IndexShape& shape) : m_ite
             continue;
         const uint64_t h = hashOfLast(shape.byTime);
         const uint32_t me = static_cast<uint32_t>(m_subjects.size() - 1);
-        bool merged = false;
-        auto range = seen.equal_range(h);
-        for (auto it = range.first; it != range.second && !merged; ++it)
-            if (sameAsLast(it->second, shape.byTime)) {
-                ++m_weights[it->second];
-                merged = true;
-            }
-        if (merged) {
+        const uint32_t same =
+            seen.find(h, [&](uint32_t r) { return sameAsLast(r, shape.byTime); });
+        if (same != HistoryTable::NONE) {
+            ++m_weights[same];
             dropLast();
             continue;
         }
-        seen.emplace(h, me);
+        seen.add(h, me);
         m_weights.push_back(1);
     }
     if (!shape.merge)

@@ -50,6 +50,7 @@ bool parseTime(std::string_view s, History::Time& out) {
 // What one stretch of rows gave, with ids of its own.
 struct Part {
     StringTable subjects, items;
+    uint32_t lastSubject = 0xFFFFFFFFu;
     std::vector<Event> events;
     uint64_t lines = 0;   // line ends passed by its complete rows
     size_t consumed = 0;  // bytes of its complete rows
@@ -82,7 +83,10 @@ bool subjectAndTime(const std::vector<std::string_view>& cells, uint64_t line, P
 }
 
 void addRow(const std::vector<std::string_view>& cells, History::Time time, Part& part) {
-    const uint32_t subject = part.subjects.intern(cells[0]);
+    // Logs mostly come a subject at a time: the last one is checked first.
+    if (part.lastSubject == 0xFFFFFFFFu || part.subjects.view(part.lastSubject) != cells[0])
+        part.lastSubject = part.subjects.intern(cells[0]);
+    const uint32_t subject = part.lastSubject;
     bool any = false;
     for (size_t k = 2; k < cells.size(); ++k)
         if (!cells[k].empty()) {

@@ -1,8 +1,10 @@
 #include "levels.hpp"
 
 #include "budget.hpp"
+#include "parallel.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <stdexcept>
 
 namespace quorvel::rule::mining {
@@ -13,6 +15,7 @@ namespace {
 // join usually fail, so their number alone would refuse runs that fit; when
 // even that bound fits nothing is watched, otherwise what the kept sets hold
 // is measured as they come, and the run stops before it passes the budget.
+// The join's threads report to it now and then.
 class LevelGuard {
 public:
     LevelGuard(const Configuration& config, const Level& prev, const std::vector<size_t>& runEnd)
@@ -34,29 +37,33 @@ public:
         m_watching = bound > m_budget;
     }
 
-    /// Called for each candidate tried; `kept` sets so far.
-    void tried(size_t kept) {
-        ++m_tried;
-        if (!m_watching || kept < m_nextCheck)
-            return;
-        m_nextCheck = kept + CHECK_EVERY;
-        const uint64_t now = residentBytes() + kept * m_later;
-        const double share = double(kept) / double(m_tried);
-        const uint64_t rest =
-            static_cast<uint64_t>(share * double(m_candidates - m_tried) * double(m_perSet));
+    bool watching() const { return m_watching; }
+
+    /// `tried` more candidates were tried and `kept` more kept.
+    void report(uint64_t tried, uint64_t kept) {
+        const uint64_t allTried = m_tried += tried;
+        const uint64_t allKept = m_kept += kept;
+        if (m_checking.exchange(true))
+            return; // another thread is measuring
+        const uint64_t now = residentBytes() + allKept * m_later;
+        const double share = double(allKept) / double(std::max<uint64_t>(allTried, 1));
+        const uint64_t rest = static_cast<uint64_t>(
+            share * double(m_candidates - std::min(allTried, m_candidates)) * double(m_perSet));
+        m_checking = false;
         if (now + CHECK_EVERY * m_perSet > m_budget)
             checkLevelBudget(m_budget, std::max(now + rest, m_budget + 1), m_level, m_candidates);
     }
 
+    static const size_t CHECK_EVERY = 1024; // kept sets between reports
+
 private:
-    static const size_t CHECK_EVERY = 1024;
     uint64_t m_budget;
     size_t m_level;
     uint64_t m_candidates = 0;
     uint64_t m_perSet = 0;
     uint64_t m_later = 0;
-    uint64_t m_tried = 0;
-    size_t m_nextCheck = CHECK_EVERY;
+    std::atomic<uint64_t> m_tried{0}, m_kept{0};
+    std::atomic<bool> m_checking{false};
     bool m_watching = false;
 };
 
@@ -117,16 +124,19 @@ std::vector<size_t> prefixRunEnds(const Level& prev) {
 // One join: each set with the sets after it in its run.
 class Join {
 public:
-    Join(const Configuration& config, const SubjectIndex& index, const Level& prev)
-        : m_config(config), m_index(index), m_prev(prev), m_runEnd(prefixRunEnds(prev)),
-          m_guard(config, prev, m_runEnd), m_subsets(prev), m_scratch(index.subjects()),
-          m_words((index.subjects() + 63) / 64) {
+    Join(const Configuration& config, const SubjectIndex& index, const Level& prev,
+         const std::vector<size_t>& runEnd, LevelGuard& guard)
+        : m_config(config), m_index(index), m_prev(prev), m_runEnd(runEnd), m_guard(guard),
+          m_subsets(prev), m_scratch(index.subjects()), m_words((index.subjects() + 63) / 64) {
         m_next.size = prev.size + 1;
     }
 
-    Level run() {
-        for (size_t i = 0; i < m_prev.sets(); ++i)
+    /// The sets made by joining the sets `from` to `to` of the previous level.
+    Level run(size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i)
             joinFrom(i);
+        if (m_guard.watching())
+            m_guard.report(m_tried, m_next.sets() - m_reported);
         return std::move(m_next);
     }
 
@@ -140,7 +150,12 @@ private:
         bool filled = false;
         m_kept.resize(std::max(m_kept.size(), list.size()));
         for (size_t j = i + 1; j < m_runEnd[i]; ++j) {
-            m_guard.tried(m_next.sets());
+            ++m_tried;
+            if (m_guard.watching() && m_next.sets() >= m_reported + LevelGuard::CHECK_EVERY) {
+                m_guard.report(m_tried, m_next.sets() - m_reported);
+                m_tried = 0;
+                m_reported = m_next.sets();
+            }
             const ItemId last = m_prev.set(j)[m_prev.size - 1];
             std::copy(si, si + m_prev.size, m_subsets.candidate());
             m_subsets.candidate()[m_prev.size] = last;
@@ -199,8 +214,10 @@ private:
     const Configuration& m_config;
     const SubjectIndex& m_index;
     const Level& m_prev;
-    std::vector<size_t> m_runEnd;
-    LevelGuard m_guard;
+    const std::vector<size_t>& m_runEnd;
+    LevelGuard& m_guard;
+    uint64_t m_tried = 0;   // candidates tried since the last report
+    size_t m_reported = 0;  // kept sets already reported
     SubsetCheck m_subsets;
     SubjectBits m_scratch;
     std::vector<uint32_t> m_kept;
@@ -210,34 +227,49 @@ private:
 
 // Every subject holding a set of the level walks the set's rules; subjects
 // are taken in blocks, each loaded once and tested against every set of the
-// level that it holds.
+// level that it holds. Stretches of blocks go to the threads, each counting
+// into its own array; the sums do not depend on who counted what.
 std::vector<uint64_t> observeLevel(const Configuration& config, const SubjectIndex& index,
                                    const Level& level, const MaskedRules& rules) {
-    const size_t BLOCK = 2048; // subjects
-    std::vector<uint64_t> observed(level.sets() * rules.size(), 0);
-    SubjectIndex::Cursor cursor(index);
-    std::vector<std::vector<uint32_t>> setsOf(BLOCK);
-    std::vector<size_t> next(level.sets(), 0); // each set's place in its holder list
-    for (size_t first = 0; first < index.subjects(); first += BLOCK) {
-        const size_t end = first + BLOCK;
-        for (auto& sets : setsOf)
-            sets.clear();
-        for (size_t k = 0; k < level.sets(); ++k) {
-            const std::vector<uint32_t>& list = level.holders[k];
-            size_t& p = next[k];
-            for (; p < list.size() && list[p] < end; ++p)
-                setsOf[list[p] - first].push_back(static_cast<uint32_t>(k));
+    const size_t BLOCK = 2048;         // subjects
+    const size_t STRETCH = 8 * BLOCK; // subjects handed out at once
+    const size_t stretches = (index.subjects() + STRETCH - 1) / STRETCH;
+    const unsigned threads = std::max(1u, config.threads);
+    std::vector<std::vector<uint64_t>> observed(
+        std::min<size_t>(threads, std::max<size_t>(stretches, 1)));
+    for (auto& o : observed)
+        o.assign(level.sets() * rules.size(), 0);
+    std::vector<SubjectIndex::Cursor> cursors(observed.size(), SubjectIndex::Cursor(index));
+    forEachChunk(threads, stretches, [&](size_t chunk, unsigned worker) {
+        const size_t from = chunk * STRETCH;
+        const size_t to = std::min(index.subjects(), from + STRETCH);
+        std::vector<std::vector<uint32_t>> setsOf(BLOCK);
+        for (size_t first = from; first < to; first += BLOCK) {
+            const size_t end = std::min(to, first + BLOCK);
+            for (auto& sets : setsOf)
+                sets.clear();
+            for (size_t k = 0; k < level.sets(); ++k) {
+                const std::vector<uint32_t>& list = level.holders[k];
+                for (auto p = std::lower_bound(list.begin(), list.end(), uint32_t(first));
+                     p != list.end() && *p < end; ++p)
+                    setsOf[*p - first].push_back(static_cast<uint32_t>(k));
+            }
+            SubjectIndex::Cursor& cursor = cursors[worker];
+            for (size_t i = 0; i < end - first; ++i) {
+                if (setsOf[i].empty())
+                    continue;
+                cursor.load(first + i);
+                for (uint32_t k : setsOf[i])
+                    cursor.observe(level.set(k), level.size, rules, config.windowSize,
+                                   observed[worker].data() + k * rules.size());
+            }
         }
-        for (size_t i = 0; i < setsOf.size(); ++i) {
-            if (setsOf[i].empty())
-                continue;
-            cursor.load(first + i);
-            for (uint32_t k : setsOf[i])
-                cursor.observe(level.set(k), level.size, rules, config.windowSize,
-                               observed.data() + k * rules.size());
-        }
-    }
-    return observed;
+    });
+    for (size_t w = 1; w < observed.size(); ++w)
+        for (size_t k = 0; k < observed[0].size(); ++k)
+            observed[0][k] += observed[w][k];
+    return observed.empty() ? std::vector<uint64_t>(level.sets() * rules.size(), 0)
+                            : std::move(observed[0]);
 }
 
 // The observed rules, as rules of the model, into `counts`.
@@ -282,7 +314,27 @@ Level frequentItems(const Configuration& config, const SubjectIndex& index) {
 }
 
 Level nextLevel(const Configuration& config, const SubjectIndex& index, const Level& prev) {
-    return Join(config, index, prev).run();
+    const std::vector<size_t> runEnd = prefixRunEnds(prev);
+    // Stretches of the previous level go to the threads; their sets are put
+    // together in stretch order, which is item-set order.
+    const size_t stretch = std::max<size_t>(64, prev.sets() / (16 * std::max(1u, config.threads)));
+    const size_t stretches = (prev.sets() + stretch - 1) / stretch;
+    std::vector<Level> parts(stretches);
+    LevelGuard guard(config, prev, runEnd);
+    forEachChunk(config.threads, stretches, [&](size_t chunk, unsigned) {
+        parts[chunk] = Join(config, index, prev, runEnd, guard)
+                           .run(chunk * stretch, std::min(prev.sets(), (chunk + 1) * stretch));
+    });
+    Level next;
+    next.size = prev.size + 1;
+    for (Level& part : parts) {
+        next.ids.insert(next.ids.end(), part.ids.begin(), part.ids.end());
+        for (auto& holders : part.holders)
+            next.holders.push_back(std::move(holders));
+        next.counts.insert(next.counts.end(), part.counts.begin(), part.counts.end());
+        part = Level();
+    }
+    return next;
 }
 
 void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all) {
