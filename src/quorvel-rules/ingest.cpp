@@ -1,5 +1,6 @@
 #include "ingest.hpp"
 
+#include "parallel.hpp"
 #include "scan.hpp"
 #include "strings.hpp"
 
@@ -293,24 +294,40 @@ private:
                     "%s:%llu: %s", m_input.name().c_str(),
                     static_cast<unsigned long long>(m_line + parts[k].errorLine),
                     parts[k].error.c_str()));
-            merge(parts[k]);
             m_line += parts[k].lines;
             if (k + 1 < n && parts[k].consumed != at[k + 1] - at[k])
                 throw std::logic_error("a part ended inside a row");
         }
+        merge(parts);
         return at[n - 1] + parts[n - 1].consumed;
     }
 
-    // The part's rows with the reader's ids.
-    void merge(Part& part) {
-        std::vector<uint32_t> subject(part.subjects.size()), item(part.items.size());
-        for (uint32_t k = 0; k < subject.size(); ++k)
-            subject[k] = m_subjects.intern(part.subjects.view(k));
-        for (uint32_t k = 0; k < item.size(); ++k)
-            item[k] = items.intern(part.items.view(k));
-        for (const Event& e : part.events)
-            events.push_back({subject[e.subject], e.time, e.item == NO_ITEM ? NO_ITEM : item[e.item]});
-        std::vector<Event>().swap(part.events);
+    // The parts' ids made the reader's: names are looked up in part order,
+    // then each part's events are renamed on its own thread and appended.
+    void merge(std::vector<Part>& parts) {
+        std::vector<std::vector<uint32_t>> subject(parts.size()), item(parts.size());
+        size_t total = events.size();
+        for (size_t p = 0; p < parts.size(); ++p) {
+            const Part& part = parts[p];
+            subject[p].resize(part.subjects.size());
+            for (uint32_t k = 0; k < subject[p].size(); ++k)
+                subject[p][k] = m_subjects.intern(part.subjects.view(k), part.subjects.hash(k));
+            item[p].resize(part.items.size());
+            for (uint32_t k = 0; k < item[p].size(); ++k)
+                item[p][k] = items.intern(part.items.view(k), part.items.hash(k));
+            total += part.events.size();
+        }
+        std::vector<size_t> at(parts.size());
+        for (size_t p = 0, next = events.size(); p < parts.size(); next += parts[p++].events.size())
+            at[p] = next;
+        events.resize(total);
+        forEachChunk(m_threads, parts.size(), [&](size_t p, unsigned) {
+            Event* out = events.data() + at[p];
+            for (const Event& e : parts[p].events)
+                *out++ = {subject[p][e.subject], e.time,
+                          e.item == NO_ITEM ? NO_ITEM : item[p][e.item]};
+            std::vector<Event>().swap(parts[p].events);
+        });
     }
 
     Input m_input;

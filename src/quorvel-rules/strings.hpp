@@ -36,8 +36,10 @@ public:
     StringTable() : m_slots(64, 0) {}
 
     /// The id of `s`, numbered from 0 in the order first met.
-    uint32_t intern(std::string_view s) {
-        const uint64_t h = hashBytes(s);
+    uint32_t intern(std::string_view s) { return intern(s, hashBytes(s)); }
+
+    /// The same, for a string whose hashBytes() is `h`.
+    uint32_t intern(std::string_view s, uint64_t h) {
         size_t mask = m_slots.size() - 1;
         for (size_t i = h & mask;; i = (i + 1) & mask) {
             const uint32_t slot = m_slots[i];
@@ -50,6 +52,7 @@ public:
     }
 
     size_t size() const { return m_hashes.size(); }
+    uint64_t hash(uint32_t id) const { return m_hashes[id]; }
     std::string_view view(uint32_t id) const {
         return std::string_view(m_arena.data() + m_begin[id], m_begin[id + 1] - m_begin[id]);
     }
