@@ -1,11 +1,12 @@
 # Everyday entry points; CMake does the real work.
 BUILD     ?= build
 ASAN      ?= build-asan
+TSAN      ?= build-tsan
 RELEASE   ?= build-release
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO_OUT  ?= demo-output
 
-.PHONY: all build test asan demo bench fuzz clean format
+.PHONY: all build test asan tsan demo bench fuzz clean format
 
 all: build
 
@@ -22,6 +23,12 @@ asan:
 	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=ON
 	cmake --build $(ASAN) -j $(JOBS)
 	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
+
+# The tests that run threads, under ThreadSanitizer.
+tsan:
+	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_TSAN=ON
+	cmake --build $(TSAN) -j $(JOBS)
+	cd $(TSAN) && ctest --output-on-failure -j $(JOBS) -R 'Differential|Ingest|Runaway|MinerCli'
 
 demo: build
 	./examples/demo.sh $(BUILD) $(DEMO_OUT)
@@ -40,4 +47,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(RELEASE) $(DEMO_OUT) build-fuzz
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(RELEASE) $(DEMO_OUT) build-fuzz

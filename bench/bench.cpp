@@ -6,6 +6,7 @@
 #include "plain.hpp"
 #include "reference_miner.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace quorvel::rule;
 typedef std::chrono::steady_clock Clock;
@@ -138,12 +140,50 @@ template <class T, class F> bool inChild(F body, T& out, unsigned cap, long& max
 
 } // namespace
 
+// Runs a command `runs` times after one run not counted, its output thrown
+// away; prints the median wall seconds and the largest peak RSS in KB.
+int timeCommand(int runs, char** command) {
+    std::vector<double> walls;
+    long peak = 0;
+    for (int r = -1; r < runs; ++r) {
+        auto t = Clock::now();
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            std::freopen("/dev/null", "w", stdout);
+            std::freopen("/dev/null", "w", stderr);
+            ::execvp(command[0], command);
+            std::_Exit(127);
+        }
+        int status = 0;
+        struct rusage usage;
+        ::wait4(pid, &status, 0, &usage);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::printf("failed\n");
+            return 1;
+        }
+        if (r >= 0) {
+            walls.push_back(since(t));
+            peak = std::max(peak, usage.ru_maxrss);
+        }
+    }
+    std::sort(walls.begin(), walls.end());
+    std::printf("%.3f %ld\n", walls[walls.size() / 2], peak);
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 3 && std::string(argv[1]) == "--time")
+        return timeCommand(std::max(1, std::atoi(argv[2])), argv + 3);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s CAP_SECONDS NAME=PATH:MINCOUNT:WINDOW[:THREADS] ...\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s CAP_SECONDS NAME=PATH:MINCOUNT:WINDOW[:THREADS] ...\n"
+                     "       %s --time RUNS COMMAND [ARG...]\n",
+                     argv[0], argv[0]);
         return 1;
     }
-    const unsigned cap = static_cast<unsigned>(std::atoi(argv[1]));
+    // A cap of "-" runs no reference (for logs it would take hours on).
+    const bool reference = std::string(argv[1]) != "-";
+    const unsigned cap = reference ? static_cast<unsigned>(std::atoi(argv[1])) : 0;
     std::printf("| data set | rows | subjects | minCount | window | item sets | rules | read s | "
                 "index s | item sets s | rule counting s | statistics s | write s | total s | "
                 "peak RSS MB | reference mining s | speed-up | output vs reference |\n");
@@ -170,18 +210,21 @@ int main(int argc, char** argv) {
             std::printf("| %s | failed |\n", name.c_str());
             continue;
         }
-        ReferenceReport reference;
+        ReferenceReport referenceReport;
         long refRss = 0;
-        bool finished =
-            inChild([&](int fd) { runReference(path, config, fd); }, reference, cap, refRss);
+        bool finished = reference && inChild([&](int fd) { runReference(path, config, fd); },
+                                             referenceReport, cap, refRss);
         const double mining = r.index + r.itemSets + r.rules + r.statistics;
         char refText[64], speedText[64];
         const char* same = "not compared";
         if (finished) {
-            std::snprintf(refText, sizeof refText, "%.3f", reference.mining);
+            std::snprintf(refText, sizeof refText, "%.3f", referenceReport.mining);
             std::snprintf(speedText, sizeof speedText, "%.0f×",
-                          reference.mining / std::max(mining, 1e-6));
-            same = reference.digest == r.digest ? "identical" : "DIFFERENT";
+                          referenceReport.mining / std::max(mining, 1e-6));
+            same = referenceReport.digest == r.digest ? "identical" : "DIFFERENT";
+        } else if (!reference) {
+            std::snprintf(refText, sizeof refText, "not run");
+            std::snprintf(speedText, sizeof speedText, "-");
         } else {
             std::snprintf(refText, sizeof refText, "> %u (cap)", cap);
             std::snprintf(speedText, sizeof speedText, "> %.0f×", cap / std::max(mining, 1e-6));

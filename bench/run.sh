@@ -31,6 +31,8 @@ sets+=("synthetic-1e4=$data/synthetic-10000.tsv:20:0"
 
 results=$("$build/bench/quorvel-bench" "$cap" "${sets[@]}")
 echo "$results"
+whole=$("$here/runs.sh" "$build")
+echo "$whole"
 {
     echo "# Benchmark results"
     echo
@@ -38,11 +40,25 @@ echo "$results"
     if [ -n "${skipped:-}" ]; then echo; echo "**Note: $skipped.**"; echo; fi
     echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores, $(free -g | awk '/Mem:/ {print $2}') GiB;"
     echo "Release build ($(g++ --version | head -1)). Each run is a process of its own;"
-    echo "peak RSS is that process's. The reference is the plain miner kept under"
-    echo "tests/ (every candidate counted by scanning every history), capped at $cap s."
-    echo "\"mining\" below is index + item sets + rule counting + statistics."
+    echo "peak RSS is that process's."
+    echo
+    echo "## Stages, against the plain reference"
+    echo
+    echo "The reference is the plain miner kept under tests/ (every candidate counted by"
+    echo "scanning every history), capped at $cap s. \"mining\" is index + item sets + rule"
+    echo "counting + statistics; one thread."
     echo
     echo "$results"
     echo
-    echo "$results" | "$here/targets.sh"
+    echo "## Whole runs, against the previous build"
+    echo
+    echo "\`quorvel-rules\` as a user runs it, against the build of revision $(cat "$here/BASE")"
+    echo "(bench/BASE); median of ${BENCH_RUNS:-3} runs after one not counted. The 5 M-row logs are"
+    echo "receipt scaled up by bench/scale.cpp: 610 plain copies, and 642 copies that each drop"
+    echo "10 % of the rows, repeat 5 % and shift their times. Read-only runs use a count above"
+    echo "the number of subjects. Outputs (rules and item sets) are compared byte for byte."
+    echo
+    echo "$whole"
+    echo
+    printf '%s\n%s\n' "$results" "$whole" | "$here/targets.sh"
 } > "$here/RESULTS.md"

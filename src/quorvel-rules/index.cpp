@@ -7,16 +7,22 @@ namespace quorvel::rule::mining {
 
 namespace {
 
-// Hardware population count where the processor has it.
-__attribute__((target_clones("popcnt", "default"))) size_t popcount(const uint64_t* w, size_t n) {
+// Hardware population count where the processor has it. ThreadSanitizer
+// cannot run the resolver that picks the clone, which runs before it starts.
+#if defined(__SANITIZE_THREAD__)
+#define QUORVEL_POPCOUNT_CLONES
+#else
+#define QUORVEL_POPCOUNT_CLONES __attribute__((target_clones("popcnt", "default")))
+#endif
+
+QUORVEL_POPCOUNT_CLONES size_t popcount(const uint64_t* w, size_t n) {
     size_t c = 0;
     for (size_t k = 0; k < n; ++k)
         c += static_cast<size_t>(__builtin_popcountll(w[k]));
     return c;
 }
 
-__attribute__((target_clones("popcnt", "default"))) size_t
-andPopcount(const uint64_t* a, const uint64_t* b, size_t n) {
+QUORVEL_POPCOUNT_CLONES size_t andPopcount(const uint64_t* a, const uint64_t* b, size_t n) {
     size_t c = 0;
     for (size_t k = 0; k < n; ++k)
         c += static_cast<size_t>(__builtin_popcountll(a[k] & b[k]));

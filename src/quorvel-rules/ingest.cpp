@@ -75,8 +75,10 @@ bool subjectAndTime(const std::vector<std::string_view>& cells, uint64_t line, P
         return false;
     }
     if (!parseTime(cells[1], time)) {
+        // As printf quotes it: up to a NUL byte.
+        const std::string_view shown = cells[1].substr(0, cells[1].find('\0'));
         fail(part, line,
-             "Invalid time \"" + std::string(cells[1]) +
+             "Invalid time \"" + std::string(shown) +
                  "\": a time is a whole number from 0 to 4294967295.");
         return false;
     }
@@ -176,6 +178,9 @@ private:
 // The table's bytes, a block at a time.
 class Input {
 public:
+    /// Bytes already in memory.
+    Input(std::string_view bytes, const std::string& name) : m_name(name), m_bytes(bytes) {}
+
     Input(const std::string& path) : m_name(path == "-" ? "standard input" : path) {
         if (path == "-") {
             m_fd = STDIN_FILENO;
@@ -189,6 +194,11 @@ public:
             cannotOpen(path, errno);
         m_owned = true;
     }
+    Input(Input&& other) noexcept
+        : m_name(std::move(other.m_name)), m_fd(other.m_fd), m_owned(other.m_owned),
+          m_bytes(other.m_bytes) {
+        other.m_owned = false;
+    }
     ~Input() {
         if (m_owned)
             ::close(m_fd);
@@ -197,6 +207,13 @@ public:
 
     /// Appends up to `n` bytes to `buf`; false at the end of the data.
     bool fill(Buffer& buf, size_t n, uint64_t line) {
+        if (m_fd < 0) {
+            const size_t take = std::min(n, m_bytes.size());
+            std::memcpy(buf.room(take), m_bytes.data(), take);
+            buf.grow(take);
+            m_bytes.remove_prefix(take);
+            return take > 0;
+        }
         char* to = buf.room(n);
         size_t got = 0;
         while (got < n) {
@@ -224,13 +241,15 @@ private:
     std::string m_name;
     int m_fd = -1;
     bool m_owned = false;
+    std::string_view m_bytes; // when there is no descriptor
 };
 
 // Rows as they come, with ids merged across parts.
 class Reader {
 public:
-    Reader(const std::string& path, char delim, unsigned threads, const IngestSizes& sizes)
-        : m_input(path), m_delim(delim), m_threads(std::max(1u, threads)), m_sizes(sizes) {}
+    Reader(Input&& input, char delim, unsigned threads, const IngestSizes& sizes)
+        : m_input(std::move(input)), m_delim(delim), m_threads(std::max(1u, threads)),
+          m_sizes(sizes) {}
 
     void run() {
         const size_t BLOCK = std::max<size_t>(1, m_sizes.block);
@@ -392,18 +411,7 @@ void buildLog(std::vector<uint64_t>& keys, const std::vector<uint64_t>& begin, E
     log.txnBegin.push_back(static_cast<uint32_t>(log.txnItems.size()));
 }
 
-} // namespace
-
-unsigned availableThreads() {
-    cpu_set_t set;
-    if (::sched_getaffinity(0, sizeof set, &set) == 0)
-        return std::max(1, CPU_COUNT(&set));
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
-EventLog readEventLog(const std::string& path, char delim, unsigned threads,
-                      const IngestSizes& sizes) {
-    Reader reader(path, delim, threads, sizes);
+EventLog logOf(Reader& reader, unsigned threads) {
     reader.run();
     EventLog log;
     // Item order is applied once, to the distinct items.
@@ -424,6 +432,49 @@ EventLog readEventLog(const std::string& path, char delim, unsigned threads,
     buildLog(keys, begin, log, threads);
     return log;
 }
+
+} // namespace
+
+unsigned availableThreads() {
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+EventLog readEventLog(const std::string& path, char delim, unsigned threads,
+                      const IngestSizes& sizes) {
+    Reader reader(Input(path), delim, threads, sizes);
+    return logOf(reader, threads);
+}
+
+EventLog parseEventLog(std::string_view bytes, const std::string& source, char delim,
+                       unsigned threads, const IngestSizes& sizes) {
+    Reader reader(Input(bytes, source), delim, threads, sizes);
+    return logOf(reader, threads);
+}
+
+std::string describe(const EventLog& log) {
+    std::vector<std::string> histories;
+    for (size_t s = 0; s < log.subjects(); ++s) {
+        std::string h;
+        for (uint32_t t = log.subjectBegin[s]; t < log.subjectBegin[s + 1]; ++t) {
+            h += std::to_string(log.txnTime[t]) + '{';
+            for (uint32_t k = log.txnBegin[t]; k < log.txnBegin[t + 1]; ++k)
+                h += log.items[log.txnItems[k]] + '\x1f';
+            h += '}';
+        }
+        histories.push_back(h);
+    }
+    std::sort(histories.begin(), histories.end());
+    std::string out = std::to_string(log.items.size()) + " items, " +
+                      std::to_string(log.transactions()) + " transactions\n";
+    for (const std::string& h : histories)
+        out += h + '\n';
+    return out;
+}
+
+
 
 EventLog eventLogOf(const TransactionSet& txns) {
     EventLog log;

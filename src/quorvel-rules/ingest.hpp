@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvel::rule::mining {
@@ -38,8 +39,16 @@ struct IngestSizes {
 EventLog readEventLog(const std::string& path, char delim, unsigned threads,
                       const IngestSizes& sizes = IngestSizes());
 
+/// The same from bytes in memory; errors name `source`.
+EventLog parseEventLog(std::string_view bytes, const std::string& source, char delim,
+                       unsigned threads, const IngestSizes& sizes = IngestSizes());
+
 /// The same histories from a transaction set.
 EventLog eventLogOf(const TransactionSet& txns);
+
+/// The histories as text, the same however the subjects were numbered:
+/// for comparing two ways of reading one table.
+std::string describe(const EventLog& log);
 
 /// The number of processors this process may run on.
 unsigned availableThreads();

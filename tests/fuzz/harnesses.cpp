@@ -1,6 +1,7 @@
 #include "harnesses.hpp"
 
 #include "../../src/quorvel-links/options.hpp"
+#include "../../src/quorvel-rules/ingest.hpp"
 #include "../../src/quorvel-rules/options.hpp"
 #include "brenlo/cmdline.hpp"
 #include "brenlo/exception.hpp"
@@ -240,13 +241,33 @@ int ruleTable(const uint8_t* data, size_t size) {
     return 0;
 }
 
-int transactionTable(const uint8_t* data, size_t size) {
-    std::string text(reinterpret_cast<const char*>(data), size);
-    tolerant([&] {
+// The columnar ingest reads what the table reader reads, with its errors,
+// for any blocks and threads.
+void ingestAgrees(const std::string& text, size_t block) {
+    std::string want;
+    try {
         TransactionSet txns;
         std::istringstream in(text);
-        txns.readInto(in, '\t');
-    });
+        txns.readInto(in, '\t', "standard input");
+        want = quorvel::rule::mining::describe(quorvel::rule::mining::eventLogOf(txns));
+    } catch (const brenlo::Exception& e) {
+        want = e.what();
+    }
+    for (unsigned threads : {1u, 2u}) {
+        std::string got;
+        try {
+            got = quorvel::rule::mining::describe(quorvel::rule::mining::parseEventLog(
+                text, "standard input", '\t', threads, {block, 0}));
+        } catch (const brenlo::Exception& e) {
+            got = e.what();
+        }
+        check(got == want, "the ingest and the table reader disagree");
+    }
+}
+
+int transactionTable(const uint8_t* data, size_t size) {
+    std::string text(reinterpret_cast<const char*>(data), size);
+    ingestAgrees(text, 1 + size % 97);
     // Histories over arbitrary names survive a write and a read.
     Bytes bytes(data, size);
     std::map<std::string, std::map<unsigned int, ItemSet>> histories;

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Whole runs of quorvel-rules against the build of a previous revision
+# (bench/BASE): the real logs and process logs of millions of rows scaled up
+# from receipt. Prints a Markdown table and the targets it measures.
+#   bench/runs.sh RELEASE_BUILD_DIR
+set -euo pipefail
+build=$1
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+data="$build/bench-data"
+shared="$root/../shared/data"
+bench="$build/bench/quorvel-bench"
+new="$build/quorvel-rules"
+runs=${BENCH_RUNS:-3}
+mkdir -p "$data"
+
+if [ ! -d "$shared" ]; then
+    echo "bench: ../shared/data is absent: the process-log runs are skipped"
+    exit 0
+fi
+for f in receipt groceries retail; do
+    [ -s "$data/$f.tsv" ] || gzip -dc "$shared/$f.tsv.gz" > "$data/$f.tsv"
+done
+# 5 M rows each: plain copies, and copies that drop 10 % of rows, repeat 5 %
+# and shift their times, so that counting equal histories once cannot make
+# the log trivial.
+[ -s "$data/receipt-x610.tsv" ] || "$build/bench/quorvel-scale" 610 0 0 1 < "$data/receipt.tsv" > "$data/receipt-x610.tsv"
+[ -s "$data/receipt-noisy.tsv" ] || "$build/bench/quorvel-scale" 642 0.1 0.05 7 < "$data/receipt.tsv" > "$data/receipt-noisy.tsv"
+
+# The previous build, from its own checkout.
+rev=$(cat "$here/BASE")
+base="$build/base-$rev/quorvel-rules"
+if [ ! -x "$base" ]; then
+    src="$build/base-src-$rev"
+    if [ ! -d "$src" ]; then
+        git -C "$root" worktree prune
+        git -C "$root" worktree add --detach "$src" "$rev" > /dev/null 2>&1 ||
+            { echo "bench: cannot check out the previous build ($rev)"; exit 0; }
+    fi
+    cmake -S "$src" -B "$build/base-$rev" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_TESTS=OFF > /dev/null
+    cmake --build "$build/base-$rev" -j "$(nproc)" --target quorvel-rules > /dev/null
+fi
+
+rows() { echo $(($(wc -l < "$1") - 1)); }
+
+echo "| run | rows | MB | previous s | -j 1 s | speed-up | -j 2 s | -j 2 over -j 1 | previous peak MB | -j 1 peak MB | bytes per row | output vs previous |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+# NAME FILE OPTIONS...
+run() {
+    local name=$1 file=$2
+    shift 2
+    local out="$data/out-$name"
+    mkdir -p "$out"
+    read -r tb pb < <("$bench" --time "$runs" "$base" "$@" "$file" "$out/base-rules" "$out/base-sets")
+    read -r t1 p1 < <("$bench" --time "$runs" "$new" -j 1 "$@" "$file" "$out/j1-rules" "$out/j1-sets")
+    read -r t2 p2 < <("$bench" --time "$runs" "$new" -j 2 "$@" "$file" "$out/j2-rules" "$out/j2-sets")
+    local same=identical
+    for side in j1 j2; do
+        cmp -s "$out/base-rules" "$out/$side-rules" && cmp -s "$out/base-sets" "$out/$side-sets" || same=DIFFERENT
+    done
+    local n mb
+    n=$(rows "$file")
+    mb=$(awk -v b="$(stat -c %s "$file")" 'BEGIN { printf "%.0f", b / 1e6 }')
+    awk -v name="$name" -v n="$n" -v mb="$mb" -v tb="$tb" -v t1="$t1" -v t2="$t2" -v pb="$pb" -v p1="$p1" -v same="$same" 'BEGIN {
+        printf "| %s | %d | %s | %.3f | %.3f | %.1f× | %.3f | %.2f× | %.0f | %.0f | %.0f | %s |\n",
+            name, n, mb, tb, t1, tb / t1, t2, t1 / t2, pb / 1024, p1 / 1024, p1 * 1024 / n, same }'
+}
+# Read-only runs: a count above the subject count keeps no item.
+run "retail read-only" "$data/retail.tsv" -c 4294967295
+run "receipt x610 read-only" "$data/receipt-x610.tsv" -c 4294967295
+run "retail@500" "$data/retail.tsv" -c 500
+run "receipt x610 w0" "$data/receipt-x610.tsv" -c 12200
+run "receipt x610 w86400" "$data/receipt-x610.tsv" -c 12200 -w 86400
+run "receipt noisy w0" "$data/receipt-noisy.tsv" -c 12200
+run "receipt noisy w86400" "$data/receipt-noisy.tsv" -c 12200 -w 86400
