@@ -259,17 +259,16 @@ void SubjectIndex::buildHolderLists() {
                 m_holderWeight[m_subjectItems[k].item] += m_weights[s];
     }
     m_holders.resize(m_items.size());
-    m_built.assign(m_items.size(), false);
+    m_built.reset(new std::once_flag[m_items.size()]);
 }
 
 const SubjectBits& SubjectIndex::holders(ItemId id) const {
-    if (!m_built[id]) {
+    std::call_once(m_built[id], [&] {
         SubjectBits bits(m_subjects.size());
         for (uint32_t k = m_holderBegin[id]; k < m_holderBegin[id + 1]; ++k)
             bits.set(m_holderList[k]);
         m_holders[id] = std::move(bits);
-        m_built[id] = true;
-    }
+    });
     return m_holders[id];
 }
 

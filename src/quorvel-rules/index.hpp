@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <string>
+#include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -81,7 +83,7 @@ public:
     /// The number of subjects whose history holds the item.
     size_t holderCount(ItemId id) const { return m_holderBegin[id + 1] - m_holderBegin[id]; }
     /// Those subjects as a bitset, made on first use (most items of a large
-    /// catalogue are never frequent and never need one).
+    /// catalogue are never frequent and never need one); safe from threads.
     const SubjectBits& holders(ItemId id) const;
     /// The same subjects as an ascending list.
     std::vector<uint32_t> holderList(ItemId id) const {
@@ -152,8 +154,9 @@ private:
     std::vector<uint64_t> m_holderWeight; // per item, with weights
     std::vector<uint32_t> m_holderBegin; // item -> range of m_holderList
     std::vector<uint32_t> m_holderList;  // subjects, ascending, per item
+    // Made on first use, by whichever thread asks first.
     mutable std::vector<SubjectBits> m_holders;
-    mutable std::vector<bool> m_built;
+    mutable std::unique_ptr<std::once_flag[]> m_built;
     std::vector<Subject> m_subjects;
     std::vector<History::Time> m_times;
     std::vector<SubjectItem> m_subjectItems;
