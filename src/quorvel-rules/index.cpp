@@ -1,4 +1,5 @@
 #include "index.hpp"
+#include "parallel.hpp"
 
 #include <algorithm>
 #include <unordered_map>
@@ -47,8 +48,6 @@ SubjectBits SubjectBits::intersect(const SubjectBits& other, size_t& count) cons
     count = out.count();
     return out;
 }
-
-namespace {
 
 // Distinct histories by hash: open addressing over (hash, subject).
 class HistoryTable {
@@ -99,8 +98,6 @@ private:
     size_t m_size = 0;
 };
 
-} // namespace
-
 SubjectIndex::SubjectIndex(const TransactionSet& txns)
     : SubjectIndex(eventLogOf(txns), IndexShape()) {}
 
@@ -119,34 +116,97 @@ SubjectIndex::SubjectIndex(const EventLog& log, const IndexShape& shape) : m_ite
         for (size_t id = 0; id < keep.size(); ++id)
             keep[id] = holders[id] >= shape.minCount;
     }
+    // Stretches of subjects are indexed side by side, each with its equal
+    // histories merged, then taken in in order, merging across stretches:
+    // the same index as taking every subject in turn.
+    const size_t STRETCH = std::max<size_t>(1, shape.stretch);
+    const size_t stretches = (log.subjects() + STRETCH - 1) / STRETCH;
+    HistoryTable seen;
+    if (stretches <= 1 || shape.threads <= 1) {
+        addSubjects(log, 0, log.subjects(), keep, shape, seen);
+    } else {
+        std::vector<std::unique_ptr<SubjectIndex>> pieces(stretches);
+        forEachChunk(shape.threads, stretches, [&](size_t k, unsigned) {
+            HistoryTable own;
+            pieces[k].reset(new SubjectIndex());
+            pieces[k]->addSubjects(log, k * STRETCH, std::min(log.subjects(), (k + 1) * STRETCH),
+                                   keep, shape, own);
+        });
+        for (auto& piece : pieces) {
+            absorb(*piece, shape, seen);
+            piece.reset();
+        }
+    }
+    if (!shape.merge)
+        m_weights.clear();
+    m_hashes.clear();
+    m_hashes.shrink_to_fit();
+    buildPositionMasks();
+    buildHolderLists();
+}
+
+void SubjectIndex::addSubjects(const EventLog& log, size_t from, size_t to,
+                               const std::vector<bool>& keep, const IndexShape& shape,
+                               HistoryTable& seen) {
     const bool dropEmpty = shape.minCount > 0 || shape.merge;
     const bool keepAll = std::all_of(keep.begin(), keep.end(), [](bool k) { return k; });
-    HistoryTable seen;
-    for (size_t s = 0; s < log.subjects(); ++s) {
+    for (size_t s = from; s < to; ++s) {
         addSubject(log, s, keep, keepAll);
         const Subject& added = m_subjects.back();
         if (dropEmpty && added.itemBegin == added.itemEnd) {
             dropLast(); // holds nothing that can be frequent
             continue;
         }
-        if (!shape.merge)
-            continue;
-        const uint64_t h = hashOfLast(shape.byTime);
-        const uint32_t me = static_cast<uint32_t>(m_subjects.size() - 1);
-        const uint32_t same =
-            seen.find(h, [&](uint32_t r) { return sameAsLast(r, shape.byTime); });
-        if (same != HistoryTable::NONE) {
-            ++m_weights[same];
-            dropLast();
-            continue;
+        const uint64_t h = shape.merge ? hashOf(m_subjects.size() - 1, shape.byTime) : 0;
+        if (shape.merge) {
+            const uint32_t same = seen.find(h, [&](uint32_t r) {
+                return sameHistory(*this, r, *this, m_subjects.size() - 1, shape.byTime);
+            });
+            if (same != HistoryTable::NONE) {
+                ++m_weights[same];
+                dropLast();
+                continue;
+            }
+            seen.add(h, static_cast<uint32_t>(m_subjects.size() - 1));
         }
-        seen.add(h, me);
         m_weights.push_back(1);
+        m_hashes.push_back(h);
     }
-    if (!shape.merge)
-        m_weights.clear();
-    buildPositionMasks();
-    buildHolderLists();
+}
+
+void SubjectIndex::absorb(const SubjectIndex& piece, const IndexShape& shape, HistoryTable& seen) {
+    for (size_t r = 0; r < piece.m_subjects.size(); ++r) {
+        const uint64_t h = piece.m_hashes[r];
+        if (shape.merge) {
+            const uint32_t same = seen.find(
+                h, [&](uint32_t g) { return sameHistory(*this, g, piece, r, shape.byTime); });
+            if (same != HistoryTable::NONE) {
+                m_weights[same] += piece.m_weights[r];
+                continue;
+            }
+            seen.add(h, static_cast<uint32_t>(m_subjects.size()));
+        }
+        const Subject& from = piece.m_subjects[r];
+        Subject sub;
+        sub.txnBegin = static_cast<uint32_t>(m_times.size());
+        m_times.insert(m_times.end(), piece.m_times.begin() + from.txnBegin,
+                       piece.m_times.begin() + from.txnEnd);
+        sub.txnEnd = static_cast<uint32_t>(m_times.size());
+        sub.itemBegin = static_cast<uint32_t>(m_subjectItems.size());
+        for (uint32_t k = from.itemBegin; k < from.itemEnd; ++k) {
+            SubjectItem si = piece.m_subjectItems[k];
+            const uint32_t at = static_cast<uint32_t>(m_positions.size());
+            m_positions.insert(m_positions.end(), piece.m_positions.begin() + si.begin,
+                               piece.m_positions.begin() + si.end);
+            si.end = at + (si.end - si.begin);
+            si.begin = at;
+            m_subjectItems.push_back(si);
+        }
+        sub.itemEnd = static_cast<uint32_t>(m_subjectItems.size());
+        m_subjects.push_back(sub);
+        m_weights.push_back(piece.m_weights[r]);
+        m_hashes.push_back(h);
+    }
 }
 
 // The subject's transactions that hold a kept item, and per kept item the
@@ -193,8 +253,8 @@ void SubjectIndex::dropLast() {
     m_subjects.pop_back();
 }
 
-uint64_t SubjectIndex::hashOfLast(bool byTime) const {
-    const Subject& sub = m_subjects.back();
+uint64_t SubjectIndex::hashOf(size_t r, bool byTime) const {
+    const Subject& sub = m_subjects[r];
     uint64_t h = sub.txnEnd - sub.txnBegin;
     auto mix = [&](uint64_t v) { h = (h ^ v) * 0x9E3779B97F4A7C15ull; };
     for (uint32_t k = sub.itemBegin; k < sub.itemEnd; ++k) {
@@ -208,25 +268,27 @@ uint64_t SubjectIndex::hashOfLast(bool byTime) const {
     return h ^ (h >> 31);
 }
 
-// Whether subject `r` and the last one have the same history: the same
-// items at the same positions, and with `byTime` the same spacing in time.
-bool SubjectIndex::sameAsLast(size_t r, bool byTime) const {
-    const Subject& a = m_subjects[r];
-    const Subject& b = m_subjects.back();
-    if (a.txnEnd - a.txnBegin != b.txnEnd - b.txnBegin || a.itemEnd - a.itemBegin != b.itemEnd - b.itemBegin)
+// Whether subject `ra` of `a` and `rb` of `b` have the same history: the
+// same items at the same positions, and with `byTime` the same spacing.
+bool SubjectIndex::sameHistory(const SubjectIndex& a, size_t ra, const SubjectIndex& b, size_t rb,
+                               bool byTime) {
+    const Subject& x = a.m_subjects[ra];
+    const Subject& y = b.m_subjects[rb];
+    if (x.txnEnd - x.txnBegin != y.txnEnd - y.txnBegin ||
+        x.itemEnd - x.itemBegin != y.itemEnd - y.itemBegin)
         return false;
-    for (uint32_t k = 0; k < a.itemEnd - a.itemBegin; ++k) {
-        const SubjectItem& x = m_subjectItems[a.itemBegin + k];
-        const SubjectItem& y = m_subjectItems[b.itemBegin + k];
-        if (x.item != y.item || x.end - x.begin != y.end - y.begin ||
-            !std::equal(m_positions.begin() + x.begin, m_positions.begin() + x.end,
-                        m_positions.begin() + y.begin))
+    for (uint32_t k = 0; k < x.itemEnd - x.itemBegin; ++k) {
+        const SubjectItem& i = a.m_subjectItems[x.itemBegin + k];
+        const SubjectItem& j = b.m_subjectItems[y.itemBegin + k];
+        if (i.item != j.item || i.end - i.begin != j.end - j.begin ||
+            !std::equal(a.m_positions.begin() + i.begin, a.m_positions.begin() + i.end,
+                        b.m_positions.begin() + j.begin))
             return false;
     }
     if (byTime)
-        for (uint32_t t = 0; t < a.txnEnd - a.txnBegin; ++t)
-            if (m_times[a.txnBegin + t] - m_times[a.txnBegin] !=
-                m_times[b.txnBegin + t] - m_times[b.txnBegin])
+        for (uint32_t t = 0; t < x.txnEnd - x.txnBegin; ++t)
+            if (a.m_times[x.txnBegin + t] - a.m_times[x.txnBegin] !=
+                b.m_times[y.txnBegin + t] - b.m_times[y.txnBegin])
                 return false;
     return true;
 }

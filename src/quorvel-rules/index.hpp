@@ -61,7 +61,12 @@ struct IndexShape {
     size_t minCount = 0;
     bool merge = false;
     bool byTime = false;
+    /// Threads to build it on, each taking `stretch` subjects at a time.
+    unsigned threads = 1;
+    size_t stretch = size_t(1) << 16;
 };
+
+class HistoryTable;
 
 class SubjectIndex {
 public:
@@ -122,9 +127,17 @@ public:
     };
 
 private:
+    SubjectIndex() = default;
+    /// Indexes the subjects `from` to `to` of `log`, merging equal histories
+    /// through `seen`.
+    void addSubjects(const EventLog& log, size_t from, size_t to, const std::vector<bool>& keep,
+                     const IndexShape& shape, HistoryTable& seen);
+    /// Takes in the subjects of `piece`, after those already here.
+    void absorb(const SubjectIndex& piece, const IndexShape& shape, HistoryTable& seen);
     void addSubject(const EventLog& log, size_t s, const std::vector<bool>& keep, bool all);
-    bool sameAsLast(size_t r, bool byTime) const;
-    uint64_t hashOfLast(bool byTime) const;
+    uint64_t hashOf(size_t r, bool byTime) const;
+    static bool sameHistory(const SubjectIndex& a, size_t ra, const SubjectIndex& b, size_t rb,
+                            bool byTime);
     void dropLast();
     void buildPositionMasks();
     void buildHolderLists();
@@ -151,6 +164,7 @@ private:
 
     std::vector<Item> m_items;
     std::vector<uint32_t> m_weights;      // per subject; empty: all 1
+    std::vector<uint64_t> m_hashes;       // per subject while building
     std::vector<uint64_t> m_holderWeight; // per item, with weights
     std::vector<uint32_t> m_holderBegin; // item -> range of m_holderList
     std::vector<uint32_t> m_holderList;  // subjects, ascending, per item

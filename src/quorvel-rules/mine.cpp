@@ -4,6 +4,7 @@
 #include "levels.hpp"
 #include "search.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <ostream>
 
@@ -80,6 +81,7 @@ RuleHistogram apriori(const Configuration& config, const EventLog& log, ItemSetS
     shape.minCount = config.minCount;
     shape.merge = true;
     shape.byTime = config.windowSize > 0;
+    shape.threads = std::max(1u, config.threads);
     const SubjectIndex index(log, shape);
     t.index = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     IndexedSearch search(config, index, all, counts, t);
