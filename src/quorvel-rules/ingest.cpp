@@ -298,15 +298,9 @@ private:
         const std::vector<size_t> at = split ? cuts(data, size, m_threads) : std::vector<size_t>{0, size};
         const size_t n = at.size() - 1;
         std::vector<Part> parts(n);
-        auto scan = [&](size_t k) {
+        forEachChunk(m_threads, n, [&](size_t k, unsigned) {
             scanPart(data + at[k], at[k + 1] - at[k], k + 1 < n || atEnd, m_delim, parts[k]);
-        };
-        std::vector<std::thread> workers;
-        for (size_t k = 1; k < n; ++k)
-            workers.emplace_back(scan, k);
-        scan(0);
-        for (auto& w : workers)
-            w.join();
+        });
         for (size_t k = 0; k < n; ++k) {
             if (parts[k].failed)
                 throw brenlo::IOException(brenlo::string::strprintf(
@@ -383,13 +377,10 @@ void buildLog(std::vector<uint64_t>& keys, const std::vector<uint64_t>& begin, E
             std::sort(keys.begin() + static_cast<std::ptrdiff_t>(begin[s]),
                       keys.begin() + static_cast<std::ptrdiff_t>(begin[s + 1]));
     };
-    std::vector<std::thread> workers;
     const size_t share = (subjects + threads - 1) / std::max(1u, threads);
-    for (size_t from = share; from < subjects; from += share)
-        workers.emplace_back(sortRange, from, std::min(subjects, from + share));
-    sortRange(0, std::min(subjects, share));
-    for (auto& w : workers)
-        w.join();
+    forEachChunk(threads, threads, [&](size_t k, unsigned) {
+        sortRange(std::min(subjects, k * share), std::min(subjects, (k + 1) * share));
+    });
 
     log.subjectBegin.reserve(subjects + 1);
     for (size_t s = 0; s < subjects; ++s) {
