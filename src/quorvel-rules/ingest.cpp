@@ -353,56 +353,114 @@ private:
 
 // The events of each subject in its own stretch, as (time, item) keys in
 // item order, by counting.
+// The events of each subject in its own stretch, as (time, item) keys in
+// item order, by counting. Each thread counts and places a slice of the
+// events; slices keep their order, so the result does not depend on how
+// many threads did it.
 void group(std::vector<Event>& events, size_t subjects, const std::vector<uint32_t>& rank,
-           std::vector<uint64_t>& keys, std::vector<uint64_t>& begin) {
+           std::vector<uint64_t>& keys, std::vector<uint64_t>& begin, unsigned threads) {
+    const size_t slices = std::max(1u, std::min<unsigned>(threads, 8));
+    const size_t slice = (events.size() + slices - 1) / slices;
+    std::vector<std::vector<uint64_t>> at(slices, std::vector<uint64_t>(subjects, 0));
+    auto range = [&](size_t k) {
+        return std::make_pair(std::min(events.size(), k * slice),
+                              std::min(events.size(), (k + 1) * slice));
+    };
+    forEachChunk(threads, slices, [&](size_t k, unsigned) {
+        for (size_t e = range(k).first; e < range(k).second; ++e)
+            ++at[k][events[e].subject];
+    });
+    // Where each slice's events of each subject go.
     begin.assign(subjects + 1, 0);
-    for (const Event& e : events)
-        ++begin[e.subject + 1];
-    for (size_t s = 1; s <= subjects; ++s)
-        begin[s] += begin[s - 1];
+    uint64_t next = 0;
+    for (size_t s = 0; s < subjects; ++s) {
+        begin[s] = next;
+        for (size_t k = 0; k < slices; ++k) {
+            const uint64_t n = at[k][s];
+            at[k][s] = next;
+            next += n;
+        }
+    }
+    begin[subjects] = next;
     keys.resize(events.size());
-    std::vector<uint64_t> fill(begin.begin(), begin.end() - 1);
-    for (const Event& e : events)
-        keys[fill[e.subject]++] = uint64_t(e.time) << 32 | (e.item == NO_ITEM ? NO_ITEM : rank[e.item]);
+    forEachChunk(threads, slices, [&](size_t k, unsigned) {
+        std::vector<uint64_t>& fill = at[k];
+        for (size_t e = range(k).first; e < range(k).second; ++e) {
+            const Event& ev = events[e];
+            keys[fill[ev.subject]++] =
+                uint64_t(ev.time) << 32 | (ev.item == NO_ITEM ? NO_ITEM : rank[ev.item]);
+        }
+    });
     std::vector<Event>().swap(events);
 }
 
-// Transactions from each subject's sorted keys: one per time, its items
-// once each.
-void buildLog(std::vector<uint64_t>& keys, const std::vector<uint64_t>& begin, EventLog& log,
-              unsigned threads) {
-    const size_t subjects = begin.size() - 1;
-    auto sortRange = [&](size_t from, size_t to) {
-        for (size_t s = from; s < to; ++s)
-            std::sort(keys.begin() + static_cast<std::ptrdiff_t>(begin[s]),
-                      keys.begin() + static_cast<std::ptrdiff_t>(begin[s + 1]));
-    };
-    const size_t share = (subjects + threads - 1) / std::max(1u, threads);
-    forEachChunk(threads, threads, [&](size_t k, unsigned) {
-        sortRange(std::min(subjects, k * share), std::min(subjects, (k + 1) * share));
-    });
+// Transactions of a stretch of subjects, numbered from 0.
+struct LogPiece {
+    std::vector<uint32_t> subjectBegin;
+    std::vector<History::Time> txnTime;
+    std::vector<uint32_t> txnBegin;
+    std::vector<ItemId> txnItems;
+};
 
-    log.subjectBegin.reserve(subjects + 1);
-    for (size_t s = 0; s < subjects; ++s) {
-        log.subjectBegin.push_back(static_cast<uint32_t>(log.txnTime.size()));
+// Transactions from each subject's keys: one per time, its items once each.
+void buildPiece(std::vector<uint64_t>& keys, const std::vector<uint64_t>& begin, size_t from,
+                size_t to, LogPiece& out) {
+    for (size_t s = from; s < to; ++s) {
+        std::sort(keys.begin() + static_cast<std::ptrdiff_t>(begin[s]),
+                  keys.begin() + static_cast<std::ptrdiff_t>(begin[s + 1]));
+        out.subjectBegin.push_back(static_cast<uint32_t>(out.txnTime.size()));
         for (uint64_t k = begin[s]; k < begin[s + 1]; ++k) {
             const History::Time time = static_cast<History::Time>(keys[k] >> 32);
             const uint32_t item = static_cast<uint32_t>(keys[k]);
-            if (k == begin[s] || time != log.txnTime.back()) {
-                log.txnTime.push_back(time);
-                log.txnBegin.push_back(static_cast<uint32_t>(log.txnItems.size()));
+            if (k == begin[s] || time != out.txnTime.back()) {
+                out.txnTime.push_back(time);
+                out.txnBegin.push_back(static_cast<uint32_t>(out.txnItems.size()));
             }
-            if (item != NO_ITEM && (log.txnItems.size() == log.txnBegin.back() || log.txnItems.back() != item))
-                log.txnItems.push_back(item);
+            if (item != NO_ITEM &&
+                (out.txnItems.size() == out.txnBegin.back() || out.txnItems.back() != item))
+                out.txnItems.push_back(item);
         }
     }
-    if (log.txnTime.size() >= NO_ITEM || log.txnItems.size() >= NO_ITEM)
+}
+
+// The pieces of stretches of subjects, built side by side, put together.
+void buildLog(std::vector<uint64_t>& keys, const std::vector<uint64_t>& begin, EventLog& log,
+              unsigned threads, size_t stretch) {
+    const size_t subjects = begin.size() - 1;
+    const size_t STRETCH = std::max<size_t>(1, stretch);
+    const size_t stretches = std::max<size_t>(1, (subjects + STRETCH - 1) / STRETCH);
+    std::vector<LogPiece> pieces(stretches);
+    forEachChunk(threads, stretches, [&](size_t k, unsigned) {
+        buildPiece(keys, begin, std::min(subjects, k * STRETCH),
+                   std::min(subjects, (k + 1) * STRETCH), pieces[k]);
+    });
+    uint64_t txns = 0, items = 0;
+    for (const LogPiece& p : pieces) {
+        txns += p.txnTime.size();
+        items += p.txnItems.size();
+    }
+    if (txns >= NO_ITEM || items >= NO_ITEM)
         throw std::length_error("more than 4294967294 transactions or items in one log");
+    log.subjectBegin.reserve(subjects + 1);
+    log.txnTime.reserve(txns);
+    log.txnBegin.reserve(txns + 1);
+    log.txnItems.reserve(items);
+    for (LogPiece& p : pieces) {
+        const uint32_t t0 = static_cast<uint32_t>(log.txnTime.size());
+        const uint32_t i0 = static_cast<uint32_t>(log.txnItems.size());
+        for (uint32_t b : p.subjectBegin)
+            log.subjectBegin.push_back(t0 + b);
+        for (uint32_t b : p.txnBegin)
+            log.txnBegin.push_back(i0 + b);
+        log.txnTime.insert(log.txnTime.end(), p.txnTime.begin(), p.txnTime.end());
+        log.txnItems.insert(log.txnItems.end(), p.txnItems.begin(), p.txnItems.end());
+        p = LogPiece();
+    }
     log.subjectBegin.push_back(static_cast<uint32_t>(log.txnTime.size()));
     log.txnBegin.push_back(static_cast<uint32_t>(log.txnItems.size()));
 }
 
-EventLog logOf(Reader& reader, unsigned threads) {
+EventLog logOf(Reader& reader, unsigned threads, const IngestSizes& sizes) {
     reader.run();
     EventLog log;
     // Item order is applied once, to the distinct items.
@@ -419,8 +477,8 @@ EventLog logOf(Reader& reader, unsigned threads) {
     }
     reader.items.clear();
     std::vector<uint64_t> keys, begin;
-    group(reader.events, reader.subjects(), rank, keys, begin);
-    buildLog(keys, begin, log, threads);
+    group(reader.events, reader.subjects(), rank, keys, begin, threads);
+    buildLog(keys, begin, log, threads, sizes.stretch);
     return log;
 }
 
@@ -436,13 +494,13 @@ unsigned availableThreads() {
 EventLog readEventLog(const std::string& path, char delim, unsigned threads,
                       const IngestSizes& sizes) {
     Reader reader(Input(path), delim, threads, sizes);
-    return logOf(reader, threads);
+    return logOf(reader, threads, sizes);
 }
 
 EventLog parseEventLog(std::string_view bytes, const std::string& source, char delim,
                        unsigned threads, const IngestSizes& sizes) {
     Reader reader(Input(bytes, source), delim, threads, sizes);
-    return logOf(reader, threads);
+    return logOf(reader, threads, sizes);
 }
 
 std::string describe(const EventLog& log) {

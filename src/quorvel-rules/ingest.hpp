@@ -28,10 +28,12 @@ struct EventLog {
 };
 
 /// How the ingest takes its bytes: blocks of `block` bytes; a block of more
-/// than `splitAbove` bytes is cut among the threads. Tests make both small.
+/// than `splitAbove` bytes is cut among the threads; histories are built
+/// `stretch` subjects at a time. Tests make them small.
 struct IngestSizes {
     size_t block = size_t(32) << 20;
     size_t splitAbove = size_t(1) << 20;
+    size_t stretch = size_t(1) << 16;
 };
 
 /// Reads the table at `path` ("-": standard input) as TransactionSet::readInto

@@ -105,7 +105,8 @@ TEST(Ingest, ReadsWhatTheTableReaderReads) {
     std::mt19937 rng(20261208);
     TempDir dir;
     const std::string path = dir.file("t.tsv");
-    const IngestSizes sizes[] = {{size_t(32) << 20, 0}, {1, 0}, {3, 0}, {17, 0}, {64, 0}};
+    const IngestSizes sizes[] = {{size_t(32) << 20, 0, 1 << 16}, {1, 0, 1}, {3, 0, 2}, {17, 0, 5},
+                                 {64, 0, 3}};
     for (int n = 0; n < 1200; ++n) {
         const std::string table = randomTable(rng, n % 3 != 0, n % 2 == 0);
         writeFile(path, table);
@@ -148,10 +149,10 @@ TEST(Ingest, CutsAmongThreadsFallOnRowsOnly) {
     const std::string want = expected(dir.file("t.tsv"));
     for (unsigned threads : {2u, 3u, 5u})
         for (size_t block : {size_t(100), size_t(4096), size_t(1) << 20})
-            EXPECT_EQ(ingested(dir.file("bad.tsv"), threads, {block, 0}), wantBad)
+            EXPECT_EQ(ingested(dir.file("bad.tsv"), threads, {block, 0, 7}), wantBad)
                 << threads << " threads, blocks of " << block;
     for (unsigned threads : {2u, 3u, 5u})
         for (size_t block : {size_t(100), size_t(4096), size_t(1) << 20})
-            EXPECT_EQ(ingested(dir.file("t.tsv"), threads, {block, 0}), want)
+            EXPECT_EQ(ingested(dir.file("t.tsv"), threads, {block, 0, 7}), want)
                 << threads << " threads, blocks of " << block;
 }
