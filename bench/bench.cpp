@@ -199,10 +199,12 @@ int main(int argc, char** argv) {
         Configuration config;
         config.minCount = static_cast<unsigned>(std::atoi(rest.substr(0, rest.find(':')).c_str()));
         rest = rest.substr(rest.find(':') + 1);
-        config.windowSize = static_cast<unsigned>(std::atoi(rest.substr(0, rest.find(':')).c_str()));
-        config.threads = rest.find(':') == std::string::npos
-                             ? 1
-                             : static_cast<unsigned>(std::atoi(rest.substr(rest.find(':') + 1).c_str()));
+        config.windowSize =
+            static_cast<unsigned>(std::atoi(rest.substr(0, rest.find(':')).c_str()));
+        config.threads =
+            rest.find(':') == std::string::npos
+                ? 1
+                : static_cast<unsigned>(std::atoi(rest.substr(rest.find(':') + 1).c_str()));
 
         Report r;
         long rss = 0;

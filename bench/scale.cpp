@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
                 continue;
             const int times = repeat > 0 && chance(rng) < repeat ? 2 : 1;
             for (int k = 0; k < times; ++k) {
-                out += r.subject + suffix + "\t" + std::to_string(r.time + shift + k) + r.rest + "\n";
+                out +=
+                    r.subject + suffix + "\t" + std::to_string(r.time + shift + k) + r.rest + "\n";
             }
         }
         if (out.size() > (1u << 24)) {

@@ -12,9 +12,9 @@
 #include "quorvel/rule.hpp"
 
 #include <cstdint>
-#include <string>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -166,8 +166,8 @@ private:
     std::vector<uint32_t> m_weights;      // per subject; empty: all 1
     std::vector<uint64_t> m_hashes;       // per subject while building
     std::vector<uint64_t> m_holderWeight; // per item, with weights
-    std::vector<uint32_t> m_holderBegin; // item -> range of m_holderList
-    std::vector<uint32_t> m_holderList;  // subjects, ascending, per item
+    std::vector<uint32_t> m_holderBegin;  // item -> range of m_holderList
+    std::vector<uint32_t> m_holderList;   // subjects, ascending, per item
     // Made on first use, by whichever thread asks first.
     mutable std::vector<SubjectBits> m_holders;
     mutable std::unique_ptr<std::once_flag[]> m_built;

@@ -53,9 +53,9 @@ struct Part {
     StringTable subjects, items;
     uint32_t lastSubject = 0xFFFFFFFFu;
     std::vector<Event> events;
-    uint64_t lines = 0;   // line ends passed by its complete rows
-    size_t consumed = 0;  // bytes of its complete rows
-    bool failed = false;  // stopped at an error:
+    uint64_t lines = 0;     // line ends passed by its complete rows
+    size_t consumed = 0;    // bytes of its complete rows
+    bool failed = false;    // stopped at an error:
     uint64_t errorLine = 0; // line ends before the error's place
     std::string error;
 };
@@ -118,7 +118,8 @@ void scanPart(const char* data, size_t size, bool atEnd, char delim, Part& part)
             // Cells are read in order: a bad time before the open quote
             // is met first.
             History::Time time = 0;
-            if (rows.cells().size() >= 2 && !subjectAndTime(rows.cells(), rows.rowLines(), part, time))
+            if (rows.cells().size() >= 2 &&
+                !subjectAndTime(rows.cells(), rows.rowLines(), part, time))
                 return;
             fail(part, rows.cellLines(), "A quoted cell is never closed: its quote opens here.");
             return;
@@ -193,10 +194,13 @@ public:
         if (m_fd < 0)
             cannotOpen(path, errno);
         m_owned = true;
+        struct stat got;
+        if (::fstat(m_fd, &got) == 0 && S_ISREG(got.st_mode))
+            m_size = static_cast<uint64_t>(got.st_size);
     }
     Input(Input&& other) noexcept
         : m_name(std::move(other.m_name)), m_fd(other.m_fd), m_owned(other.m_owned),
-          m_bytes(other.m_bytes) {
+          m_bytes(other.m_bytes), m_size(other.m_size) {
         other.m_owned = false;
     }
     ~Input() {
@@ -204,6 +208,8 @@ public:
             ::close(m_fd);
     }
     const std::string& name() const { return m_name; }
+    /// The file's size when it is known before reading.
+    uint64_t size() const { return m_size; }
 
     /// Appends up to `n` bytes to `buf`; false at the end of the data.
     bool fill(Buffer& buf, size_t n, uint64_t line) {
@@ -242,6 +248,7 @@ private:
     int m_fd = -1;
     bool m_owned = false;
     std::string_view m_bytes; // when there is no descriptor
+    uint64_t m_size = 0;
 };
 
 // Rows as they come, with ids merged across parts.
@@ -253,6 +260,10 @@ public:
 
     void run() {
         const size_t BLOCK = std::max<size_t>(1, m_sizes.block);
+        // Room for the events a file of this size likely holds (a row takes
+        // at least 6 bytes), so they are not copied as they grow; pages
+        // not written are never taken from the machine.
+        events.reserve(static_cast<size_t>(m_input.size() / 6));
         Buffer buf;
         bool more = skipHeader(buf, BLOCK);
         while (more || !buf.empty()) {
@@ -293,9 +304,10 @@ private:
     // Scans a block in parts, one thread each when it holds no quote (a
     // quoted line end could fall on a cut); the bytes used.
     size_t block(const char* data, size_t size, bool atEnd) {
-        const bool split = m_threads > 1 && size > m_sizes.splitAbove &&
-                           std::memchr(data, '"', size) == nullptr;
-        const std::vector<size_t> at = split ? cuts(data, size, m_threads) : std::vector<size_t>{0, size};
+        const bool split =
+            m_threads > 1 && size > m_sizes.splitAbove && std::memchr(data, '"', size) == nullptr;
+        const std::vector<size_t> at =
+            split ? cuts(data, size, m_threads) : std::vector<size_t>{0, size};
         const size_t n = at.size() - 1;
         std::vector<Part> parts(n);
         forEachChunk(m_threads, n, [&](size_t k, unsigned) {
@@ -522,8 +534,6 @@ std::string describe(const EventLog& log) {
         out += h + '\n';
     return out;
 }
-
-
 
 EventLog eventLogOf(const TransactionSet& txns) {
     EventLog log;

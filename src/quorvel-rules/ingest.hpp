@@ -17,11 +17,11 @@ typedef uint32_t ItemId;
 /// The histories of a transaction table, in columns. Subjects are numbered
 /// as first met (their names are not kept); items by the item order.
 struct EventLog {
-    std::vector<Item> items;             // item id -> text, ascending
-    std::vector<uint32_t> subjectBegin;  // subject -> its first transaction; one past the last
-    std::vector<History::Time> txnTime;  // ascending within a subject
-    std::vector<uint32_t> txnBegin;      // transaction -> its first item; one past the last
-    std::vector<ItemId> txnItems;        // ascending within a transaction
+    std::vector<Item> items;            // item id -> text, ascending
+    std::vector<uint32_t> subjectBegin; // subject -> its first transaction; one past the last
+    std::vector<History::Time> txnTime; // ascending within a subject
+    std::vector<uint32_t> txnBegin;     // transaction -> its first item; one past the last
+    std::vector<ItemId> txnItems;       // ascending within a transaction
 
     size_t subjects() const { return subjectBegin.size() - 1; }
     size_t transactions() const { return txnTime.size(); }

@@ -216,8 +216,8 @@ private:
     const Level& m_prev;
     const std::vector<size_t>& m_runEnd;
     LevelGuard& m_guard;
-    uint64_t m_tried = 0;   // candidates tried since the last report
-    size_t m_reported = 0;  // kept sets already reported
+    uint64_t m_tried = 0;  // candidates tried since the last report
+    size_t m_reported = 0; // kept sets already reported
     SubsetCheck m_subsets;
     SubjectBits m_scratch;
     std::vector<uint32_t> m_kept;
@@ -231,7 +231,7 @@ private:
 // into its own array; the sums do not depend on who counted what.
 std::vector<uint64_t> observeLevel(const Configuration& config, const SubjectIndex& index,
                                    const Level& level, const MaskedRules& rules) {
-    const size_t BLOCK = 2048;         // subjects
+    const size_t BLOCK = 2048;        // subjects
     const size_t STRETCH = 8 * BLOCK; // subjects handed out at once
     const size_t stretches = (index.subjects() + STRETCH - 1) / STRETCH;
     const unsigned threads = std::max(1u, config.threads);

@@ -65,8 +65,8 @@ private:
 
 } // namespace
 
-RuleHistogram apriori(const Configuration& config, const TransactionSet& txns,
-                      ItemSetSupports& all, std::ostream& progress, StageTimes* times) {
+RuleHistogram apriori(const Configuration& config, const TransactionSet& txns, ItemSetSupports& all,
+                      std::ostream& progress, StageTimes* times) {
     return apriori(config, eventLogOf(txns), all, progress, times);
 }
 
@@ -140,8 +140,7 @@ MiningResult MiningResult::mine(const Configuration& config, const mining::Event
     return result;
 }
 
-MiningResult mine(const Configuration& config, const TransactionSet& txns,
-                  std::ostream& progress) {
+MiningResult mine(const Configuration& config, const TransactionSet& txns, std::ostream& progress) {
     return MiningResult::mine(config, txns, progress);
 }
 

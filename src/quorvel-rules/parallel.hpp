@@ -16,7 +16,8 @@ namespace quorvel::rule::mining {
 /// `threads` threads (`worker` below `threads` tells which thread runs it).
 /// The first exception thrown is raised again once all threads are done.
 template <class F> void forEachChunk(unsigned threads, size_t chunks, F work) {
-    const unsigned n = static_cast<unsigned>(std::max<size_t>(1, std::min<size_t>(threads, chunks)));
+    const unsigned n =
+        static_cast<unsigned>(std::max<size_t>(1, std::min<size_t>(threads, chunks)));
     if (n <= 1) {
         for (size_t c = 0; c < chunks; ++c)
             work(c, 0u);

@@ -66,8 +66,9 @@ std::string randomTable(std::mt19937& rng, bool quotes, bool mistakes) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     const char* ends[] = {"\n", "\r\n", "\r", "\n\r"};
     const char* plain[] = {"a", "b", "c d", "caf\xc3\xa9", "x=>y", "{z}", " lead", "e"};
-    const char* quoted[] = {"\"q,1\"", "\"say \"\"hi\"\"\"", "\"line\nbreak\"", "\"cr\rx\"",
-                            "\"tab\tin\"", "\"ab\"cd", "\"\""};
+    const char* quoted[] = {"\"q,1\"",   "\"say \"\"hi\"\"\"", "\"line\nbreak\"",
+                            "\"cr\rx\"", "\"tab\tin\"",        "\"ab\"cd",
+                            "\"\""};
     std::string table = pick(4) == 0 ? "h\r\n" : "subject\ttime\titem\n";
     const int rows = pick(40);
     for (int r = 0; r < rows; ++r) {
@@ -75,16 +76,17 @@ std::string randomTable(std::mt19937& rng, bool quotes, bool mistakes) {
             table += ends[pick(4)]; // a blank line
             continue;
         }
-        table += quotes && pick(6) == 0 ? std::string(quoted[pick(7)]) : "s" + std::to_string(pick(9));
+        table +=
+            quotes && pick(6) == 0 ? std::string(quoted[pick(7)]) : "s" + std::to_string(pick(9));
         if (mistakes && pick(40) == 0) {
             table += ends[pick(4)]; // no time
             continue;
         }
         table += '\t';
         const char* badTimes[] = {"12x", "", "-1", "4294967296", " 1"};
-        table += mistakes && pick(40) == 0 ? std::string(badTimes[pick(5)])
-                                           : std::to_string(pick(3) == 0 ? 4294967295u - pick(2)
-                                                                         : unsigned(pick(12)));
+        table += mistakes && pick(40) == 0
+                     ? std::string(badTimes[pick(5)])
+                     : std::to_string(pick(3) == 0 ? 4294967295u - pick(2) : unsigned(pick(12)));
         for (int k = pick(4); k > 0; --k) {
             table += '\t';
             if (pick(5) == 0)
@@ -105,8 +107,8 @@ TEST(Ingest, ReadsWhatTheTableReaderReads) {
     std::mt19937 rng(20261208);
     TempDir dir;
     const std::string path = dir.file("t.tsv");
-    const IngestSizes sizes[] = {{size_t(32) << 20, 0, 1 << 16}, {1, 0, 1}, {3, 0, 2}, {17, 0, 5},
-                                 {64, 0, 3}};
+    const IngestSizes sizes[] = {
+        {size_t(32) << 20, 0, 1 << 16}, {1, 0, 1}, {3, 0, 2}, {17, 0, 5}, {64, 0, 3}};
     for (int n = 0; n < 1200; ++n) {
         const std::string table = randomTable(rng, n % 3 != 0, n % 2 == 0);
         writeFile(path, table);
@@ -114,8 +116,8 @@ TEST(Ingest, ReadsWhatTheTableReaderReads) {
         for (unsigned threads : {1u, 2u, 3u}) {
             const IngestSizes& s = sizes[(n + threads) % 5];
             ASSERT_EQ(ingested(path, threads, s), want)
-                << "table " << n << ", " << threads << " threads, blocks of " << s.block
-                << ":\n" << table;
+                << "table " << n << ", " << threads << " threads, blocks of " << s.block << ":\n"
+                << table;
         }
     }
 }
@@ -139,7 +141,11 @@ TEST(Ingest, CutsAmongThreadsFallOnRowsOnly) {
     std::string table = "subject\ttime\titem\n";
     for (int r = 0; r < 3000; ++r)
         table += "s" + std::to_string(r % 97) + "\t" + std::to_string(r % 13) + "\ti" +
-                 std::to_string(r % 31) + (r % 4 == 0 ? "\r\n" : r % 4 == 1 ? "\n\r" : r % 4 == 2 ? "\r" : "\n");
+                 std::to_string(r % 31) +
+                 (r % 4 == 0   ? "\r\n"
+                  : r % 4 == 1 ? "\n\r"
+                  : r % 4 == 2 ? "\r"
+                               : "\n");
     TempDir dir;
     writeFile(dir.file("t.tsv"), table);
     // A mistake on the last line: its number counts every line end before.
