@@ -42,5 +42,5 @@ END {
     if (slow)
         print "  Why not 10x on the noisy log: its copies drop and repeat rows, so far fewer histories are equal and can be counted once (the plain copies merge into the 1,434 histories of the original), and with a window they must also be equally spaced; the windowed rule walk then visits each distinct history transaction by transaction."
     if (serial)
-        print "  Why not 1.7x on two threads: rule counting (2.2x) and the index (1.5x) divide well, but reading has steps that run on one thread: reading the file, putting the names of each part into the shared tables, and grouping the rows per subject. They are about a third of the read, which is most of a run."
+        print "  Why not 1.7x on two threads: rule counting (2.2x) and the index (1.5x) divide well, but reading has steps that run on one thread: reading the file, putting the names of each part into the shared tables in order, and the first touch of the memory the rows take (page faults, a quarter of the main thread). They are about a third of the read, which is most of a run."
 }'

@@ -1,5 +1,7 @@
 #include "ingest.hpp"
 
+#include "grouping.hpp"
+#include "input.hpp"
 #include "parallel.hpp"
 #include "scan.hpp"
 #include "strings.hpp"
@@ -21,16 +23,6 @@
 namespace quorvel::rule::mining {
 
 namespace {
-
-const uint32_t NO_ITEM = 0xFFFFFFFFu;
-
-// One item cell of a row, or the row itself when it has none (it still
-// makes a transaction).
-struct Event {
-    uint32_t subject;
-    History::Time time;
-    uint32_t item;
-};
 
 // Strictly a whole number from 0 to 4294967295.
 bool parseTime(std::string_view s, History::Time& out) {
@@ -146,111 +138,6 @@ std::vector<size_t> cuts(const char* data, size_t size, unsigned n) {
     return at;
 }
 
-// Bytes read and not yet used; grows without zero-filling.
-class Buffer {
-public:
-    char* data() { return m_data.get(); }
-    size_t size() const { return m_size; }
-    bool empty() const { return m_size == 0; }
-    void clear() { m_size = 0; }
-    /// Room for `n` more bytes after the data.
-    char* room(size_t n) {
-        if (m_size + n > m_capacity) {
-            m_capacity = std::max(m_size + n, m_capacity * 2);
-            std::unique_ptr<char[]> bigger(new char[m_capacity]);
-            if (m_size)
-                std::memcpy(bigger.get(), m_data.get(), m_size);
-            m_data.swap(bigger);
-        }
-        return m_data.get() + m_size;
-    }
-    void grow(size_t n) { m_size += n; }
-    /// Drops the first `n` bytes.
-    void consume(size_t n) {
-        std::memmove(m_data.get(), m_data.get() + n, m_size - n);
-        m_size -= n;
-    }
-
-private:
-    std::unique_ptr<char[]> m_data;
-    size_t m_size = 0, m_capacity = 0;
-};
-
-// The table's bytes, a block at a time.
-class Input {
-public:
-    /// Bytes already in memory.
-    Input(std::string_view bytes, const std::string& name) : m_name(name), m_bytes(bytes) {}
-
-    Input(const std::string& path) : m_name(path == "-" ? "standard input" : path) {
-        if (path == "-") {
-            m_fd = STDIN_FILENO;
-            return;
-        }
-        struct stat st;
-        if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            cannotOpen(path, EISDIR);
-        m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (m_fd < 0)
-            cannotOpen(path, errno);
-        m_owned = true;
-        struct stat got;
-        if (::fstat(m_fd, &got) == 0 && S_ISREG(got.st_mode))
-            m_size = static_cast<uint64_t>(got.st_size);
-    }
-    Input(Input&& other) noexcept
-        : m_name(std::move(other.m_name)), m_fd(other.m_fd), m_owned(other.m_owned),
-          m_bytes(other.m_bytes), m_size(other.m_size) {
-        other.m_owned = false;
-    }
-    ~Input() {
-        if (m_owned)
-            ::close(m_fd);
-    }
-    const std::string& name() const { return m_name; }
-    /// The file's size when it is known before reading.
-    uint64_t size() const { return m_size; }
-
-    /// Appends up to `n` bytes to `buf`; false at the end of the data.
-    bool fill(Buffer& buf, size_t n, uint64_t line) {
-        if (m_fd < 0) {
-            const size_t take = std::min(n, m_bytes.size());
-            std::memcpy(buf.room(take), m_bytes.data(), take);
-            buf.grow(take);
-            m_bytes.remove_prefix(take);
-            return take > 0;
-        }
-        char* to = buf.room(n);
-        size_t got = 0;
-        while (got < n) {
-            ssize_t r = ::read(m_fd, to + got, n - got);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r < 0)
-                throw brenlo::IOException(brenlo::string::strprintf(
-                    "%s:%llu: Cannot read: %s", m_name.c_str(),
-                    static_cast<unsigned long long>(line), std::strerror(errno)));
-            if (r == 0)
-                break;
-            got += static_cast<size_t>(r);
-        }
-        buf.grow(got);
-        return got > 0;
-    }
-
-private:
-    [[noreturn]] static void cannotOpen(const std::string& path, int err) {
-        throw brenlo::IOException(brenlo::string::strprintf("Cannot open \"%s\": %s", path.c_str(),
-                                                            std::strerror(err ? err : ENOENT)));
-    }
-
-    std::string m_name;
-    int m_fd = -1;
-    bool m_owned = false;
-    std::string_view m_bytes; // when there is no descriptor
-    uint64_t m_size = 0;
-};
-
 // Rows as they come, with ids merged across parts.
 class Reader {
 public:
@@ -362,115 +249,6 @@ private:
     uint64_t m_line = 2; // the first line after the header
     StringTable m_subjects;
 };
-
-// The events of each subject in its own stretch, as (time, item) keys in
-// item order, by counting.
-// The events of each subject in its own stretch, as (time, item) keys in
-// item order, by counting. Each thread counts and places a slice of the
-// events; slices keep their order, so the result does not depend on how
-// many threads did it.
-void group(std::vector<Event>& events, size_t subjects, const std::vector<uint32_t>& rank,
-           std::vector<uint64_t>& keys, std::vector<uint64_t>& begin, unsigned threads) {
-    const size_t slices = std::max(1u, std::min<unsigned>(threads, 8));
-    const size_t slice = (events.size() + slices - 1) / slices;
-    std::vector<std::vector<uint64_t>> at(slices, std::vector<uint64_t>(subjects, 0));
-    auto range = [&](size_t k) {
-        return std::make_pair(std::min(events.size(), k * slice),
-                              std::min(events.size(), (k + 1) * slice));
-    };
-    forEachChunk(threads, slices, [&](size_t k, unsigned) {
-        for (size_t e = range(k).first; e < range(k).second; ++e)
-            ++at[k][events[e].subject];
-    });
-    // Where each slice's events of each subject go.
-    begin.assign(subjects + 1, 0);
-    uint64_t next = 0;
-    for (size_t s = 0; s < subjects; ++s) {
-        begin[s] = next;
-        for (size_t k = 0; k < slices; ++k) {
-            const uint64_t n = at[k][s];
-            at[k][s] = next;
-            next += n;
-        }
-    }
-    begin[subjects] = next;
-    keys.resize(events.size());
-    forEachChunk(threads, slices, [&](size_t k, unsigned) {
-        std::vector<uint64_t>& fill = at[k];
-        for (size_t e = range(k).first; e < range(k).second; ++e) {
-            const Event& ev = events[e];
-            keys[fill[ev.subject]++] =
-                uint64_t(ev.time) << 32 | (ev.item == NO_ITEM ? NO_ITEM : rank[ev.item]);
-        }
-    });
-    std::vector<Event>().swap(events);
-}
-
-// Transactions of a stretch of subjects, numbered from 0.
-struct LogPiece {
-    std::vector<uint32_t> subjectBegin;
-    std::vector<History::Time> txnTime;
-    std::vector<uint32_t> txnBegin;
-    std::vector<ItemId> txnItems;
-};
-
-// Transactions from each subject's keys: one per time, its items once each.
-void buildPiece(std::vector<uint64_t>& keys, const std::vector<uint64_t>& begin, size_t from,
-                size_t to, LogPiece& out) {
-    for (size_t s = from; s < to; ++s) {
-        std::sort(keys.begin() + static_cast<std::ptrdiff_t>(begin[s]),
-                  keys.begin() + static_cast<std::ptrdiff_t>(begin[s + 1]));
-        out.subjectBegin.push_back(static_cast<uint32_t>(out.txnTime.size()));
-        for (uint64_t k = begin[s]; k < begin[s + 1]; ++k) {
-            const History::Time time = static_cast<History::Time>(keys[k] >> 32);
-            const uint32_t item = static_cast<uint32_t>(keys[k]);
-            if (k == begin[s] || time != out.txnTime.back()) {
-                out.txnTime.push_back(time);
-                out.txnBegin.push_back(static_cast<uint32_t>(out.txnItems.size()));
-            }
-            if (item != NO_ITEM &&
-                (out.txnItems.size() == out.txnBegin.back() || out.txnItems.back() != item))
-                out.txnItems.push_back(item);
-        }
-    }
-}
-
-// The pieces of stretches of subjects, built side by side, put together.
-void buildLog(std::vector<uint64_t>& keys, const std::vector<uint64_t>& begin, EventLog& log,
-              unsigned threads, size_t stretch) {
-    const size_t subjects = begin.size() - 1;
-    const size_t STRETCH = std::max<size_t>(1, stretch);
-    const size_t stretches = std::max<size_t>(1, (subjects + STRETCH - 1) / STRETCH);
-    std::vector<LogPiece> pieces(stretches);
-    forEachChunk(threads, stretches, [&](size_t k, unsigned) {
-        buildPiece(keys, begin, std::min(subjects, k * STRETCH),
-                   std::min(subjects, (k + 1) * STRETCH), pieces[k]);
-    });
-    uint64_t txns = 0, items = 0;
-    for (const LogPiece& p : pieces) {
-        txns += p.txnTime.size();
-        items += p.txnItems.size();
-    }
-    if (txns >= NO_ITEM || items >= NO_ITEM)
-        throw std::length_error("more than 4294967294 transactions or items in one log");
-    log.subjectBegin.reserve(subjects + 1);
-    log.txnTime.reserve(txns);
-    log.txnBegin.reserve(txns + 1);
-    log.txnItems.reserve(items);
-    for (LogPiece& p : pieces) {
-        const uint32_t t0 = static_cast<uint32_t>(log.txnTime.size());
-        const uint32_t i0 = static_cast<uint32_t>(log.txnItems.size());
-        for (uint32_t b : p.subjectBegin)
-            log.subjectBegin.push_back(t0 + b);
-        for (uint32_t b : p.txnBegin)
-            log.txnBegin.push_back(i0 + b);
-        log.txnTime.insert(log.txnTime.end(), p.txnTime.begin(), p.txnTime.end());
-        log.txnItems.insert(log.txnItems.end(), p.txnItems.begin(), p.txnItems.end());
-        p = LogPiece();
-    }
-    log.subjectBegin.push_back(static_cast<uint32_t>(log.txnTime.size()));
-    log.txnBegin.push_back(static_cast<uint32_t>(log.txnItems.size()));
-}
 
 EventLog logOf(Reader& reader, unsigned threads, const IngestSizes& sizes) {
     reader.run();
