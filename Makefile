@@ -28,7 +28,7 @@ asan:
 tsan:
 	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_TSAN=ON
 	cmake --build $(TSAN) -j $(JOBS)
-	cd $(TSAN) && ctest --output-on-failure -j $(JOBS) -R 'Differential|Ingest|Runaway|MinerCli'
+	cd $(TSAN) && ctest --output-on-failure -j $(JOBS) -R 'Differential|Ingest|Runaway|MinerCli|Threads|SubjectIndex'
 
 demo: build
 	./examples/demo.sh $(BUILD) $(DEMO_OUT)

@@ -135,3 +135,28 @@ TEST(Runaway, ATerminatedRunKeepsTheOldOutputAndLeavesNoTemporaryFile) {
     EXPECT_EQ(readFile(dir.file("rules.tsv")), "old rules\n");
     EXPECT_EQ(listing(dir), "rules.tsv\nsets.fifo\n");
 }
+
+// Threads change how fast, never what: every table and every progress line
+// is the same for any -j, on a log large enough to be cut into parts.
+TEST(Threads, OutputIsTheSameForAnyNumberOfThreads) {
+    std::string log = "subject\ttime\titem\n";
+    for (int s = 0; s < 30000; ++s)
+        for (int r = 0; r < 1 + s % 5; ++r)
+            log += "p" + std::to_string(s) + "\t" + std::to_string(r * 7 + s % 3) + "\tstep" +
+                   std::to_string((s + r * r) % 9) + (r % 2 ? "\tnote" : "") + "\n";
+    TempDir dir;
+    writeFile(dir.file("log.tsv"), log);
+    auto one =
+        runRules({"-j", "1", "-c", "300", "-w", "10", "log.tsv", "r.tsv", "s.tsv"}, "", dir.path());
+    ASSERT_EQ(one.status, 0) << one.err;
+    const std::string rules = readFile(dir.file("r.tsv")), sets = readFile(dir.file("s.tsv"));
+    ASSERT_NE(rules.find(" => "), std::string::npos);
+    for (const char* threads : {"2", "3", "0"}) {
+        auto many = runRules({"-j", threads, "-c", "300", "-w", "10", "log.tsv", "r.tsv", "s.tsv"},
+                             "", dir.path());
+        EXPECT_EQ(many.status, 0) << many.err;
+        EXPECT_EQ(many.err, one.err) << threads;
+        EXPECT_EQ(readFile(dir.file("r.tsv")), rules) << threads;
+        EXPECT_EQ(readFile(dir.file("s.tsv")), sets) << threads;
+    }
+}
