@@ -16,8 +16,10 @@ namespace quorvel {
 
 /// Runs `work` and returns 0; an exception, thrown by value or as a pointer,
 /// is written to standard error (its message and a line end) and gives 2.
-/// Running out of memory is reported with what to do about it.
-int runReportingFailures(const std::function<void()>& work);
+/// Running out of memory is reported as `outOfMemory`, which says what the
+/// program's user can do about it.
+int runReportingFailures(const std::function<void()>& work,
+                         const std::string& outOfMemory = "Out of memory.");
 
 /// Raises brenlo::IOException when an output is the same file as an input
 /// or as another output, whatever the spelling of the paths. "-" is skipped.

@@ -115,7 +115,6 @@ template <class Config> struct ThresholdRows {
 };
 
 template <class Config> ThresholdRows<Config> thresholdRows(size_t minCount) {
-    using rule::Thresholds;
     ThresholdRows<Config> rows{
         wholeRow<Config, size_t>(
             'c', "count", "Set the minimum count necessary for inclusion.",
@@ -137,17 +136,13 @@ template <class Config> ThresholdRows<Config> thresholdRows(size_t minCount) {
                         "  -V, --conviction=f\tSet the maximum conviction neccessary for inclusion "
                         "(default: infinity).\n",
                         &Config::maxConviction)};
-    auto storeCount = rows.count.apply;
-    rows.count.apply = [storeCount, minCount](Config& c,
-                                              const brenlo::cmdline::CmdLine::Binding& b) {
-        storeCount(c, b);
+    rows.count.apply = [minCount](Config& c, const brenlo::cmdline::CmdLine::Binding& b) {
+        c.minCount = b.values[0].data.ui;
         return countAtLeast(c.minCount, minCount, b);
     };
-    auto storeConviction = rows.conviction.apply;
-    rows.conviction.apply = [storeConviction](Config& c,
-                                              const brenlo::cmdline::CmdLine::Binding& b) {
-        bool ok = storeConviction(c, b);
-        c.maxConviction = noneWhenNegative(c.maxConviction);
+    rows.conviction.apply = [](Config& c, const brenlo::cmdline::CmdLine::Binding& b) {
+        bool ok = true;
+        c.maxConviction = noneWhenNegative(thresholdValue(b, ok));
         return ok;
     };
     return rows;

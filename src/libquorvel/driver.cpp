@@ -13,7 +13,7 @@
 
 namespace quorvel {
 
-int runReportingFailures(const std::function<void()>& work) {
+int runReportingFailures(const std::function<void()>& work, const std::string& outOfMemory) {
     try {
         work();
     } catch (std::exception* e) {
@@ -21,7 +21,7 @@ int runReportingFailures(const std::function<void()>& work) {
         delete e;
         return 2;
     } catch (const std::bad_alloc&) {
-        std::cerr << "Out of memory: raise -c, or set -o to limit the rule order." << std::endl;
+        std::cerr << outOfMemory << std::endl;
         return 2;
     } catch (const std::exception& e) {
         std::cerr << e.what() << std::endl;

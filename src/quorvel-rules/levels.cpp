@@ -244,15 +244,21 @@ std::vector<uint64_t> observeLevel(const Configuration& config, const SubjectInd
         const size_t from = chunk * STRETCH;
         const size_t to = std::min(index.subjects(), from + STRETCH);
         std::vector<std::vector<uint32_t>> setsOf(BLOCK);
+        // Each set's place in its holder list, found once per stretch.
+        std::vector<size_t> next(level.sets());
+        for (size_t k = 0; k < level.sets(); ++k) {
+            const std::vector<uint32_t>& list = level.holders[k];
+            next[k] = static_cast<size_t>(
+                std::lower_bound(list.begin(), list.end(), uint32_t(from)) - list.begin());
+        }
         for (size_t first = from; first < to; first += BLOCK) {
             const size_t end = std::min(to, first + BLOCK);
             for (auto& sets : setsOf)
                 sets.clear();
             for (size_t k = 0; k < level.sets(); ++k) {
                 const std::vector<uint32_t>& list = level.holders[k];
-                for (auto p = std::lower_bound(list.begin(), list.end(), uint32_t(first));
-                     p != list.end() && *p < end; ++p)
-                    setsOf[*p - first].push_back(static_cast<uint32_t>(k));
+                for (size_t& p = next[k]; p < list.size() && list[p] < end; ++p)
+                    setsOf[list[p] - first].push_back(static_cast<uint32_t>(k));
             }
             SubjectIndex::Cursor& cursor = cursors[worker];
             for (size_t i = 0; i < end - first; ++i) {

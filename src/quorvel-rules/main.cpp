@@ -54,11 +54,13 @@ void mine(const Configuration& config) {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    int status = quorvel::runReportingFailures([&] {
-        Configuration config = configure(argc, argv);
-        capAddressSpace(config.memoryBudget);
-        mine(config);
-    });
+    int status = quorvel::runReportingFailures(
+        [&] {
+            Configuration config = configure(argc, argv);
+            capAddressSpace(config.memoryBudget);
+            mine(config);
+        },
+        "Out of memory: raise -c, or set -o to limit the rule order.");
     // Ending here, with every output out, spares taking millions of tree
     // nodes apart one by one, which on a large log costs more than mining.
     std::cerr.flush();

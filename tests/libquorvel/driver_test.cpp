@@ -18,7 +18,8 @@ namespace {
 std::pair<int, std::string> reported(const std::function<void()>& work) {
     std::ostringstream err;
     std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
-    int status = quorvel::runReportingFailures(work);
+    int status = quorvel::runReportingFailures(
+        work, "Out of memory: raise -c, or set -o to limit the rule order.");
     std::cerr.rdbuf(saved);
     return {status, err.str()};
 }
@@ -43,6 +44,7 @@ TEST(Driver, FailuresOfEveryKindBecomeAMessageAndStatusTwo) {
     EXPECT_EQ(reported([] { throw std::bad_alloc(); }),
               std::make_pair(2, std::string("Out of memory: raise -c, or set -o to limit the "
                                             "rule order.\n")));
+    EXPECT_EQ(quorvel::runReportingFailures([] { throw std::bad_alloc(); }, "Out of memory."), 2);
 }
 
 TEST(Driver, SharedFilesAreFoundWhateverTheSpelling) {
