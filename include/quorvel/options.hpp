@@ -50,6 +50,13 @@ bool countAtLeast(size_t count, size_t least, const brenlo::cmdline::CmdLine::Bi
 /// A negative maximum means no maximum.
 double noneWhenNegative(double maximum);
 
+/// The project's version, "1.2.0".
+const char* version();
+
+/// "PROGRAM VERSION" on standard output, PROGRAM being the last part of
+/// `argv0`.
+void printVersion(const char* argv0);
+
 /// The usage text: "usage: PROGRAM OPERANDS", then the rows' usage lines.
 void printUsage(const char* program, const char* operands, const std::vector<const char*>& lines);
 
@@ -71,6 +78,34 @@ OptionRow<Config> flagRow(char s, const char* l, const char* description, const 
 template <class Config> OptionRow<Config> helpRow() {
     return flagRow<Config>('?', "help", "Display this message.",
                            "  -?, --help\t\tDisplay this message.\n", &Config::help);
+}
+
+/// "-h", the other name most programs give their help.
+template <class Config> OptionRow<Config> shortHelpRow() {
+    return flagRow<Config>('h', "", "Display this message.",
+                           "  -h\t\t\tDisplay this message, as -? does.\n", &Config::help);
+}
+
+/// "--version": prints the program's name and version.
+template <class Config> OptionRow<Config> versionRow() {
+    return flagRow<Config>('\0', "version", "Print the version.",
+                           "      --version\t\tPrint the program's version and exit.\n",
+                           &Config::version);
+}
+
+/// An option taking a word, which `read` stores or refuses (after saying
+/// why on standard error).
+template <class Config>
+OptionRow<Config> textRow(char s, const char* l, const char* description, const char* usage,
+                          std::function<bool(Config&, const std::string&, const std::string&)> read) {
+    return {s,
+            l,
+            brenlo::cmdline::Domain::STRING,
+            description,
+            usage,
+            [read](Config& c, const brenlo::cmdline::CmdLine::Binding& b) {
+                return read(c, b.values[0].raw, optionName(*b.source));
+            }};
 }
 
 /// "-v, --verbose", accepted and without effect; `usage` is its line.
@@ -184,6 +219,10 @@ void parseCommandLine(Config& config, const OptionTable<Config>& table,
     const auto serials = registerOptions(cmd, table);
     const brenlo::cmdline::CmdLine::Result result = cmd.parse(argc, argv);
     const bool valid = applyBindings(config, table, serials, result);
+    if (config.version && result && valid && !config.help) {
+        printVersion(argv[0]);
+        std::exit(0);
+    }
     if (config.help || !result || !valid) {
         std::string names;
         for (const Operand<Config>& operand : operands)

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace quorvel {
@@ -40,6 +41,16 @@ bool countAtLeast(size_t count, size_t least, const brenlo::cmdline::CmdLine::Bi
 
 double noneWhenNegative(double maximum) {
     return maximum < 0.0 ? std::numeric_limits<double>::infinity() : maximum;
+}
+
+const char* version() {
+    return QUORVEL_VERSION;
+}
+
+void printVersion(const char* argv0) {
+    const char* slash = std::strrchr(argv0, '/');
+    std::printf("%s %s\n", slash ? slash + 1 : argv0, version());
+    std::fflush(stdout);
 }
 
 void printUsage(const char* program, const char* operands, const std::vector<const char*>& lines) {

@@ -1,3 +1,4 @@
+#include "quorvel/formats.hpp"
 #include "quorvel/rule.hpp"
 #include "quorvel/thresholds.hpp"
 
@@ -44,13 +45,7 @@ void ItemSetHistogram::readInto(const std::string& path, char delim) {
 }
 
 void ItemSetHistogram::write(std::ostream& dest) const {
-    dest << "Count\tItem Set\n";
-    for (const auto& entry : m_data) {
-        dest << entry.second << '\t';
-        writeCell(dest, entry.first.toString());
-        dest << '\n';
-    }
-    dest.flush();
+    writeItemSetTable(dest, *this, TableFormat::TSV);
 }
 
 void ItemSetHistogram::write(const std::string& path) const {
@@ -120,19 +115,7 @@ void RuleSet::readInto(const std::string& path, char delim) {
 }
 
 void RuleSet::write(std::ostream& dest) const {
-    dest << "Rule\tCount\tA union S\tSupport\tConfidence\tLift\tConviction\tProbability\tCertainty"
-         << '\n';
-    size_t rows = 0;
-    for (const auto& entry : m_data) {
-        const Stats& s = entry.second;
-        writeCell(dest, entry.first.toString());
-        dest << '\t' << s.count << '\t' << s.icount << '\t' << s.support << '\t' << s.confidence
-             << '\t' << s.lift << '\t' << s.conviction << '\t' << s.probability << '\t'
-             << s.certainty << '\n';
-        ++rows;
-    }
-    dest.flush();
-    std::cerr << rows << std::endl;
+    writeRuleTable(dest, *this, TableFormat::TSV);
 }
 
 void RuleSet::write(const std::string& path) const {

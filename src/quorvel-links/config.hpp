@@ -1,6 +1,7 @@
 // The link grapher's settings, filled once from the command line.
 #pragma once
 
+#include "quorvel/formats.hpp"
 #include "quorvel/thresholds.hpp"
 
 #include <string>
@@ -15,6 +16,16 @@ struct Configuration : quorvel::rule::Thresholds {
     double gatewayCertainty = 1;
     bool verbose = false;
     bool help = false;
+    bool version = false;
+    /// Graphviz's edge routing, written into the graph's header.
+    std::string splines = "curved";
+    /// Keep only the `top` strongest links by `strongestBy`; 0 keeps all.
+    size_t top = 0;
+    const quorvel::rule::Measure* strongestBy = quorvel::rule::findMeasure("lift");
+    /// Each edge labelled with its confidence and lift.
+    bool labels = false;
+    /// A cluster explaining pen width and colour.
+    bool legend = false;
 };
 
 } // namespace quorvel::links

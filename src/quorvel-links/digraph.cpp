@@ -1,6 +1,9 @@
 #include "digraph.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <iostream>
+#include <vector>
 
 namespace quorvel::links {
 
@@ -43,7 +46,35 @@ Digraph route(const Configuration& config) {
         ++links;
     }
     std::cerr << "Mapped " << links << " links to graph." << std::endl;
+    if (config.top)
+        graph = strongest(graph, config.top, *config.strongestBy);
     return graph;
+}
+
+Digraph strongest(const Digraph& graph, size_t top, const quorvel::rule::Measure& by) {
+    struct Link {
+        const std::string *from, *to;
+        const RuleSet::Stats* stats;
+    };
+    std::vector<Link> links;
+    for (const auto& node : graph)
+        for (const auto& edge : node.second)
+            links.push_back({&node.first, &edge.first, &edge.second});
+    // Largest first, ties in graph order; NaN ranks last.
+    auto key = [&](const Link& l) {
+        const double v = by.of(*l.stats);
+        return std::isnan(v) ? -HUGE_VAL : v;
+    };
+    std::stable_sort(links.begin(), links.end(),
+                     [&](const Link& a, const Link& b) { return key(a) > key(b); });
+    if (links.size() > top)
+        links.resize(top);
+    Digraph kept;
+    for (const Link& l : links)
+        kept.link(*l.from, *l.to, *l.stats);
+    std::cerr << "Kept the " << links.size() << " strongest links by " << by.name << "."
+              << std::endl;
+    return kept;
 }
 
 } // namespace quorvel::links

@@ -63,4 +63,8 @@ quorvel::rule::RuleSet readRules(const Configuration& config);
 /// thresholds and the minimum certainty, with progress on standard error.
 Digraph route(const Configuration& config);
 
+/// The `top` links of `graph` that rank highest by `by`, ties kept in
+/// graph order; says how many on standard error.
+Digraph strongest(const Digraph& graph, size_t top, const quorvel::rule::Measure& by);
+
 } // namespace quorvel::links

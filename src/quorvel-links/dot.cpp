@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace quorvel::links {
 
@@ -86,6 +87,7 @@ double gatewayShade(double certainty, double threshold, double maxFinite) {
 }
 
 struct EdgeStyle {
+    std::string label; // "" for none
     double weight;   // pulls near-certain pairs together
     double penWidth; // support, spread over 0.25 to 1.5
     bool gateway;    // certainty above the threshold: coloured
@@ -95,6 +97,8 @@ struct EdgeStyle {
 EdgeStyle styleOf(const quorvel::rule::RuleSet::Stats& s, const Scale& scale,
                   const Configuration& config) {
     EdgeStyle style;
+    if (config.labels)
+        style.label = brenlo::string::strprintf("conf %.2g\\nlift %.2g", s.confidence, s.lift);
     style.weight = 1 / (1.001 - s.support);
     style.penWidth = (s.support - scale.minSupport) * 1.5 / (scale.maxSupport - scale.minSupport);
     if (std::isnan(style.penWidth))
@@ -149,7 +153,77 @@ void writeEdge(brenlo::io::TextWriter& out, const std::string& from, const std::
         out.write(style.color);
         out.writeString("\"");
     }
+    if (!style.label.empty()) {
+        out.writeString(",fontsize=9,label=\"");
+        out.write(style.label);
+        out.writeString("\"");
+    }
     out.writeLine("];");
+}
+
+// A name no item of the graph starts with, for the legend's own nodes.
+std::string legendPrefix(const Digraph& graph) {
+    std::string prefix = "legend ";
+    auto taken = [&](const std::string& name) { return name.compare(0, prefix.size(), prefix) == 0; };
+    for (bool clash = true; clash;) {
+        clash = false;
+        for (const auto& node : graph) {
+            clash = clash || taken(node.first);
+            for (const auto& edge : node.second)
+                clash = clash || taken(edge.first);
+        }
+        if (clash)
+            prefix += '_';
+    }
+    return prefix;
+}
+
+// Pairs of blank nodes whose edges show what width and colour mean, each
+// labelled; drawn with the same styles as the graph's own edges.
+void renderLegend(brenlo::io::TextWriter& out, const Digraph& graph, const Scale& scale,
+                  const Configuration& config) {
+    bool infinite = false;
+    for (const auto& node : graph)
+        for (const auto& edge : node.second)
+            infinite = infinite || (std::isinf(edge.second.certainty) && edge.second.certainty > 0);
+    const std::string prefix = legendPrefix(graph);
+    struct Entry {
+        std::string label, attributes;
+    };
+    std::vector<Entry> entries;
+    if (scale.maxSupport >= scale.minSupport) {
+        entries.push_back({brenlo::string::strprintf("thin: support %.3g", scale.minSupport),
+                           "penwidth=0.25"});
+        entries.push_back({brenlo::string::strprintf("thick: support %.3g", scale.maxSupport),
+                           "penwidth=1.5"});
+    }
+    entries.push_back(
+        {brenlo::string::strprintf("black: certainty at most %.2g", config.gatewayCertainty), ""});
+    entries.push_back({brenlo::string::strprintf("certainty just above %.2g",
+                                                 config.gatewayCertainty),
+                       "color=\"" + GATEWAY_LOW.toHex6() + "\""});
+    const bool finite = scale.maxCertainty > config.gatewayCertainty;
+    const std::string top = brenlo::string::strprintf("certainty %.3g", scale.maxCertainty);
+    entries.push_back({!infinite ? top : finite ? top + " or infinite" : "certainty infinite",
+                       "color=\"" + GATEWAY_HIGH.toHex6() + "\""});
+    out.writeLine("subgraph cluster_legend {");
+    out.writeLine("label=\"Legend\"; fontsize=10; color=gray60;");
+    out.writeLine("node [shape=point,width=0.05,color=gray60]; edge [fontsize=9,arrowsize=0.6];");
+    // Graphviz places the last entry leftmost.
+    for (size_t k = entries.size(); k-- > 0;) {
+        out.write(dotId(prefix + std::to_string(2 * k)));
+        out.writeString("->");
+        out.write(dotId(prefix + std::to_string(2 * k + 1)));
+        out.writeString("[label=\"");
+        out.write(entries[k].label);
+        out.writeString("\"");
+        if (!entries[k].attributes.empty()) {
+            out.writeString(",");
+            out.write(entries[k].attributes);
+        }
+        out.writeLine("];");
+    }
+    out.writeLine("}");
 }
 
 void renderEdges(brenlo::io::TextWriter& out, const Digraph& graph, const Configuration& config) {
@@ -157,6 +231,8 @@ void renderEdges(brenlo::io::TextWriter& out, const Digraph& graph, const Config
     for (const auto& node : graph)
         for (const auto& edge : node.second)
             writeEdge(out, node.first, edge.first, styleOf(edge.second, scale, config));
+    if (config.legend)
+        renderLegend(out, graph, scale, config);
 }
 
 } // namespace
@@ -180,7 +256,7 @@ std::string dotId(const std::string& name) {
 
 void renderGraph(brenlo::io::TextWriter& out, const Digraph& graph, const Configuration& config) {
     out.writeLine("digraph G {");
-    out.writeLine("splines=curved; concentrate=true; overlap=scale;");
+    out.writeLine("splines=" + config.splines + "; concentrate=true; overlap=scale;");
     renderNodes(out, graph, config);
     renderEdges(out, graph, config);
     out.writeLine("}");

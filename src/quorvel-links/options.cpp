@@ -1,15 +1,69 @@
 #include "options.hpp"
 
+#include <cstdio>
+
 namespace quorvel::links {
 
 namespace {
 
+typedef Configuration C;
+using brenlo::cmdline::CmdLine;
+using brenlo::cmdline::Domain;
+
+bool refuse(const std::string& option, const std::string& needs, const std::string& value) {
+    std::fprintf(stderr, "Option \"%s\" needs %s, not \"%s\".\n", option.c_str(), needs.c_str(),
+                 value.c_str());
+    return false;
+}
+
+// The values Graphviz's splines attribute takes; anything else could break
+// the graph's header.
+bool isSplines(const std::string& value) {
+    for (const char* v : {"none", "line", "false", "polyline", "curved", "ortho", "spline", "true",
+                          "compound"})
+        if (value == v)
+            return true;
+    return false;
+}
+
+std::vector<OptionRow<C>> pictureRows() {
+    return {
+        textRow<C>('\0', "splines", "Set how edges are drawn.",
+                   "      --splines=S\tDraw edges as curved (default), spline, line, polyline, "
+                   "ortho or none.\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       c.splines = value;
+                       return isSplines(value) ||
+                              refuse(option, "a Graphviz splines value such as spline or line",
+                                     value);
+                   }),
+        {'\0', "top", Domain::UINT, "Keep the strongest links only.",
+         "      --top=N\t\tKeep only the N strongest links (see --by).\n",
+         [](C& c, const CmdLine::Binding& b) {
+             c.top = b.values[0].data.ui;
+             return countAtLeast(c.top, 1, b);
+         }},
+        textRow<C>('\0', "by", "Set what makes a link strong.",
+                   "      --by=MEASURE\tRank links for --top by a measure (default: lift).\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       c.strongestBy = quorvel::rule::findMeasure(value);
+                       return c.strongestBy ||
+                              refuse(option, "one of " + quorvel::rule::measureNames(), value);
+                   }),
+        flagRow<C>('\0', "labels", "Label edges.",
+                   "      --labels\t\tLabel each edge with its confidence and lift.\n",
+                   &C::labels),
+        flagRow<C>('\0', "legend", "Draw a legend.",
+                   "      --legend\t\tDraw a legend of pen widths and colours.\n", &C::legend),
+    };
+}
+
 OptionTable<Configuration> makeTable() {
-    using C = Configuration;
     const ThresholdRows<C> t = thresholdRows<C>(0);
     const char* certainty = "Set the minimum certainty necessary for inclusion.";
-    return {
+    OptionTable<C> table = {
         helpRow<C>(),
+        shortHelpRow<C>(),
         t.count,
         t.confidence,
         t.lift,
@@ -28,6 +82,10 @@ OptionTable<Configuration> makeTable() {
         // The usage text has always said --certainty; accept it too.
         realRow<C>('\0', "certainty", certainty, "", &C::minCertainty),
     };
+    for (OptionRow<C>& row : pictureRows())
+        table.push_back(row);
+    table.push_back(versionRow<C>());
+    return table;
 }
 
 } // namespace

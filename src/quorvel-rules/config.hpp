@@ -1,6 +1,9 @@
 // The miner's settings, filled once from the command line.
 #pragma once
 
+#include "columns.hpp"
+
+#include "quorvel/formats.hpp"
 #include "quorvel/thresholds.hpp"
 
 #include <cstdint>
@@ -14,8 +17,16 @@ struct Configuration : Thresholds {
     std::string itemSetFile;
     unsigned int maxOrder = 0;
     unsigned int windowSize = 0;
+    /// The window was given with a unit (seconds, minutes, ...).
+    bool windowHasUnit = false;
     bool verbose = false;
     bool help = false;
+    bool version = false;
+    /// Where the subject, time and items are in the input, and how times read.
+    mining::TableLayout layout;
+    /// How the tables are written, and which rules in what order.
+    TableFormat format = TableFormat::TSV;
+    RuleSelection selection;
     /// Bytes the miner may hold; 0 for no limit.
     uint64_t memoryBudget = 0;
     /// Threads for reading and counting; 0 for one per processor.

@@ -1,5 +1,6 @@
 #include "ingest.hpp"
 
+#include "columns.hpp"
 #include "grouping.hpp"
 #include "input.hpp"
 #include "parallel.hpp"
@@ -7,6 +8,7 @@
 #include "strings.hpp"
 
 #include "brenlo/exception.hpp"
+#include "brenlo/meter.hpp"
 #include "brenlo/string.hpp"
 
 #include <algorithm>
@@ -23,22 +25,6 @@
 namespace quorvel::rule::mining {
 
 namespace {
-
-// Strictly a whole number from 0 to 4294967295.
-bool parseTime(std::string_view s, History::Time& out) {
-    if (s.empty() || s.size() > 10)
-        return false;
-    uint64_t v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (v > 0xFFFFFFFFull)
-        return false;
-    out = static_cast<History::Time>(v);
-    return true;
-}
 
 // What one stretch of rows gave, with ids of its own.
 struct Part {
@@ -58,60 +44,86 @@ void fail(Part& part, uint64_t line, std::string message) {
     part.error = std::move(message);
 }
 
-// The first two cells of a row: false, with the error, when the row is
-// not a row of the table.
+// How each row is taken apart: where its cells are, how its time reads.
+struct RowRules {
+    ColumnPlan plan;
+    TimeFormat timeFormat = TimeFormat::NUMBER;
+    char delim = '\t';
+};
+
+bool timeOf(std::string_view cell, uint64_t line, Part& part, const RowRules& rules,
+            History::Time& time);
+
+// The subject and time cells of a row: false, with the error, when the row
+// is not a row of the table.
 bool subjectAndTime(const std::vector<std::string_view>& cells, uint64_t line, Part& part,
-                    History::Time& time) {
-    if (cells.size() < 2) {
-        fail(part, line, "Missing cell at position 1.");
+                    const RowRules& rules, History::Time& time) {
+    const size_t needed = rules.plan.positional() ? 2 : rules.plan.needed();
+    if (cells.size() < needed) {
+        fail(part, line, missingCell(rules.plan, cells.size(), cells.size()));
         return false;
     }
-    if (!parseTime(cells[1], time)) {
-        // As printf quotes it: up to a NUL byte.
-        const std::string_view shown = cells[1].substr(0, cells[1].find('\0'));
-        fail(part, line,
-             "Invalid time \"" + std::string(shown) +
-                 "\": a time is a whole number from 0 to 4294967295.");
-        return false;
-    }
-    return true;
+    return timeOf(cells[rules.plan.time], line, part, rules, time);
 }
 
-void addRow(const std::vector<std::string_view>& cells, History::Time time, Part& part) {
+bool timeOf(std::string_view cell, uint64_t line, Part& part, const RowRules& rules,
+            History::Time& time) {
+    if (rules.timeFormat == TimeFormat::NUMBER && parseWholeTime(cell, time))
+        return true;
+    std::string why;
+    if (parseTimeCell(cell, rules.timeFormat, time, why))
+        return true;
+    fail(part, line, why);
+    return false;
+}
+
+void addItem(std::string_view cell, uint32_t subject, History::Time time, Part& part, bool& any) {
+    if (!cell.empty()) {
+        part.events.push_back({subject, time, part.items.intern(cell)});
+        any = true;
+    }
+}
+
+void addRow(const std::vector<std::string_view>& cells, const ColumnPlan& plan,
+            History::Time time, Part& part) {
+    const std::string_view name = cells[plan.subject];
     // Logs mostly come a subject at a time: the last one is checked first.
-    if (part.lastSubject == 0xFFFFFFFFu || part.subjects.view(part.lastSubject) != cells[0])
-        part.lastSubject = part.subjects.intern(cells[0]);
+    if (part.lastSubject == 0xFFFFFFFFu || part.subjects.view(part.lastSubject) != name)
+        part.lastSubject = part.subjects.intern(name);
     const uint32_t subject = part.lastSubject;
     bool any = false;
-    for (size_t k = 2; k < cells.size(); ++k)
-        if (!cells[k].empty()) {
-            part.events.push_back({subject, time, part.items.intern(cells[k])});
-            any = true;
-        }
+    if (plan.restAreItems) {
+        for (size_t k = 2; k < cells.size(); ++k)
+            if (k != plan.subject && k != plan.time)
+                addItem(cells[k], subject, time, part, any);
+    } else {
+        for (size_t k : plan.items)
+            addItem(cells[k], subject, time, part, any);
+    }
     if (!any)
         part.events.push_back({subject, time, NO_ITEM});
 }
 
 // Scans the complete rows of `data`; the rest is left for more bytes.
-void scanPart(const char* data, size_t size, bool atEnd, char delim, Part& part) {
-    RowScanner rows(data, size, atEnd, delim);
+void scanPart(const char* data, size_t size, bool atEnd, const RowRules& rules, Part& part) {
+    RowScanner rows(data, size, atEnd, rules.delim);
     for (;;) {
         const RowScanner::Result got = rows.next();
         if (got == RowScanner::BLANK)
             continue;
         if (got == RowScanner::ROW) {
             History::Time time = 0;
-            if (!subjectAndTime(rows.cells(), rows.rowLines(), part, time))
+            if (!subjectAndTime(rows.cells(), rows.rowLines(), part, rules, time))
                 return;
-            addRow(rows.cells(), time, part);
+            addRow(rows.cells(), rules.plan, time, part);
             continue;
         }
         if (got == RowScanner::UNCLOSED) {
             // Cells are read in order: a bad time before the open quote
             // is met first.
             History::Time time = 0;
-            if (rows.cells().size() >= 2 &&
-                !subjectAndTime(rows.cells(), rows.rowLines(), part, time))
+            if (rows.cells().size() > rules.plan.time &&
+                !timeOf(rows.cells()[rules.plan.time], rows.rowLines(), part, rules, time))
                 return;
             fail(part, rows.cellLines(), "A quoted cell is never closed: its quote opens here.");
             return;
@@ -141,9 +153,12 @@ std::vector<size_t> cuts(const char* data, size_t size, unsigned n) {
 // Rows as they come, with ids merged across parts.
 class Reader {
 public:
-    Reader(Input&& input, char delim, unsigned threads, const IngestSizes& sizes)
-        : m_input(std::move(input)), m_delim(delim), m_threads(std::max(1u, threads)),
-          m_sizes(sizes) {}
+    Reader(Input&& input, const TableLayout& layout, unsigned threads, const IngestSizes& sizes)
+        : m_input(std::move(input)), m_layout(layout), m_threads(std::max(1u, threads)),
+          m_sizes(sizes) {
+        m_rules.delim = layout.delimiter;
+        m_rules.timeFormat = layout.timeFormat;
+    }
 
     void run() {
         const size_t BLOCK = std::max<size_t>(1, m_sizes.block);
@@ -151,13 +166,16 @@ public:
         // at least 6 bytes), so they are not copied as they grow; pages
         // not written are never taken from the machine.
         events.reserve(static_cast<size_t>(m_input.size() / 6));
+        brenlo::term::MeterStage meter("Reading " + m_input.name(), m_input.size(),
+                                       brenlo::term::Meter::BYTES);
         Buffer buf;
-        bool more = skipHeader(buf, BLOCK);
+        bool more = m_layout.named() ? readHeader(buf, BLOCK) : skipHeader(buf, BLOCK);
         while (more || !buf.empty()) {
             if (more)
                 more = m_input.fill(buf, BLOCK, m_line);
             const size_t used = block(buf.data(), buf.size(), !more);
             buf.consume(used);
+            brenlo::term::Meter::live().advance(used);
             if (!more && !buf.empty())
                 throw std::logic_error("rows left unread at the end of the data");
         }
@@ -188,6 +206,31 @@ private:
         }
     }
 
+    // The header as a row of names, which the columns are looked up in.
+    bool readHeader(Buffer& buf, size_t block) {
+        for (;;) {
+            const bool more = m_input.fill(buf, block, 1);
+            RowScanner rows(buf.data(), buf.size(), !more, m_layout.delimiter);
+            const RowScanner::Result got = rows.next();
+            if (got == RowScanner::MORE)
+                continue;
+            if (got == RowScanner::UNCLOSED)
+                throw brenlo::IOException(brenlo::string::strprintf(
+                    "%s:%llu: A quoted cell is never closed: its quote opens here.",
+                    m_input.name().c_str(), static_cast<unsigned long long>(1 + rows.cellLines())));
+            try {
+                m_rules.plan = planColumns(m_layout, got == RowScanner::ROW
+                                                         ? rows.cells()
+                                                         : std::vector<std::string_view>());
+            } catch (const brenlo::IOException& e) {
+                throw brenlo::IOException(m_input.name() + ":1: " + e.what());
+            }
+            m_line = 1 + rows.lines();
+            buf.consume(rows.consumed());
+            return more;
+        }
+    }
+
     // Scans a block in parts, one thread each when it holds no quote (a
     // quoted line end could fall on a cut); the bytes used.
     size_t block(const char* data, size_t size, bool atEnd) {
@@ -198,7 +241,7 @@ private:
         const size_t n = at.size() - 1;
         std::vector<Part> parts(n);
         forEachChunk(m_threads, n, [&](size_t k, unsigned) {
-            scanPart(data + at[k], at[k + 1] - at[k], k + 1 < n || atEnd, m_delim, parts[k]);
+            scanPart(data + at[k], at[k + 1] - at[k], k + 1 < n || atEnd, m_rules, parts[k]);
         });
         for (size_t k = 0; k < n; ++k) {
             if (parts[k].failed)
@@ -243,7 +286,8 @@ private:
     }
 
     Input m_input;
-    char m_delim;
+    TableLayout m_layout;
+    RowRules m_rules;
     unsigned m_threads;
     IngestSizes m_sizes;
     uint64_t m_line = 2; // the first line after the header
@@ -281,16 +325,30 @@ unsigned availableThreads() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
+EventLog readEventLog(const std::string& path, const TableLayout& layout, unsigned threads,
+                      const IngestSizes& sizes) {
+    Reader reader(Input(path), layout, threads, sizes);
+    return logOf(reader, threads, sizes);
+}
+
+EventLog parseEventLog(std::string_view bytes, const std::string& source,
+                       const TableLayout& layout, unsigned threads, const IngestSizes& sizes) {
+    Reader reader(Input(bytes, source), layout, threads, sizes);
+    return logOf(reader, threads, sizes);
+}
+
 EventLog readEventLog(const std::string& path, char delim, unsigned threads,
                       const IngestSizes& sizes) {
-    Reader reader(Input(path), delim, threads, sizes);
-    return logOf(reader, threads, sizes);
+    TableLayout layout;
+    layout.delimiter = delim;
+    return readEventLog(path, layout, threads, sizes);
 }
 
 EventLog parseEventLog(std::string_view bytes, const std::string& source, char delim,
                        unsigned threads, const IngestSizes& sizes) {
-    Reader reader(Input(bytes, source), delim, threads, sizes);
-    return logOf(reader, threads, sizes);
+    TableLayout layout;
+    layout.delimiter = delim;
+    return parseEventLog(bytes, source, layout, threads, sizes);
 }
 
 std::string describe(const EventLog& log) {

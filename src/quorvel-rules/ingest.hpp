@@ -3,6 +3,8 @@
 // histories the engine indexes, with no per-row allocation.
 #pragma once
 
+#include "columns.hpp"
+
 #include "quorvel/rule.hpp"
 
 #include <cstdint>
@@ -35,6 +37,15 @@ struct IngestSizes {
     size_t splitAbove = size_t(1) << 20;
     size_t stretch = size_t(1) << 16;
 };
+
+/// Reads the table at `path` ("-": standard input) laid out as `layout`,
+/// on `threads` threads.
+EventLog readEventLog(const std::string& path, const TableLayout& layout, unsigned threads,
+                      const IngestSizes& sizes = IngestSizes());
+/// The same from bytes in memory; errors name `source`.
+EventLog parseEventLog(std::string_view bytes, const std::string& source,
+                       const TableLayout& layout, unsigned threads,
+                       const IngestSizes& sizes = IngestSizes());
 
 /// Reads the table at `path` ("-": standard input) as TransactionSet::readInto
 /// reads it, with the same errors, on `threads` threads.

@@ -1,5 +1,7 @@
 #include "levels.hpp"
 
+#include "brenlo/meter.hpp"
+
 #include "budget.hpp"
 #include "parallel.hpp"
 
@@ -240,6 +242,9 @@ std::vector<uint64_t> observeLevel(const Configuration& config, const SubjectInd
     for (auto& o : observed)
         o.assign(level.sets() * rules.size(), 0);
     std::vector<SubjectIndex::Cursor> cursors(observed.size(), SubjectIndex::Cursor(index));
+    brenlo::term::MeterStage meter("Counting rules of item sets of " + std::to_string(level.size) +
+                                       " items",
+                                   index.subjects(), brenlo::term::Meter::SUBJECTS);
     forEachChunk(threads, stretches, [&](size_t chunk, unsigned worker) {
         const size_t from = chunk * STRETCH;
         const size_t to = std::min(index.subjects(), from + STRETCH);
@@ -269,6 +274,7 @@ std::vector<uint64_t> observeLevel(const Configuration& config, const SubjectInd
                     cursor.observe(level.set(k), level.size, rules, config.windowSize,
                                    observed[worker].data() + k * rules.size());
             }
+            brenlo::term::Meter::live().advance(end - first);
         }
     });
     for (size_t w = 1; w < observed.size(); ++w)
@@ -327,9 +333,12 @@ Level nextLevel(const Configuration& config, const SubjectIndex& index, const Le
     const size_t stretches = (prev.sets() + stretch - 1) / stretch;
     std::vector<Level> parts(stretches);
     LevelGuard guard(config, prev, runEnd);
+    brenlo::term::MeterStage meter("Joining item sets of " + std::to_string(prev.size) + " items",
+                                   prev.sets(), brenlo::term::Meter::SETS);
     forEachChunk(config.threads, stretches, [&](size_t chunk, unsigned) {
-        parts[chunk] = Join(config, index, prev, runEnd, guard)
-                           .run(chunk * stretch, std::min(prev.sets(), (chunk + 1) * stretch));
+        const size_t from = chunk * stretch, to = std::min(prev.sets(), (chunk + 1) * stretch);
+        parts[chunk] = Join(config, index, prev, runEnd, guard).run(from, to);
+        brenlo::term::Meter::live().advance(to - from);
     });
     Level next;
     next.size = prev.size + 1;

@@ -5,11 +5,13 @@
 #include "mine.hpp"
 #include "options.hpp"
 
+#include "brenlo/meter.hpp"
 #include "quorvel/driver.hpp"
 
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace quorvel::rule;
@@ -17,18 +19,18 @@ using namespace quorvel::rule;
 namespace {
 
 mining::EventLog readTxns(const Configuration& config, const std::string& path) {
-    mining::EventLog log = mining::readEventLog(path, '\t', config.threads);
+    mining::EventLog log = mining::readEventLog(path, config.layout, config.threads);
     std::cerr << "Read " << path << " with " << log.transactions() << " transaction(s) over "
               << log.subjects() << " history record(s)." << std::endl;
     return log;
 }
 
-void writeRules(const MiningResult& result, std::ostream& out) {
-    result.rules().write(out);
+void writeRules(const Configuration& config, const MiningResult& result, std::ostream& out) {
+    writeRuleTable(out, result.rules(), config.format, config.selection);
 }
 
-void writeIS(const MiningResult& result, std::ostream& out) {
-    result.itemSets().write(out);
+void writeIS(const Configuration& config, const MiningResult& result, std::ostream& out) {
+    writeItemSetTable(out, result.itemSets(), config.format);
 }
 
 void mine(const Configuration& config) {
@@ -43,10 +45,10 @@ void mine(const Configuration& config) {
     std::ostream* itemSetsOut = config.itemSetFile.empty() ? nullptr : &out.add(config.itemSetFile);
 
     MiningResult result = quorvel::rule::mine(config, readTxns(config, config.inputFile));
-    writeRules(result, rulesOut);
+    writeRules(config, result, rulesOut);
     std::cerr << config.itemSetFile << std::endl;
     if (itemSetsOut)
-        writeIS(result, *itemSetsOut);
+        writeIS(config, result, *itemSetsOut);
     out.commit();
 }
 
@@ -57,6 +59,8 @@ int main(int argc, char** argv) {
     int status = quorvel::runReportingFailures(
         [&] {
             Configuration config = configure(argc, argv);
+            if (::isatty(STDERR_FILENO))
+                brenlo::term::Meter::live().drawTo(STDERR_FILENO);
             capAddressSpace(config.memoryBudget);
             mine(config);
         },

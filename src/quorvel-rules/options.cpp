@@ -3,6 +3,8 @@
 #include "budget.hpp"
 #include "ingest.hpp"
 
+#include "brenlo/string.hpp"
+
 #include <cstdio>
 
 namespace quorvel::rule {
@@ -12,28 +14,131 @@ using brenlo::cmdline::Domain;
 
 namespace {
 
-OptionRow<Configuration> memoryRow() {
-    return {'M',
-            "memory",
-            Domain::STRING,
-            "Set the memory budget.",
-            "  -M, --memory=SIZE\tSet the memory budget, e.g. 512M or 8G (default: three quarters "
-            "of physical memory).\n",
-            [](Configuration& c, const CmdLine::Binding& b) {
-                if (parseMemorySize(b.values[0].raw, c.memoryBudget))
-                    return true;
-                std::fprintf(stderr, "Option \"%s\" needs a size such as 512M or 8G, not \"%s\".\n",
-                             optionName(*b.source).c_str(), b.values[0].raw.c_str());
-                return false;
-            }};
+typedef Configuration C;
+
+bool refuse(const std::string& option, const char* needs, const std::string& value) {
+    std::fprintf(stderr, "Option \"%s\" needs %s, not \"%s\".\n", option.c_str(), needs,
+                 value.c_str());
+    return false;
 }
 
-OptionTable<Configuration> makeTable() {
-    using C = Configuration;
+OptionRow<C> memoryRow() {
+    return textRow<C>('M', "memory", "Set the memory budget.",
+                      "  -M, --memory=SIZE\tSet the memory budget, e.g. 512M or 8G (default: three "
+                      "quarters of physical memory).\n",
+                      [](C& c, const std::string& value, const std::string& option) {
+                          return parseMemorySize(value, c.memoryBudget) ||
+                                 refuse(option, "a size such as 512M or 8G", value);
+                      });
+}
+
+OptionRow<C> windowRow() {
+    return textRow<C>('w', "window", "Set the window size",
+                      "  -w, --window\t\tSet the size of the window (default: 0)\n",
+                      [](C& c, const std::string& value, const std::string& option) {
+                          if (mining::parseDuration(value, c.windowSize, c.windowHasUnit))
+                              return true;
+                          // A plain number keeps the parser's own message.
+                          if (!value.empty() && value.find_first_not_of("0123456789") ==
+                                                    std::string::npos)
+                              return brenlo::string::parseOrDie<unsigned int>(value.c_str(),
+                                                                              c.windowSize);
+                          return refuse(option,
+                                        "a whole number, or a duration such as 90s, 30m, 12h, 7d "
+                                        "or 2w",
+                                        value);
+                      });
+}
+
+// Names given one at a time or as a comma-separated list.
+void addNames(std::vector<std::string>& names, const std::string& list) {
+    size_t from = 0;
+    for (size_t comma; (comma = list.find(',', from)) != std::string::npos; from = comma + 1)
+        names.push_back(list.substr(from, comma - from));
+    names.push_back(list.substr(from));
+}
+
+std::vector<OptionRow<C>> inputRows() {
+    return {
+        textRow<C>('\0', "delimiter", "Set the input's cell delimiter.",
+                   "      --delimiter=C\tSet the character between input cells (default: tab).\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       if (value == "\\t" || value == "tab")
+                           c.layout.delimiter = '\t';
+                       else if (value.size() == 1 && value != "\"" && value != "\n" &&
+                                value != "\r")
+                           c.layout.delimiter = value[0];
+                       else
+                           return refuse(option, "one character (or \"tab\")", value);
+                       return true;
+                   }),
+        {'\0', "csv", Domain::ALIAS, "Read a comma-separated input.",
+         "      --csv\t\tRead a comma-separated input (--delimiter=,).\n",
+         [](C& c, const CmdLine::Binding&) {
+             c.layout.delimiter = ',';
+             return true;
+         }},
+        textRow<C>('\0', "subject", "Name the subject column.",
+                   "      --subject=NAME\tRead the subject from the column so named in the "
+                   "header.\n",
+                   [](C& c, const std::string& value, const std::string&) {
+                       c.layout.subject = value;
+                       return true;
+                   }),
+        textRow<C>('\0', "time", "Name the time column.",
+                   "      --time=NAME\tRead the time from the column so named in the header.\n",
+                   [](C& c, const std::string& value, const std::string&) {
+                       c.layout.time = value;
+                       return true;
+                   }),
+        textRow<C>('\0', "item", "Name item columns.",
+                   "      --item=NAME\tRead items from the columns so named (repeatable, or "
+                   "a,b,c).\n",
+                   [](C& c, const std::string& value, const std::string&) {
+                       addNames(c.layout.items, value);
+                       return true;
+                   }),
+        textRow<C>('\0', "time-format", "Set how times are written.",
+                   "      --time-format=F\tRead times as number (default), iso8601, unix or "
+                   "unix-ms (then -w takes 90s, 30m, 12h, 7d or 2w).\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       return mining::parseTimeFormat(value, c.layout.timeFormat) ||
+                              refuse(option, "number, iso8601, unix or unix-ms", value);
+                   }),
+    };
+}
+
+std::vector<OptionRow<C>> outputRows() {
+    return {
+        textRow<C>('\0', "format", "Set the tables' format.",
+                   "      --format=F\tWrite the tables as tsv (default), csv or jsonl.\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       return parseTableFormat(value, c.format) ||
+                              refuse(option, "tsv, csv or jsonl", value);
+                   }),
+        textRow<C>('\0', "sort", "Sort the rules by a measure.",
+                   "      --sort=MEASURE\tSort the rules by a measure, largest first (default: "
+                   "rule order).\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       c.selection.sortBy = findMeasure(value);
+                       return c.selection.sortBy ||
+                              refuse(option, ("one of " + measureNames()).c_str(), value);
+                   }),
+        {'\0', "top", Domain::UINT, "Keep the first rules only.",
+         "      --top=N\t\tWrite only the first N rules.\n",
+         [](C& c, const CmdLine::Binding& b) {
+             c.selection.top = b.values[0].data.ui;
+             return countAtLeast(c.selection.top, 1, b);
+         }},
+    };
+}
+
+OptionTable<C> makeTable() {
     // Mining needs every frequent set held by at least one subject.
     const ThresholdRows<C> t = thresholdRows<C>(1);
-    return {
+    OptionTable<C> table = {
         helpRow<C>(),
+        shortHelpRow<C>(),
         t.count,
         t.confidence,
         wholeRow<C>('j', "threads", "Set the number of threads.",
@@ -47,9 +152,12 @@ OptionTable<Configuration> makeTable() {
         t.support,
         t.conviction,
         verboseRow<C>("  -v, --verbose\t\tPrint additional information.\n"),
-        wholeRow<C>('w', "window", "Set the window size",
-                    "  -w, --window\t\tSet the size of the window (default: 0)\n", &C::windowSize),
+        windowRow(),
     };
+    for (auto rows : {inputRows(), outputRows()})
+        table.insert(table.end(), rows.begin(), rows.end());
+    table.push_back(versionRow<C>());
+    return table;
 }
 
 } // namespace
@@ -60,12 +168,18 @@ const OptionTable<Configuration>& optionTable() {
 }
 
 Configuration configure(int argc, char** argv) {
-    using C = Configuration;
     Configuration config;
     parseCommandLine(
         config, optionTable(),
         {{"input", &C::inputFile}, {"output", &C::outputFile}, {"item-sets", &C::itemSetFile}},
         argc, argv);
+    if (config.windowHasUnit && !mining::isTimestamp(config.layout.timeFormat)) {
+        // Plain numbers may count anything; a unit would silently mean seconds.
+        std::fprintf(stderr,
+                     "Option \"-w, --window\" takes a duration with a unit only when times are "
+                     "timestamps (--time-format=iso8601, unix or unix-ms).\n");
+        std::exit(1);
+    }
     if (config.memoryBudget == 0)
         config.memoryBudget = defaultMemoryBudget();
     if (config.threads == 0)

@@ -145,7 +145,9 @@ TEST(LinksCli, Options) {
     auto help = runLinks({"-?"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err.substr(0, 37), "usage: quorvel-links [input] [output]");
-    EXPECT_NE(help.err.find("  -v. --verbose\t\tPrint additional information.\n\n"),
+    EXPECT_NE(help.err.find("  -v. --verbose\t\tPrint additional information.\n      --splines"),
+              std::string::npos);
+    EXPECT_NE(help.err.find("      --version\t\tPrint the program's version and exit.\n\n"),
               std::string::npos);
     auto bad = runLinks({"-x"});
     EXPECT_EQ(bad.status, 1);

@@ -27,6 +27,7 @@ const std::string USAGE_TAIL =
     "\n"
     "OPTIONS:\n"
     "  -?, --help\t\tDisplay this message.\n"
+    "  -h\t\t\tDisplay this message, as -? does.\n"
     "  -c, --count=i\t\tSet the minimum count necessary for inclusion (default: 5).\n"
     "  -C, --confidence=f\tSet the minimum confidence necessary for inclusion (default: 0).\n"
     "  -j, --threads=i\tSet the number of threads (default: one per processor).\n"
@@ -39,6 +40,17 @@ const std::string USAGE_TAIL =
     "infinity).\n"
     "  -v, --verbose\t\tPrint additional information.\n"
     "  -w, --window\t\tSet the size of the window (default: 0)\n"
+    "      --delimiter=C\tSet the character between input cells (default: tab).\n"
+    "      --csv\t\tRead a comma-separated input (--delimiter=,).\n"
+    "      --subject=NAME\tRead the subject from the column so named in the header.\n"
+    "      --time=NAME\tRead the time from the column so named in the header.\n"
+    "      --item=NAME\tRead items from the columns so named (repeatable, or a,b,c).\n"
+    "      --time-format=F\tRead times as number (default), iso8601, unix or unix-ms (then -w "
+    "takes 90s, 30m, 12h, 7d or 2w).\n"
+    "      --format=F\tWrite the tables as tsv (default), csv or jsonl.\n"
+    "      --sort=MEASURE\tSort the rules by a measure, largest first (default: rule order).\n"
+    "      --top=N\t\tWrite only the first N rules.\n"
+    "      --version\t\tPrint the program's version and exit.\n"
     "\n";
 
 const std::string USAGE = "usage: quorvel-rules [input] [output] [item-sets]\n" + USAGE_TAIL;

@@ -1,0 +1,54 @@
+// The rule and item-set tables in the formats analysts load: the
+// tab-separated tables (the default), CSV with each side of a rule in a
+// column of its own, and JSON Lines with each side an array of items. The
+// measures by their snake_case names, for sorting and for field names.
+#pragma once
+
+#include "quorvel/rule.hpp"
+
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace quorvel::rule {
+
+enum class TableFormat { TSV, CSV, JSONL };
+
+/// "tsv", "csv" or "jsonl"; false for any other word.
+bool parseTableFormat(const std::string& word, TableFormat& out);
+
+/// A column of the rule table with a number in it.
+struct Measure {
+    const char* name; // snake_case: count, a_union_s, support, ...
+    double (*of)(const RuleSet::Stats&);
+};
+
+/// The eight number columns, in table order.
+const std::vector<Measure>& measures();
+/// The measure named `name`, or nullptr.
+const Measure* findMeasure(const std::string& name);
+/// "count, a_union_s, support, ...", for messages.
+std::string measureNames();
+
+/// Which rules a table shows, in what order: all in rule order by default;
+/// sorted by a measure, largest first, ties in rule order; the first `top`
+/// only when `top` is not 0.
+struct RuleSelection {
+    const Measure* sortBy = nullptr;
+    size_t top = 0;
+};
+
+std::vector<RuleSet::ConstIterator> selectRules(const RuleSet& rules, const RuleSelection& pick);
+
+/// Writes the rule table, then the number of rows written on standard error.
+void writeRuleTable(std::ostream& out, const RuleSet& rules, TableFormat format,
+                    const RuleSelection& pick = RuleSelection());
+void writeItemSetTable(std::ostream& out, const ItemSetHistogram& sets, TableFormat format);
+
+/// A JSON string holding `text`: UTF-8 kept, control characters escaped,
+/// and each byte that is not part of valid UTF-8 written as the code
+/// point of the same number (as Latin-1 would read it).
+void writeJsonString(std::ostream& out, const std::string& text);
+
+} // namespace quorvel::rule

@@ -1,0 +1,264 @@
+#include "quorvel/formats.hpp"
+
+#include "cells.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <iostream>
+
+namespace quorvel::rule {
+
+namespace {
+
+// The shortest text that reads back as the same double; standard readers
+// take "inf" in CSV, and JSON has no infinity, so there it is a string.
+void writeNumber(std::ostream& out, double v, TableFormat format) {
+    if (std::isnan(v)) {
+        out << (format == TableFormat::JSONL ? "null" : "nan");
+        return;
+    }
+    if (std::isinf(v)) {
+        const char* text = v > 0 ? "inf" : "-inf";
+        if (format == TableFormat::JSONL)
+            out << '"' << text << '"';
+        else
+            out << text;
+        return;
+    }
+    char buf[64];
+    const auto got = std::to_chars(buf, buf + sizeof buf, v);
+    out.write(buf, got.ptr - buf);
+}
+
+// An RFC 4180 field: quoted when it holds a comma, a quote or a line end.
+void writeCsvField(std::ostream& out, const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        out << text;
+    else
+        writeQuoted(out, text);
+}
+
+void writeJsonItems(std::ostream& out, const ItemSet& items) {
+    out << '[';
+    bool first = true;
+    for (const Item& item : items) {
+        if (!first)
+            out << ',';
+        first = false;
+        writeJsonString(out, item);
+    }
+    out << ']';
+}
+
+// The length of the UTF-8 sequence at `p`, or 0 when it is not valid.
+size_t utf8Length(const unsigned char* p, size_t left) {
+    const unsigned char c = p[0];
+    size_t n;
+    uint32_t cp;
+    if (c < 0x80)
+        return 1;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (left < n)
+        return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+        cp = cp << 6 | (p[k] & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return n;
+}
+
+void writeHex4(std::ostream& out, unsigned v) {
+    static const char HEX[] = "0123456789abcdef";
+    out << "\\u" << HEX[v >> 12 & 15] << HEX[v >> 8 & 15] << HEX[v >> 4 & 15] << HEX[v & 15];
+}
+
+} // namespace
+
+bool parseTableFormat(const std::string& word, TableFormat& out) {
+    if (word == "tsv")
+        out = TableFormat::TSV;
+    else if (word == "csv")
+        out = TableFormat::CSV;
+    else if (word == "jsonl")
+        out = TableFormat::JSONL;
+    else
+        return false;
+    return true;
+}
+
+const std::vector<Measure>& measures() {
+    using S = RuleSet::Stats;
+    static const std::vector<Measure> all = {
+        {"count", [](const S& s) { return double(s.count); }},
+        {"a_union_s", [](const S& s) { return double(s.icount); }},
+        {"support", [](const S& s) { return s.support; }},
+        {"confidence", [](const S& s) { return s.confidence; }},
+        {"lift", [](const S& s) { return s.lift; }},
+        {"conviction", [](const S& s) { return s.conviction; }},
+        {"probability", [](const S& s) { return s.probability; }},
+        {"certainty", [](const S& s) { return s.certainty; }},
+    };
+    return all;
+}
+
+const Measure* findMeasure(const std::string& name) {
+    for (const Measure& m : measures())
+        if (name == m.name)
+            return &m;
+    return nullptr;
+}
+
+std::string measureNames() {
+    std::string out;
+    for (const Measure& m : measures())
+        out += (out.empty() ? "" : ", ") + std::string(m.name);
+    return out;
+}
+
+std::vector<RuleSet::ConstIterator> selectRules(const RuleSet& rules, const RuleSelection& pick) {
+    std::vector<RuleSet::ConstIterator> rows;
+    rows.reserve(rules.size());
+    for (auto it = rules.begin(); it != rules.end(); ++it)
+        rows.push_back(it);
+    if (pick.sortBy) {
+        // Largest first; NaN, which no order places, last.
+        auto key = [&](RuleSet::ConstIterator it) {
+            const double v = pick.sortBy->of(it->second);
+            return std::isnan(v) ? -HUGE_VAL : v;
+        };
+        std::stable_sort(rows.begin(), rows.end(),
+                         [&](RuleSet::ConstIterator a, RuleSet::ConstIterator b) {
+                             return key(a) > key(b);
+                         });
+    }
+    if (pick.top && rows.size() > pick.top)
+        rows.resize(pick.top);
+    return rows;
+}
+
+void writeRuleTable(std::ostream& out, const RuleSet& rules, TableFormat format,
+                    const RuleSelection& pick) {
+    const std::vector<RuleSet::ConstIterator> rows = selectRules(rules, pick);
+    if (format == TableFormat::TSV)
+        out << "Rule\tCount\tA union S\tSupport\tConfidence\tLift\tConviction\tProbability\t"
+               "Certainty\n";
+    if (format == TableFormat::CSV) {
+        out << "antecedent,subsequent";
+        for (const Measure& m : measures())
+            out << ',' << m.name;
+        out << '\n';
+    }
+    for (RuleSet::ConstIterator it : rows) {
+        const RuleSet::Stats& s = it->second;
+        switch (format) {
+        case TableFormat::TSV:
+            writeCell(out, it->first.toString());
+            out << '\t' << s.count << '\t' << s.icount << '\t' << s.support << '\t'
+                << s.confidence << '\t' << s.lift << '\t' << s.conviction << '\t'
+                << s.probability << '\t' << s.certainty << '\n';
+            break;
+        case TableFormat::CSV:
+            writeCsvField(out, it->first.antecedent().toString());
+            out << ',';
+            writeCsvField(out, it->first.subsequent().toString());
+            // Counts too go through doubles: exact below 2^53.
+            for (const Measure& m : measures()) {
+                out << ',';
+                writeNumber(out, m.of(s), format);
+            }
+            out << '\n';
+            break;
+        case TableFormat::JSONL:
+            out << "{\"antecedent\":";
+            writeJsonItems(out, it->first.antecedent());
+            out << ",\"subsequent\":";
+            writeJsonItems(out, it->first.subsequent());
+            for (const Measure& m : measures()) {
+                out << ",\"" << m.name << "\":";
+                writeNumber(out, m.of(s), format);
+            }
+            out << "}\n";
+            break;
+        }
+    }
+    out.flush();
+    std::cerr << rows.size() << std::endl;
+}
+
+void writeItemSetTable(std::ostream& out, const ItemSetHistogram& sets, TableFormat format) {
+    if (format == TableFormat::TSV)
+        out << "Count\tItem Set\n";
+    if (format == TableFormat::CSV)
+        out << "count,item_set\n";
+    for (const auto& entry : sets) {
+        switch (format) {
+        case TableFormat::TSV:
+            out << entry.second << '\t';
+            writeCell(out, entry.first.toString());
+            out << '\n';
+            break;
+        case TableFormat::CSV:
+            out << entry.second << ',';
+            writeCsvField(out, entry.first.toString());
+            out << '\n';
+            break;
+        case TableFormat::JSONL:
+            out << "{\"count\":" << entry.second << ",\"items\":";
+            writeJsonItems(out, entry.first);
+            out << "}\n";
+            break;
+        }
+    }
+    out.flush();
+}
+
+void writeJsonString(std::ostream& out, const std::string& text) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    out << '"';
+    for (size_t k = 0; k < size;) {
+        const unsigned char c = p[k];
+        if (c == '"' || c == '\\') {
+            out << '\\' << static_cast<char>(c);
+            ++k;
+        } else if (c == '\n') {
+            out << "\\n";
+            ++k;
+        } else if (c == '\t') {
+            out << "\\t";
+            ++k;
+        } else if (c == '\r') {
+            out << "\\r";
+            ++k;
+        } else if (c < 0x20 || c == 0x7F) {
+            writeHex4(out, c);
+            ++k;
+        } else if (const size_t n = utf8Length(p + k, size - k)) {
+            out.write(text.data() + k, static_cast<std::streamsize>(n));
+            k += n;
+        } else {
+            writeHex4(out, c);
+            ++k;
+        }
+    }
+    out << '"';
+}
+
+} // namespace quorvel::rule
