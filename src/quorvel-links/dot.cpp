@@ -138,8 +138,14 @@ void checkDrawable(const std::string& from, const std::string& to) {
     }
 }
 
+// Graphviz places edge labels itself only along some kinds of edges; the
+// others take labels placed after the layout.
+const char* labelAttribute(const Configuration& config) {
+    return config.splines == "curved" || config.splines == "ortho" ? "xlabel" : "label";
+}
+
 void writeEdge(brenlo::io::TextWriter& out, const std::string& from, const std::string& to,
-               const EdgeStyle& style) {
+               const EdgeStyle& style, const Configuration& config) {
     checkDrawable(from, to);
     out.write(dotId(from));
     out.writeString("->");
@@ -154,7 +160,9 @@ void writeEdge(brenlo::io::TextWriter& out, const std::string& from, const std::
         out.writeString("\"");
     }
     if (!style.label.empty()) {
-        out.writeString(",fontsize=9,label=\"");
+        out.writeString(",fontsize=9,");
+        out.writeString(labelAttribute(config));
+        out.writeString("=\"");
         out.write(style.label);
         out.writeString("\"");
     }
@@ -214,7 +222,9 @@ void renderLegend(brenlo::io::TextWriter& out, const Digraph& graph, const Scale
         out.write(dotId(prefix + std::to_string(2 * k)));
         out.writeString("->");
         out.write(dotId(prefix + std::to_string(2 * k + 1)));
-        out.writeString("[label=\"");
+        out.writeString("[");
+        out.writeString(labelAttribute(config));
+        out.writeString("=\"");
         out.write(entries[k].label);
         out.writeString("\"");
         if (!entries[k].attributes.empty()) {
@@ -230,7 +240,7 @@ void renderEdges(brenlo::io::TextWriter& out, const Digraph& graph, const Config
     const Scale scale = scaleOf(graph);
     for (const auto& node : graph)
         for (const auto& edge : node.second)
-            writeEdge(out, node.first, edge.first, styleOf(edge.second, scale, config));
+            writeEdge(out, node.first, edge.first, styleOf(edge.second, scale, config), config);
     if (config.legend)
         renderLegend(out, graph, scale, config);
 }
