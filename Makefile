@@ -6,7 +6,9 @@ RELEASE   ?= build-release
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO_OUT  ?= demo-output
 
-.PHONY: all build test asan tsan demo bench fuzz clean format
+PREFIX    ?= /usr/local
+
+.PHONY: all build test asan tsan demo bench fuzz clean format install
 
 all: build
 
@@ -29,6 +31,9 @@ tsan:
 	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_TSAN=ON
 	cmake --build $(TSAN) -j $(JOBS)
 	cd $(TSAN) && ctest --output-on-failure -j $(JOBS) -R 'Differential|Ingest|Runaway|MinerCli|Threads|SubjectIndex'
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 demo: build
 	./examples/demo.sh $(BUILD) $(DEMO_OUT)
