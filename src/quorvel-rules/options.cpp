@@ -35,18 +35,14 @@ OptionRow<C> memoryRow() {
 OptionRow<C> windowRow() {
     return textRow<C>('w', "window", "Set the window size",
                       "  -w, --window\t\tSet the size of the window (default: 0)\n",
-                      [](C& c, const std::string& value, const std::string& option) {
+                      [](C& c, const std::string& value, const std::string&) {
                           if (mining::parseDuration(value, c.windowSize, c.windowHasUnit))
                               return true;
-                          // A plain number keeps the parser's own message.
-                          if (!value.empty() && value.find_first_not_of("0123456789") ==
-                                                    std::string::npos)
-                              return brenlo::string::parseOrDie<unsigned int>(value.c_str(),
-                                                                              c.windowSize);
-                          return refuse(option,
-                                        "a whole number, or a duration such as 90s, 30m, 12h, 7d "
-                                        "or 2w",
-                                        value);
+                          // Anything else as a plain number always was: the
+                          // parser's own reading and message.
+                          c.windowHasUnit = false;
+                          return brenlo::string::parseOrDie<unsigned int>(value.c_str(),
+                                                                          c.windowSize);
                       });
 }
 

@@ -209,6 +209,7 @@ TEST(Exports, MistakesInAnExportSayWhereAndWhat) {
               "Option \"--time-format\" needs number, iso8601, unix or unix-ms, not \"iso\".");
     auto window = runRules({"-w", "7y", "short.csv"}, "", dir.path());
     EXPECT_EQ(window.status, 1);
+    EXPECT_EQ(window.err.substr(0, window.err.find('\n')), "Couldn't parse \"7y\".");
     auto delimiter = runRules({"--delimiter=ab", "short.csv"}, "", dir.path());
     EXPECT_EQ(delimiter.status, 1);
     EXPECT_EQ(delimiter.err.substr(0, delimiter.err.find('\n')),

@@ -162,3 +162,84 @@ TEST(Ingest, CutsAmongThreadsFallOnRowsOnly) {
             EXPECT_EQ(ingested(dir.file("t.tsv"), threads, {block, 0, 7}), want)
                 << threads << " threads, blocks of " << block;
 }
+
+namespace {
+
+// A table's rows with the columns named, moved about and padded with
+// columns nobody reads; times as epoch seconds with a fraction now and then.
+struct Exported {
+    std::string plain, named;
+};
+
+Exported exportedTable(std::mt19937& rng, bool mistake) {
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const char* items[] = {"a",           "b",         "c", "d", "\"x,y\"", "\"two\nlines\"",
+                           "caf\xc3\xa9", "\"q\"\"q\""};
+    const char* ends[] = {"\n", "\r\n"};
+    Exported t;
+    t.plain = "subject\ttime\titem\titem\n";
+    // A header name holding a line end moves every line number down one.
+    t.named = std::string("note,\"first\nitem\",when,who,second item") + ends[pick(2)];
+    const int rows = pick(60);
+    for (int r = 0; r < rows; ++r) {
+        const std::string who = "s" + std::to_string(pick(7));
+        const unsigned when = static_cast<unsigned>(pick(20));
+        std::string a = items[pick(8)], b = pick(3) ? items[pick(pick(3) ? 4 : 8)] : "";
+        // The quoted items read the same in either table.
+        t.plain += who + "\t" + std::to_string(when) + "\t" + a + "\t" + b + "\n";
+        std::string time = std::to_string(when) + (pick(3) ? "" : ".75");
+        if (mistake && r == rows / 2)
+            time = "soon";
+        // Mostly without quotes, so that blocks are cut among threads.
+        const std::string note =
+            pick(4) ? "n" + std::to_string(r) : "\"n, " + std::to_string(r) + "\"";
+        t.named += note + "," + a + "," + time + "," + who + "," + b + ends[pick(2)];
+    }
+    return t;
+}
+
+std::string ingestedAs(const std::string& bytes, const TableLayout& layout, unsigned threads,
+                       const IngestSizes& sizes) {
+    try {
+        return canonical(parseEventLog(bytes, "t", layout, threads, sizes));
+    } catch (const brenlo::IOException& e) {
+        return std::string("error: ") + e.what();
+    }
+}
+
+} // namespace
+
+TEST(Ingest, NamedColumnsReadWhatTheirPlainTableHolds) {
+    std::mt19937 rng(1616);
+    TableLayout named;
+    named.delimiter = ',';
+    named.subject = "who";
+    named.time = "when";
+    named.items = {"first\nitem", "second item"};
+    named.timeFormat = TimeFormat::UNIX;
+    const IngestSizes sizes[] = {{size_t(32) << 20, 0, 1 << 16}, {1, 0, 1}, {7, 0, 2}, {64, 0, 3}};
+    for (int n = 0; n < 150; ++n) {
+        const bool mistake = n % 5 == 0;
+        const Exported t = exportedTable(rng, mistake);
+        const std::string first = ingestedAs(t.named, named, 1, sizes[0]);
+        if (mistake && first.rfind("error: ", 0) == 0) {
+            EXPECT_NE(first.find(": Invalid time \"soon\": a time is a whole number of seconds"),
+                      std::string::npos)
+                << first;
+        } else {
+            ASSERT_EQ(first, canonical(parseEventLog(t.plain, "p", '\t', 1))) << t.named;
+        }
+        for (unsigned threads : {1u, 2u, 3u})
+            for (const IngestSizes& s : sizes)
+                ASSERT_EQ(ingestedAs(t.named, named, threads, s), first)
+                    << threads << " threads, blocks of " << s.block << ":\n"
+                    << t.named;
+    }
+    // Line numbers count the header's own line end.
+    const std::string bad = "who,\"wh\nen\",i\ns1,1,a\ns1,x,b\n";
+    TableLayout l;
+    l.delimiter = ',';
+    l.time = "wh\nen";
+    EXPECT_EQ(ingestedAs(bad, l, 2, {5, 0, 1}),
+              "error: t:4: Invalid time \"x\": a time is a whole number from 0 to 4294967295.");
+}
