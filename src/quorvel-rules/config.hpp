@@ -8,11 +8,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quorvel::rule {
 
 struct Configuration : Thresholds {
     std::string inputFile = "-";
+    /// Tables (files or folders of part files) read instead of `inputFile`.
+    std::vector<std::string> inputs;
     std::string outputFile = "-";
     std::string itemSetFile;
     unsigned int maxOrder = 0;
@@ -31,6 +34,18 @@ struct Configuration : Thresholds {
     uint64_t memoryBudget = 0;
     /// Threads for reading and counting; 0 for one per processor.
     unsigned int threads = 0;
+
+    /// What is read: the inputs, or else the input operand.
+    std::vector<std::string> inputPaths() const {
+        return inputs.empty() ? std::vector<std::string>{inputFile} : inputs;
+    }
+    /// How messages name it.
+    std::string inputName() const {
+        std::string name;
+        for (const std::string& path : inputPaths())
+            name += (name.empty() ? "" : ", ") + path;
+        return name;
+    }
 };
 
 } // namespace quorvel::rule

@@ -3,6 +3,7 @@
 #include "history_table.hpp"
 #include "index.hpp"
 #include "parallel.hpp"
+#include "peers.hpp"
 
 #include <algorithm>
 #include <memory>
@@ -24,8 +25,11 @@ SubjectIndex::SubjectIndex(const EventLog& log, const IndexShape& shape) : m_ite
                     last[log.txnItems[k]] = s;
                     ++holders[log.txnItems[k]];
                 }
+        // Across processes, an item is kept by its holders everywhere.
+        std::vector<uint64_t> all(holders.begin(), holders.end());
+        peers().sum(all);
         for (size_t id = 0; id < keep.size(); ++id)
-            keep[id] = holders[id] >= shape.minCount;
+            keep[id] = all[id] >= shape.minCount;
     }
     // Stretches of subjects are indexed side by side, each with its equal
     // histories merged, then taken in in order, merging across stretches:

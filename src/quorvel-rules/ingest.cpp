@@ -4,6 +4,7 @@
 #include "grouping.hpp"
 #include "input.hpp"
 #include "parallel.hpp"
+#include "pieces.hpp"
 #include "scan.hpp"
 #include "strings.hpp"
 
@@ -150,14 +151,18 @@ std::vector<size_t> cuts(const char* data, size_t size, unsigned n) {
     return at;
 }
 
-// Rows as they come, with ids merged across parts.
+// Rows as they come, with ids merged across parts, into `rows`.
 class Reader {
 public:
-    Reader(Input&& input, const TableLayout& layout, unsigned threads, const IngestSizes& sizes)
-        : m_input(std::move(input)), m_layout(layout), m_threads(std::max(1u, threads)),
-          m_sizes(sizes) {
+    Reader(Input&& input, const TableLayout& layout, const TablePiece& piece, unsigned threads,
+           const IngestSizes& sizes, ReadRows& rows)
+        : m_input(std::move(input)), m_layout(layout), m_piece(piece),
+          m_threads(std::max(1u, threads)), m_sizes(sizes), events(rows.events),
+          items(rows.items), m_subjects(rows.subjects) {
         m_rules.delim = layout.delimiter;
         m_rules.timeFormat = layout.timeFormat;
+        m_rules.plan = piece.plan;
+        m_line = piece.firstLine;
     }
 
     void run() {
@@ -165,14 +170,17 @@ public:
         // Room for the events a file of this size likely holds (a row takes
         // at least 6 bytes), so they are not copied as they grow; pages
         // not written are never taken from the machine.
-        events.reserve(static_cast<size_t>(m_input.size() / 6));
+        events.reserve(events.size() + static_cast<size_t>(m_input.size() / 6));
         brenlo::term::MeterStage meter("Reading " + m_input.name(), m_input.size(),
                                        brenlo::term::Meter::BYTES);
         Buffer buf;
-        bool more = m_layout.named() ? readHeader(buf, BLOCK) : skipHeader(buf, BLOCK);
+        bool more = true;
+        if (m_piece.header)
+            more = m_layout.named() ? readHeader(buf, BLOCK) : skipHeader(buf, BLOCK);
+        m_headerBytes = m_read - buf.size();
         while (more || !buf.empty()) {
             if (more)
-                more = m_input.fill(buf, BLOCK, m_line);
+                more = fill(buf, BLOCK, m_line);
             const size_t used = block(buf.data(), buf.size(), !more);
             buf.consume(used);
             brenlo::term::Meter::live().advance(used);
@@ -181,15 +189,31 @@ public:
         }
     }
 
-    StringTable items;
-    std::vector<Event> events;
-    size_t subjects() const { return m_subjects.size(); }
+    const ColumnPlan& plan() const { return m_rules.plan; }
+    /// The line number the next row would have.
+    uint64_t nextLine() const { return m_line; }
+    /// The bytes of the header.
+    uint64_t headerBytes() const { return m_headerBytes; }
+
+    /// Reads only the header.
+    void header() {
+        Buffer buf;
+        m_layout.named() ? readHeader(buf, 1 << 16) : skipHeader(buf, 1 << 16);
+        m_headerBytes = m_read - buf.size();
+    }
 
 private:
+    bool fill(Buffer& buf, size_t n, uint64_t line) {
+        const size_t before = buf.size();
+        const bool more = m_input.fill(buf, n, line);
+        m_read += buf.size() - before;
+        return more;
+    }
+
     // Everything up to the first line end: LF, CR, or CR LF.
     bool skipHeader(Buffer& buf, size_t block) {
         for (;;) {
-            const bool more = m_input.fill(buf, block, 1);
+            const bool more = fill(buf, block, 1);
             const char* b = buf.data();
             for (size_t p = 0; p < buf.size(); ++p) {
                 if (b[p] != '\n' && b[p] != '\r')
@@ -209,7 +233,7 @@ private:
     // The header as a row of names, which the columns are looked up in.
     bool readHeader(Buffer& buf, size_t block) {
         for (;;) {
-            const bool more = m_input.fill(buf, block, 1);
+            const bool more = fill(buf, block, 1);
             RowScanner rows(buf.data(), buf.size(), !more, m_layout.delimiter);
             const RowScanner::Result got = rows.next();
             if (got == RowScanner::MORE)
@@ -245,10 +269,7 @@ private:
         });
         for (size_t k = 0; k < n; ++k) {
             if (parts[k].failed)
-                throw brenlo::IOException(brenlo::string::strprintf(
-                    "%s:%llu: %s", m_input.name().c_str(),
-                    static_cast<unsigned long long>(m_line + parts[k].errorLine),
-                    parts[k].error.c_str()));
+                throw RowError(m_input.name(), m_line + parts[k].errorLine, parts[k].error);
             m_line += parts[k].lines;
             if (k + 1 < n && parts[k].consumed != at[k + 1] - at[k])
                 throw std::logic_error("a part ended inside a row");
@@ -287,33 +308,90 @@ private:
 
     Input m_input;
     TableLayout m_layout;
+    TablePiece m_piece;
     RowRules m_rules;
     unsigned m_threads;
     IngestSizes m_sizes;
-    uint64_t m_line = 2; // the first line after the header
-    StringTable m_subjects;
+    uint64_t m_line; // of the next row
+    uint64_t m_read = 0, m_headerBytes = 0;
+
+public:
+    std::vector<Event>& events;
+    StringTable& items;
+
+private:
+    StringTable& m_subjects;
 };
 
-EventLog logOf(Reader& reader, unsigned threads, const IngestSizes& sizes) {
+} // namespace
+
+RowError::RowError(const std::string& source, uint64_t line, const std::string& text)
+    : brenlo::IOException(brenlo::string::strprintf("%s:%llu: %s", source.c_str(),
+                                                    static_cast<unsigned long long>(line),
+                                                    text.c_str())),
+      source(source), line(line), text(text) {}
+
+uint64_t readPiece(Input&& input, const TableLayout& layout, const TablePiece& piece,
+                   unsigned threads, const IngestSizes& sizes, ReadRows& rows) {
+    Reader reader(std::move(input), layout, piece, threads, sizes, rows);
     reader.run();
+    return reader.nextLine();
+}
+
+TablePiece headerOf(const std::string& path, const TableLayout& layout, uint64_t& bytes) {
+    ReadRows none;
+    Reader reader(Input(path), layout, TablePiece(), 1, IngestSizes(), none);
+    reader.header();
+    bytes = reader.headerBytes();
+    TablePiece after;
+    after.header = false;
+    after.firstLine = reader.nextLine();
+    after.plan = reader.plan();
+    return after;
+}
+
+EventLog logOf(ReadRows& rows, unsigned threads, const IngestSizes& sizes,
+               const std::vector<Item>* allItems) {
     EventLog log;
-    // Item order is applied once, to the distinct items.
-    std::vector<uint32_t> order(reader.items.size());
-    for (uint32_t k = 0; k < order.size(); ++k)
-        order[k] = k;
-    std::sort(order.begin(), order.end(),
-              [&](uint32_t a, uint32_t b) { return reader.items.view(a) < reader.items.view(b); });
-    std::vector<uint32_t> rank(order.size());
-    log.items.reserve(order.size());
-    for (uint32_t k = 0; k < order.size(); ++k) {
-        rank[order[k]] = k;
-        log.items.emplace_back(reader.items.view(order[k]));
+    std::vector<uint32_t> rank(rows.items.size());
+    if (allItems) {
+        // Every process's items, in item order: each of ours is found there.
+        log.items = *allItems;
+        for (uint32_t k = 0; k < rank.size(); ++k) {
+            const std::string_view name = rows.items.view(k);
+            rank[k] = static_cast<uint32_t>(
+                std::lower_bound(log.items.begin(), log.items.end(), name,
+                                 [](const Item& a, std::string_view b) { return a < b; }) -
+                log.items.begin());
+        }
+    } else {
+        // Item order is applied once, to the distinct items.
+        std::vector<uint32_t> order(rows.items.size());
+        for (uint32_t k = 0; k < order.size(); ++k)
+            order[k] = k;
+        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+            return rows.items.view(a) < rows.items.view(b);
+        });
+        log.items.reserve(order.size());
+        for (uint32_t k = 0; k < order.size(); ++k) {
+            rank[order[k]] = k;
+            log.items.emplace_back(rows.items.view(order[k]));
+        }
     }
-    reader.items.clear();
+    rows.items.clear();
     std::vector<uint64_t> keys, begin;
-    group(reader.events, reader.subjects(), rank, keys, begin, threads);
+    group(rows.events, rows.subjects.size(), rank, keys, begin, threads);
     buildLog(keys, begin, log, threads, sizes.stretch);
     return log;
+}
+
+namespace {
+
+EventLog readWhole(Input&& input, const TableLayout& layout, unsigned threads,
+                   const IngestSizes& sizes) {
+    ReadRows rows;
+    readPiece(std::move(input), layout, TablePiece(), threads, sizes, rows);
+    return logOf(rows, threads, sizes);
 }
 
 } // namespace
@@ -327,14 +405,12 @@ unsigned availableThreads() {
 
 EventLog readEventLog(const std::string& path, const TableLayout& layout, unsigned threads,
                       const IngestSizes& sizes) {
-    Reader reader(Input(path), layout, threads, sizes);
-    return logOf(reader, threads, sizes);
+    return readWhole(Input(path), layout, threads, sizes);
 }
 
 EventLog parseEventLog(std::string_view bytes, const std::string& source,
                        const TableLayout& layout, unsigned threads, const IngestSizes& sizes) {
-    Reader reader(Input(bytes, source), layout, threads, sizes);
-    return logOf(reader, threads, sizes);
+    return readWhole(Input(bytes, source), layout, threads, sizes);
 }
 
 EventLog readEventLog(const std::string& path, char delim, unsigned threads,

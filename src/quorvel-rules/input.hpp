@@ -70,9 +70,15 @@ public:
         if (::fstat(m_fd, &got) == 0 && S_ISREG(got.st_mode))
             m_size = static_cast<uint64_t>(got.st_size);
     }
+    /// The `length` bytes of the file at `path` from `offset` on.
+    Input(const std::string& path, uint64_t offset, uint64_t length) : Input(path) {
+        if (::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+            cannotOpen(path, errno);
+        m_size = m_left = length;
+    }
     Input(Input&& other) noexcept
         : m_name(std::move(other.m_name)), m_fd(other.m_fd), m_owned(other.m_owned),
-          m_bytes(other.m_bytes), m_size(other.m_size) {
+          m_bytes(other.m_bytes), m_size(other.m_size), m_left(other.m_left) {
         other.m_owned = false;
     }
     ~Input() {
@@ -92,6 +98,7 @@ public:
             m_bytes.remove_prefix(take);
             return take > 0;
         }
+        n = static_cast<size_t>(std::min<uint64_t>(n, m_left));
         char* to = buf.room(n);
         size_t got = 0;
         while (got < n) {
@@ -107,6 +114,8 @@ public:
             got += static_cast<size_t>(r);
         }
         buf.grow(got);
+        if (m_left != UINT64_MAX)
+            m_left -= got;
         return got > 0;
     }
 
@@ -121,6 +130,7 @@ private:
     bool m_owned = false;
     std::string_view m_bytes; // when there is no descriptor
     uint64_t m_size = 0;
+    uint64_t m_left = UINT64_MAX; // bytes still to read, for a range
 };
 
 } // namespace quorvel::rule::mining

@@ -4,6 +4,7 @@
 
 #include "budget.hpp"
 #include "parallel.hpp"
+#include "peers.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -312,18 +313,41 @@ uint64_t Level::proposals() const {
 }
 
 Level frequentItems(const Configuration& config, const SubjectIndex& index) {
+    std::vector<uint64_t> holders(index.items());
+    for (ItemId id = 0; id < index.items(); ++id)
+        holders[id] = index.holderWeight(id);
+    peers().sum(holders);
     Level level;
     level.size = 1;
     for (ItemId id = 0; id < index.items(); ++id) {
-        size_t n = index.holderWeight(id);
-        if (n >= config.minCount) {
+        if (holders[id] >= config.minCount) {
             level.ids.push_back(id);
             level.holders.push_back(index.holderList(id));
-            level.counts.push_back(n);
+            level.counts.push_back(holders[id]);
         }
     }
     return level;
 }
+
+namespace {
+
+// Across processes each keeps every candidate with its own holders; the
+// sets frequent across all of them stay.
+void keepFrequentEverywhere(const Configuration& config, Level& level) {
+    std::vector<uint64_t> counts(level.counts.begin(), level.counts.end());
+    peers().sum(counts);
+    Level kept;
+    kept.size = level.size;
+    for (size_t k = 0; k < level.sets(); ++k)
+        if (counts[k] >= config.minCount) {
+            kept.ids.insert(kept.ids.end(), level.set(k), level.set(k) + level.size);
+            kept.holders.push_back(std::move(level.holders[k]));
+            kept.counts.push_back(counts[k]);
+        }
+    level = std::move(kept);
+}
+
+} // namespace
 
 Level nextLevel(const Configuration& config, const SubjectIndex& index, const Level& prev) {
     const std::vector<size_t> runEnd = prefixRunEnds(prev);
@@ -333,12 +357,20 @@ Level nextLevel(const Configuration& config, const SubjectIndex& index, const Le
     const size_t stretches = (prev.sets() + stretch - 1) / stretch;
     std::vector<Level> parts(stretches);
     LevelGuard guard(config, prev, runEnd);
-    brenlo::term::MeterStage meter("Joining item sets of " + std::to_string(prev.size) + " items",
-                                   prev.sets(), brenlo::term::Meter::SETS);
-    forEachChunk(config.threads, stretches, [&](size_t chunk, unsigned) {
-        const size_t from = chunk * stretch, to = std::min(prev.sets(), (chunk + 1) * stretch);
-        parts[chunk] = Join(config, index, prev, runEnd, guard).run(from, to);
-        brenlo::term::Meter::live().advance(to - from);
+    // Alone, a set is dropped as soon as it is counted; with other
+    // processes, only once the counts of all are in.
+    Configuration join = config;
+    if (!peers().alone())
+        join.minCount = 0;
+    // A failure on one process (the budget, say) must stop all of them.
+    together([&] {
+        brenlo::term::MeterStage meter("Joining item sets of " + std::to_string(prev.size) + " items",
+                                       prev.sets(), brenlo::term::Meter::SETS);
+        forEachChunk(config.threads, stretches, [&](size_t chunk, unsigned) {
+            const size_t from = chunk * stretch, to = std::min(prev.sets(), (chunk + 1) * stretch);
+            parts[chunk] = Join(join, index, prev, runEnd, guard).run(from, to);
+            brenlo::term::Meter::live().advance(to - from);
+        });
     });
     Level next;
     next.size = prev.size + 1;
@@ -349,6 +381,8 @@ Level nextLevel(const Configuration& config, const SubjectIndex& index, const Le
         next.counts.insert(next.counts.end(), part.counts.begin(), part.counts.end());
         part = Level();
     }
+    if (!peers().alone())
+        keepFrequentEverywhere(config, next);
     return next;
 }
 
@@ -365,11 +399,15 @@ void countLevel(const Configuration& config, const SubjectIndex& index, const Le
     // The proposals are the same for every set of the level, as masks.
     MaskedRules rules = MaskedRules::proposedFor(m);
     rules.tabulate(m);
-    if (config.memoryBudget)
-        checkLevelBudget(config.memoryBudget,
-                         residentBytes() + uint64_t(level.sets()) * rules.size() * 8, m,
-                         level.sets());
-    const std::vector<uint64_t> observed = observeLevel(config, index, level, rules);
+    std::vector<uint64_t> observed;
+    together([&] {
+        if (config.memoryBudget)
+            checkLevelBudget(config.memoryBudget,
+                             residentBytes() + uint64_t(level.sets()) * rules.size() * 8, m,
+                             level.sets());
+        observed = observeLevel(config, index, level, rules);
+    });
+    peers().sum(observed);
     recordObserved(index, level, rules, observed, counts);
 }
 

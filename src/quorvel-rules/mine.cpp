@@ -2,6 +2,7 @@
 
 #include "index.hpp"
 #include "levels.hpp"
+#include "peers.hpp"
 #include "search.hpp"
 
 #include <algorithm>
@@ -133,8 +134,8 @@ MiningResult MiningResult::mine(const Configuration& config, const mining::Event
     RuleHistogram counts = mining::apriori(config, log, result.m_is, progress, &result.m_times);
     {
         mining::StageClock clock(result.m_times.statistics);
-        mining::populateRuleSet(config, result.m_rules, result.m_is, counts, log.subjects(),
-                                progress);
+        mining::populateRuleSet(config, result.m_rules, result.m_is, counts,
+                                mining::peers().total(log.subjects()), progress);
     }
     progress << "\t ... have " << result.m_rules.size() << " rules." << std::endl;
     return result;

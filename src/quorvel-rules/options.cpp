@@ -74,6 +74,13 @@ std::vector<OptionRow<C>> inputRows() {
              c.layout.delimiter = ',';
              return true;
          }},
+        textRow<C>('\0', "inputs", "Read several tables.",
+                   "      --inputs=LIST\tRead these tables (files, or folders of part files) "
+                   "instead of [input].\n",
+                   [](C& c, const std::string& value, const std::string&) {
+                       addNames(c.inputs, value);
+                       return true;
+                   }),
         textRow<C>('\0', "subject", "Name the subject column.",
                    "      --subject=NAME\tRead the subject from the column so named in the "
                    "header.\n",
@@ -164,11 +171,22 @@ const OptionTable<Configuration>& optionTable() {
 }
 
 Configuration configure(int argc, char** argv) {
+    // Whether an output operand was given matters once --inputs shifts them.
+    const char* const UNSET = "\x01";
     Configuration config;
+    config.outputFile = UNSET;
     parseCommandLine(
         config, optionTable(),
         {{"input", &C::inputFile}, {"output", &C::outputFile}, {"item-sets", &C::itemSetFile}},
         argc, argv);
+    const bool outputGiven = config.outputFile != UNSET;
+    if (!outputGiven)
+        config.outputFile = "-";
+    if (!config.inputs.empty()) {
+        // The operands are then [output] [item-sets].
+        config.itemSetFile = outputGiven ? config.outputFile : "";
+        config.outputFile = config.inputFile;
+    }
     if (config.windowHasUnit && !mining::isTimestamp(config.layout.timeFormat)) {
         // Plain numbers may count anything; a unit would silently mean seconds.
         std::fprintf(stderr,

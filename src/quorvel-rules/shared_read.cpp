@@ -1,0 +1,389 @@
+#include "shared_read.hpp"
+
+#include "peers.hpp"
+#include "pieces.hpp"
+
+#include "brenlo/string.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <numeric>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvel::rule::mining {
+
+namespace {
+
+// ---- what each process reads ----
+
+struct Share {
+    std::string path;
+    uint64_t offset = 0, length = UINT64_MAX; // the whole file by default
+    bool whole = true;
+};
+
+uint64_t sizeOf(const std::string& path) {
+    struct stat st;
+    return path != "-" && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+               ? static_cast<uint64_t>(st.st_size)
+               : 0;
+}
+
+// The first row start at or after `at`: after a line feed that no carriage
+// return follows, so no line end is split; `size` when there is none.
+uint64_t rowStartFrom(int fd, uint64_t at, uint64_t size) {
+    if (at == 0)
+        return 0;
+    char buf[1 << 16];
+    for (uint64_t p = at - 1; p < size;) {
+        const ssize_t n = ::pread(fd, buf, sizeof buf, static_cast<off_t>(p));
+        if (n <= 1)
+            return size;
+        for (ssize_t k = 0; k + 1 < n; ++k)
+            if (buf[k] == '\n' && buf[k + 1] != '\r')
+                return p + static_cast<uint64_t>(k) + 1;
+        p += static_cast<uint64_t>(n) - 1;
+    }
+    return size;
+}
+
+bool holdsQuote(int fd, uint64_t from, uint64_t to) {
+    char buf[1 << 16];
+    for (uint64_t p = from; p < to;) {
+        const ssize_t n = ::pread(fd, buf, static_cast<size_t>(std::min<uint64_t>(sizeof buf, to - p)),
+                                  static_cast<off_t>(p));
+        if (n <= 0)
+            return false;
+        if (std::memchr(buf, '"', static_cast<size_t>(n)))
+            return true;
+        p += static_cast<uint64_t>(n);
+    }
+    return false;
+}
+
+// ---- rows to the process owning their subject ----
+
+void put32(std::string& out, uint32_t v) {
+    out.append(reinterpret_cast<const char*>(&v), 4);
+}
+uint32_t get32(const char*& p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    p += 4;
+    return v;
+}
+void putName(std::string& out, std::string_view name) {
+    put32(out, static_cast<uint32_t>(name.size()));
+    out.append(name.data(), name.size());
+}
+std::string_view getName(const char*& p) {
+    const uint32_t n = get32(p);
+    std::string_view name(p, n);
+    p += n;
+    return name;
+}
+
+// Each process's rows, with the names they use, in one message each.
+std::vector<std::string> messagesOf(ReadRows& rows, int processes) {
+    const size_t P = static_cast<size_t>(processes);
+    std::vector<uint32_t> owner(rows.subjects.size());
+    for (uint32_t s = 0; s < owner.size(); ++s)
+        owner[s] = static_cast<uint32_t>(rows.subjects.hash(s) % P);
+    std::vector<std::string> out(P);
+    std::vector<std::vector<uint32_t>> subjectId(P), itemId(P);
+    std::vector<std::vector<uint32_t>> subjectsOf(P), itemsOf(P);
+    std::vector<uint32_t> subjectAt(rows.subjects.size(), UINT32_MAX);
+    std::vector<std::vector<uint32_t>> itemAt(P);
+    for (auto& a : itemAt)
+        a.assign(rows.items.size(), UINT32_MAX);
+    std::vector<std::string> events(P);
+    for (const Event& e : rows.events) {
+        const uint32_t p = owner[e.subject];
+        if (subjectAt[e.subject] == UINT32_MAX) {
+            subjectAt[e.subject] = static_cast<uint32_t>(subjectsOf[p].size());
+            subjectsOf[p].push_back(e.subject);
+        }
+        uint32_t item = NO_ITEM;
+        if (e.item != NO_ITEM) {
+            if (itemAt[p][e.item] == UINT32_MAX) {
+                itemAt[p][e.item] = static_cast<uint32_t>(itemsOf[p].size());
+                itemsOf[p].push_back(e.item);
+            }
+            item = itemAt[p][e.item];
+        }
+        put32(events[p], subjectAt[e.subject]);
+        put32(events[p], e.time);
+        put32(events[p], item);
+    }
+    std::vector<Event>().swap(rows.events);
+    for (size_t p = 0; p < P; ++p) {
+        put32(out[p], static_cast<uint32_t>(subjectsOf[p].size()));
+        for (uint32_t s : subjectsOf[p])
+            putName(out[p], rows.subjects.view(s));
+        put32(out[p], static_cast<uint32_t>(itemsOf[p].size()));
+        for (uint32_t i : itemsOf[p])
+            putName(out[p], rows.items.view(i));
+        out[p] += events[p];
+        std::string().swap(events[p]);
+    }
+    return out;
+}
+
+// The rows of the messages, as this process's own.
+ReadRows rowsOf(std::vector<std::string>& messages) {
+    ReadRows rows;
+    for (std::string& m : messages) {
+        const char* p = m.data();
+        const char* end = p + m.size();
+        std::vector<uint32_t> subject(get32(p));
+        for (uint32_t& s : subject)
+            s = rows.subjects.intern(getName(p));
+        std::vector<uint32_t> item(get32(p));
+        for (uint32_t& i : item)
+            i = rows.items.intern(getName(p));
+        while (p < end) {
+            const uint32_t s = get32(p), t = get32(p), i = get32(p);
+            rows.events.push_back({subject[s], t, i == NO_ITEM ? NO_ITEM : item[i]});
+        }
+        std::string().swap(m);
+    }
+    return rows;
+}
+
+// Every process's items, in item order.
+std::vector<Item> allItems(const ReadRows& rows) {
+    std::string mine;
+    for (uint32_t k = 0; k < rows.items.size(); ++k)
+        putName(mine, rows.items.view(k));
+    std::vector<Item> all;
+    for (const std::string& theirs : peers().gather(mine))
+        for (const char *p = theirs.data(), *end = p + theirs.size(); p < end;)
+            all.emplace_back(getName(p));
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    return all;
+}
+
+// ---- failures, as one process reading in order would meet them ----
+
+// What a process met: nothing, a malformed row (its line counted from the
+// start of its share), or another failure. `order` places it in the input.
+struct Outcome {
+    uint64_t order = UINT64_MAX;
+    uint64_t lines = 0;     // line ends its share passed, when it got through
+    uint64_t firstLine = 0; // its first row's line number, when known (else 0)
+    bool row = false;
+    uint64_t line = 0;
+    std::string source, text;
+
+    std::string encode() const {
+        return std::to_string(order) + '\n' + std::to_string(lines) + '\n' +
+               std::to_string(firstLine) + '\n' + (row ? "1" : "0") + '\n' +
+               std::to_string(line) + '\n' + std::to_string(source.size()) + '\n' + source +
+               text;
+    }
+    static Outcome decode(const std::string& s) {
+        Outcome o;
+        size_t at = 0;
+        auto next = [&]() {
+            const size_t nl = s.find('\n', at);
+            const std::string word = s.substr(at, nl - at);
+            at = nl + 1;
+            return std::stoull(word);
+        };
+        o.order = next();
+        o.lines = next();
+        o.firstLine = next();
+        o.row = next() == 1;
+        o.line = next();
+        const size_t n = next();
+        o.source = s.substr(at, n);
+        o.text = s.substr(at + n);
+        return o;
+    }
+};
+
+// The failure a single process would have met first, raised on every
+// process; nothing when all got through. With `ranges`, process k read
+// the k-th range of one file, and its lines count from its share's start.
+void raiseFirstFailure(const Outcome& mine, bool ranges) {
+    std::vector<Outcome> all;
+    for (const std::string& s : peers().gather(mine.encode()))
+        all.push_back(Outcome::decode(s));
+    size_t first = all.size();
+    for (size_t k = 0; k < all.size(); ++k)
+        if (all[k].order != UINT64_MAX && (first == all.size() || all[k].order < all[first].order))
+            first = k;
+    if (first == all.size())
+        return;
+    Outcome o = all[first];
+    if (o.row && ranges) {
+        // Lines before this share: the lines of the shares before it.
+        uint64_t start = all[0].firstLine;
+        for (size_t k = 0; k < first; ++k)
+            start += all[k].lines;
+        o.line = first == 0 ? o.line : start + o.line - 1;
+    }
+    throw brenlo::IOException(o.row ? RowError(o.source, o.line, o.text).what() : o.text);
+}
+
+Outcome outcomeOf(uint64_t order, std::exception_ptr e) {
+    Outcome o;
+    o.order = order;
+    try {
+        std::rethrow_exception(e);
+    } catch (const RowError& r) {
+        o.row = true;
+        o.line = r.line;
+        o.source = r.source;
+        o.text = r.text;
+    } catch (...) {
+        o.text = failureOf(std::current_exception());
+    }
+    return o;
+}
+
+// One file in ranges, one per process.
+Outcome readRange(const std::string& path, const TableLayout& layout, unsigned threads,
+                  const IngestSizes& sizes, ReadRows& rows, bool& ranges) {
+    const Peers& P = peers();
+    Outcome mine;
+    uint64_t headerBytes = 0;
+    TablePiece after;
+    const uint64_t size = sizeOf(path);
+    uint64_t from = 0, to = size;
+    int quoted = 0;
+    try {
+        after = headerOf(path, layout, headerBytes);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            throw brenlo::IOException("Cannot open \"" + path + "\": " + std::strerror(errno));
+        const uint64_t n = static_cast<uint64_t>(P.size()), k = static_cast<uint64_t>(P.rank());
+        auto cut = [&](uint64_t j) {
+            return j == 0 ? 0
+                   : j == n
+                       ? size
+                       : std::max(headerBytes, rowStartFrom(fd, size / n * j, size));
+        };
+        from = cut(k);
+        to = std::max(from, cut(k + 1));
+        // A quoted cell may hold a line end, which a cut could split: a
+        // file with quotes is read by the first process alone.
+        quoted = holdsQuote(fd, from, to);
+        ::close(fd);
+    } catch (...) {
+        mine = outcomeOf(0, std::current_exception());
+    }
+    uint64_t anyQuote = static_cast<uint64_t>(quoted);
+    P.sum(&anyQuote, 1);
+    raiseFirstFailure(mine, false);
+    ranges = anyQuote == 0;
+    if (!ranges) {
+        from = 0;
+        to = P.leads() ? size : 0;
+    }
+    mine = Outcome();
+    TablePiece piece = after;
+    if (from == 0) {
+        piece = TablePiece();
+    } else {
+        piece.firstLine = 1; // counted from the share's start; placed later
+    }
+    // The first share's lines are the file's own; the others' count from 1.
+    mine.firstLine = from == 0 ? after.firstLine : 1;
+    try {
+        if (from < to || (from == 0 && P.leads())) {
+            const uint64_t next = readPiece(Input(path, from, to - from), layout, piece, threads,
+                                            sizes, rows);
+            mine.lines = next - mine.firstLine;
+        }
+    } catch (...) {
+        mine = outcomeOf(static_cast<uint64_t>(P.rank()), std::current_exception());
+    }
+    return mine;
+}
+
+} // namespace
+
+std::vector<std::string> inputFiles(const std::vector<std::string>& operands) {
+    std::vector<std::string> files;
+    for (const std::string& operand : operands) {
+        struct stat st;
+        if (operand == "-" || ::stat(operand.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            files.push_back(operand);
+            continue;
+        }
+        DIR* dir = ::opendir(operand.c_str());
+        if (!dir)
+            throw brenlo::IOException("Cannot open \"" + operand + "\": " + std::strerror(errno));
+        std::vector<std::string> inside;
+        while (const dirent* e = ::readdir(dir)) {
+            const std::string name = e->d_name;
+            const std::string path = operand + (operand.back() == '/' ? "" : "/") + name;
+            if (name[0] != '.' && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                inside.push_back(path);
+        }
+        ::closedir(dir);
+        std::sort(inside.begin(), inside.end());
+        if (inside.empty())
+            throw brenlo::IOException("The folder \"" + operand + "\" holds no files to read.");
+        files.insert(files.end(), inside.begin(), inside.end());
+    }
+    return files;
+}
+
+EventLog readShared(const std::vector<std::string>& paths, const TableLayout& layout,
+                    unsigned threads, const IngestSizes& sizes) {
+    const Peers& P = peers();
+    ReadRows rows;
+    if (P.alone()) {
+        for (const std::string& path : paths)
+            readPiece(Input(path), layout, TablePiece(), threads, sizes, rows);
+        return logOf(rows, threads, sizes);
+    }
+    Outcome mine;
+    bool ranges = false;
+    if (paths.size() == 1 && sizeOf(paths[0]) > 0) {
+        mine = readRange(paths[0], layout, threads, sizes, rows, ranges);
+    } else {
+        // Whole files, the largest first to the least loaded process;
+        // standard input, which only the first process has, to it.
+        std::vector<size_t> order(paths.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return sizeOf(paths[a]) > sizeOf(paths[b]); });
+        std::vector<uint64_t> load(static_cast<size_t>(P.size()), 0);
+        std::vector<int> reader(paths.size(), 0);
+        for (size_t f : order) {
+            if (paths[f] != "-") {
+                reader[f] = static_cast<int>(std::min_element(load.begin(), load.end()) -
+                                             load.begin());
+                load[static_cast<size_t>(reader[f])] += std::max<uint64_t>(1, sizeOf(paths[f]));
+            }
+        }
+        for (size_t f = 0; f < paths.size() && mine.order == UINT64_MAX; ++f) {
+            if (reader[f] != P.rank())
+                continue;
+            try {
+                readPiece(Input(paths[f]), layout, TablePiece(), threads, sizes, rows);
+            } catch (...) {
+                mine = outcomeOf(f, std::current_exception());
+            }
+        }
+    }
+    raiseFirstFailure(mine, ranges);
+
+    std::vector<std::string> messages;
+    together([&] { messages = messagesOf(rows, P.size()); });
+    messages = P.exchange(std::move(messages));
+    together([&] { rows = rowsOf(messages); });
+    std::vector<Item> items = allItems(rows);
+    EventLog log;
+    together([&] { log = logOf(rows, threads, sizes, &items); });
+    return log;
+}
+
+} // namespace quorvel::rule::mining
