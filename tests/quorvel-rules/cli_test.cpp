@@ -42,6 +42,8 @@ const std::string USAGE_TAIL =
     "  -w, --window\t\tSet the size of the window (default: 0)\n"
     "      --delimiter=C\tSet the character between input cells (default: tab).\n"
     "      --csv\t\tRead a comma-separated input (--delimiter=,).\n"
+    "      --inputs=LIST\tRead these tables (files, or folders of part files) instead of "
+    "[input].\n"
     "      --subject=NAME\tRead the subject from the column so named in the header.\n"
     "      --time=NAME\tRead the time from the column so named in the header.\n"
     "      --item=NAME\tRead items from the columns so named (repeatable, or a,b,c).\n"
