@@ -96,8 +96,9 @@ template <class Config> OptionRow<Config> versionRow() {
 /// An option taking a word, which `read` stores or refuses (after saying
 /// why on standard error).
 template <class Config>
-OptionRow<Config> textRow(char s, const char* l, const char* description, const char* usage,
-                          std::function<bool(Config&, const std::string&, const std::string&)> read) {
+OptionRow<Config>
+textRow(char s, const char* l, const char* description, const char* usage,
+        std::function<bool(Config&, const std::string&, const std::string&)> read) {
     return {s,
             l,
             brenlo::cmdline::Domain::STRING,

@@ -98,9 +98,11 @@ std::string Meter::text(double seconds) const {
         line += std::string(" ") + what;
     }
     if (m_total) {
-        line += string::strprintf(" (%d%%)", static_cast<int>(100.0 * double(done) / double(m_total)));
+        line +=
+            string::strprintf(" (%d%%)", static_cast<int>(100.0 * double(done) / double(m_total)));
         if (done > 0 && done < m_total && seconds >= 1)
-            line += ", about " + duration(seconds * double(m_total - done) / double(done)) + " left";
+            line +=
+                ", about " + duration(seconds * double(m_total - done) / double(done)) + " left";
     }
     return line;
 }

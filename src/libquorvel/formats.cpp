@@ -143,10 +143,9 @@ std::vector<RuleSet::ConstIterator> selectRules(const RuleSet& rules, const Rule
             const double v = pick.sortBy->of(it->second);
             return std::isnan(v) ? -HUGE_VAL : v;
         };
-        std::stable_sort(rows.begin(), rows.end(),
-                         [&](RuleSet::ConstIterator a, RuleSet::ConstIterator b) {
-                             return key(a) > key(b);
-                         });
+        std::stable_sort(
+            rows.begin(), rows.end(),
+            [&](RuleSet::ConstIterator a, RuleSet::ConstIterator b) { return key(a) > key(b); });
     }
     if (pick.top && rows.size() > pick.top)
         rows.resize(pick.top);
@@ -170,9 +169,9 @@ void writeRuleTable(std::ostream& out, const RuleSet& rules, TableFormat format,
         switch (format) {
         case TableFormat::TSV:
             writeCell(out, it->first.toString());
-            out << '\t' << s.count << '\t' << s.icount << '\t' << s.support << '\t'
-                << s.confidence << '\t' << s.lift << '\t' << s.conviction << '\t'
-                << s.probability << '\t' << s.certainty << '\n';
+            out << '\t' << s.count << '\t' << s.icount << '\t' << s.support << '\t' << s.confidence
+                << '\t' << s.lift << '\t' << s.conviction << '\t' << s.probability << '\t'
+                << s.certainty << '\n';
             break;
         case TableFormat::CSV:
             writeCsvField(out, it->first.antecedent().toString());

@@ -88,9 +88,9 @@ double gatewayShade(double certainty, double threshold, double maxFinite) {
 
 struct EdgeStyle {
     std::string label; // "" for none
-    double weight;   // pulls near-certain pairs together
-    double penWidth; // support, spread over 0.25 to 1.5
-    bool gateway;    // certainty above the threshold: coloured
+    double weight;     // pulls near-certain pairs together
+    double penWidth;   // support, spread over 0.25 to 1.5
+    bool gateway;      // certainty above the threshold: coloured
     std::string color;
 };
 
@@ -172,7 +172,9 @@ void writeEdge(brenlo::io::TextWriter& out, const std::string& from, const std::
 // A name no item of the graph starts with, for the legend's own nodes.
 std::string legendPrefix(const Digraph& graph) {
     std::string prefix = "legend ";
-    auto taken = [&](const std::string& name) { return name.compare(0, prefix.size(), prefix) == 0; };
+    auto taken = [&](const std::string& name) {
+        return name.compare(0, prefix.size(), prefix) == 0;
+    };
     for (bool clash = true; clash;) {
         clash = false;
         for (const auto& node : graph) {
@@ -200,19 +202,21 @@ void renderLegend(brenlo::io::TextWriter& out, const Digraph& graph, const Scale
     };
     std::vector<Entry> entries;
     if (scale.maxSupport >= scale.minSupport) {
-        entries.push_back({brenlo::string::strprintf("thin: support %.3g", scale.minSupport),
-                           "penwidth=0.25"});
-        entries.push_back({brenlo::string::strprintf("thick: support %.3g", scale.maxSupport),
-                           "penwidth=1.5"});
+        entries.push_back(
+            {brenlo::string::strprintf("thin: support %.3g", scale.minSupport), "penwidth=0.25"});
+        entries.push_back(
+            {brenlo::string::strprintf("thick: support %.3g", scale.maxSupport), "penwidth=1.5"});
     }
     entries.push_back(
         {brenlo::string::strprintf("black: certainty at most %.2g", config.gatewayCertainty), ""});
-    entries.push_back({brenlo::string::strprintf("certainty just above %.2g",
-                                                 config.gatewayCertainty),
-                       "color=\"" + GATEWAY_LOW.toHex6() + "\""});
+    entries.push_back(
+        {brenlo::string::strprintf("certainty just above %.2g", config.gatewayCertainty),
+         "color=\"" + GATEWAY_LOW.toHex6() + "\""});
     const bool finite = scale.maxCertainty > config.gatewayCertainty;
     const std::string top = brenlo::string::strprintf("certainty %.3g", scale.maxCertainty);
-    entries.push_back({!infinite ? top : finite ? top + " or infinite" : "certainty infinite",
+    entries.push_back({!infinite ? top
+                       : finite  ? top + " or infinite"
+                                 : "certainty infinite",
                        "color=\"" + GATEWAY_HIGH.toHex6() + "\""});
     out.writeLine("subgraph cluster_legend {");
     out.writeLine("label=\"Legend\"; fontsize=10; color=gray60;");

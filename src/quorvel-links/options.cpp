@@ -19,8 +19,8 @@ bool refuse(const std::string& option, const std::string& needs, const std::stri
 // The values Graphviz's splines attribute takes; anything else could break
 // the graph's header.
 bool isSplines(const std::string& value) {
-    for (const char* v : {"none", "line", "false", "polyline", "curved", "ortho", "spline", "true",
-                          "compound"})
+    for (const char* v :
+         {"none", "line", "false", "polyline", "curved", "ortho", "spline", "true", "compound"})
         if (value == v)
             return true;
     return false;
@@ -51,8 +51,7 @@ std::vector<OptionRow<C>> pictureRows() {
                               refuse(option, "one of " + quorvel::rule::measureNames(), value);
                    }),
         flagRow<C>('\0', "labels", "Label edges.",
-                   "      --labels\t\tLabel each edge with its confidence and lift.\n",
-                   &C::labels),
+                   "      --labels\t\tLabel each edge with its confidence and lift.\n", &C::labels),
         flagRow<C>('\0', "legend", "Draw a legend.",
                    "      --legend\t\tDraw a legend of pen widths and colours.\n", &C::legend),
     };

@@ -53,8 +53,9 @@ ColumnPlan planColumns(const TableLayout& layout, const std::vector<std::string_
         for (const std::string& name : layout.items) {
             const size_t k = find(name, header);
             if (k == plan.subject || k == plan.time)
-                throw brenlo::IOException("The column \"" + name +
-                                          "\" cannot hold items: it holds the subject or the time.");
+                throw brenlo::IOException(
+                    "The column \"" + name +
+                    "\" cannot hold items: it holds the subject or the time.");
             plan.items.push_back(k);
         }
     }

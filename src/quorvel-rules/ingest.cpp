@@ -85,8 +85,8 @@ void addItem(std::string_view cell, uint32_t subject, History::Time time, Part& 
     }
 }
 
-void addRow(const std::vector<std::string_view>& cells, const ColumnPlan& plan,
-            History::Time time, Part& part) {
+void addRow(const std::vector<std::string_view>& cells, const ColumnPlan& plan, History::Time time,
+            Part& part) {
     const std::string_view name = cells[plan.subject];
     // Logs mostly come a subject at a time: the last one is checked first.
     if (part.lastSubject == 0xFFFFFFFFu || part.subjects.view(part.lastSubject) != name)
@@ -157,8 +157,8 @@ public:
     Reader(Input&& input, const TableLayout& layout, const TablePiece& piece, unsigned threads,
            const IngestSizes& sizes, ReadRows& rows)
         : m_input(std::move(input)), m_layout(layout), m_piece(piece),
-          m_threads(std::max(1u, threads)), m_sizes(sizes), events(rows.events),
-          items(rows.items), m_subjects(rows.subjects) {
+          m_threads(std::max(1u, threads)), m_sizes(sizes), events(rows.events), items(rows.items),
+          m_subjects(rows.subjects) {
         m_rules.delim = layout.delimiter;
         m_rules.timeFormat = layout.timeFormat;
         m_rules.plan = piece.plan;
@@ -243,9 +243,9 @@ private:
                     "%s:%llu: A quoted cell is never closed: its quote opens here.",
                     m_input.name().c_str(), static_cast<unsigned long long>(1 + rows.cellLines())));
             try {
-                m_rules.plan = planColumns(m_layout, got == RowScanner::ROW
-                                                         ? rows.cells()
-                                                         : std::vector<std::string_view>());
+                m_rules.plan =
+                    planColumns(m_layout, got == RowScanner::ROW ? rows.cells()
+                                                                 : std::vector<std::string_view>());
             } catch (const brenlo::IOException& e) {
                 throw brenlo::IOException(m_input.name() + ":1: " + e.what());
             }
@@ -326,9 +326,8 @@ private:
 } // namespace
 
 RowError::RowError(const std::string& source, uint64_t line, const std::string& text)
-    : brenlo::IOException(brenlo::string::strprintf("%s:%llu: %s", source.c_str(),
-                                                    static_cast<unsigned long long>(line),
-                                                    text.c_str())),
+    : brenlo::IOException(brenlo::string::strprintf(
+          "%s:%llu: %s", source.c_str(), static_cast<unsigned long long>(line), text.c_str())),
       source(source), line(line), text(text) {}
 
 uint64_t readPiece(Input&& input, const TableLayout& layout, const TablePiece& piece,
@@ -369,9 +368,8 @@ EventLog logOf(ReadRows& rows, unsigned threads, const IngestSizes& sizes,
         std::vector<uint32_t> order(rows.items.size());
         for (uint32_t k = 0; k < order.size(); ++k)
             order[k] = k;
-        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-            return rows.items.view(a) < rows.items.view(b);
-        });
+        std::sort(order.begin(), order.end(),
+                  [&](uint32_t a, uint32_t b) { return rows.items.view(a) < rows.items.view(b); });
         log.items.reserve(order.size());
         for (uint32_t k = 0; k < order.size(); ++k) {
             rank[order[k]] = k;
@@ -408,8 +406,8 @@ EventLog readEventLog(const std::string& path, const TableLayout& layout, unsign
     return readWhole(Input(path), layout, threads, sizes);
 }
 
-EventLog parseEventLog(std::string_view bytes, const std::string& source,
-                       const TableLayout& layout, unsigned threads, const IngestSizes& sizes) {
+EventLog parseEventLog(std::string_view bytes, const std::string& source, const TableLayout& layout,
+                       unsigned threads, const IngestSizes& sizes) {
     return readWhole(Input(bytes, source), layout, threads, sizes);
 }
 

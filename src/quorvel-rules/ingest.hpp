@@ -43,9 +43,8 @@ struct IngestSizes {
 EventLog readEventLog(const std::string& path, const TableLayout& layout, unsigned threads,
                       const IngestSizes& sizes = IngestSizes());
 /// The same from bytes in memory; errors name `source`.
-EventLog parseEventLog(std::string_view bytes, const std::string& source,
-                       const TableLayout& layout, unsigned threads,
-                       const IngestSizes& sizes = IngestSizes());
+EventLog parseEventLog(std::string_view bytes, const std::string& source, const TableLayout& layout,
+                       unsigned threads, const IngestSizes& sizes = IngestSizes());
 
 /// Reads the table at `path` ("-": standard input) as TransactionSet::readInto
 /// reads it, with the same errors, on `threads` threads.

@@ -364,7 +364,8 @@ Level nextLevel(const Configuration& config, const SubjectIndex& index, const Le
         join.minCount = 0;
     // A failure on one process (the budget, say) must stop all of them.
     together([&] {
-        brenlo::term::MeterStage meter("Joining item sets of " + std::to_string(prev.size) + " items",
+        brenlo::term::MeterStage meter("Joining item sets of " + std::to_string(prev.size) +
+                                           " items",
                                        prev.sets(), brenlo::term::Meter::SETS);
         forEachChunk(config.threads, stretches, [&](size_t chunk, unsigned) {
             const size_t from = chunk * stretch, to = std::min(prev.sets(), (chunk + 1) * stretch);

@@ -30,8 +30,7 @@ public:
     void sum(uint64_t* values, size_t n) const override {
         for (size_t at = 0; at < n; at += PIECE / 8) {
             const int count = static_cast<int>(std::min(PIECE / 8, n - at));
-            MPI_Allreduce(MPI_IN_PLACE, values + at, count, MPI_UINT64_T, MPI_SUM,
-                          MPI_COMM_WORLD);
+            MPI_Allreduce(MPI_IN_PLACE, values + at, count, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD);
         }
     }
 

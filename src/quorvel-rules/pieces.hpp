@@ -41,7 +41,7 @@ public:
 
 /// Adds the rows of `input` to `rows`; the line number a next row would have.
 uint64_t readPiece(Input&& input, const TableLayout& layout, const TablePiece& piece,
-                     unsigned threads, const IngestSizes& sizes, ReadRows& rows);
+                   unsigned threads, const IngestSizes& sizes, ReadRows& rows);
 
 /// The piece of the file at `path` that follows its header, and in `bytes`
 /// the header's length.

@@ -53,8 +53,9 @@ uint64_t rowStartFrom(int fd, uint64_t at, uint64_t size) {
 bool holdsQuote(int fd, uint64_t from, uint64_t to) {
     char buf[1 << 16];
     for (uint64_t p = from; p < to;) {
-        const ssize_t n = ::pread(fd, buf, static_cast<size_t>(std::min<uint64_t>(sizeof buf, to - p)),
-                                  static_cast<off_t>(p));
+        const ssize_t n =
+            ::pread(fd, buf, static_cast<size_t>(std::min<uint64_t>(sizeof buf, to - p)),
+                    static_cast<off_t>(p));
         if (n <= 0)
             return false;
         if (std::memchr(buf, '"', static_cast<size_t>(n)))
@@ -86,69 +87,88 @@ std::string_view getName(const char*& p) {
     return name;
 }
 
-// Each process's rows, with the names they use, in one message each.
+// Each process's rows, with the names they use, in one message each:
+// the subject names, the item names, then the events as three words each.
+// Sizes are counted first, so each message is made once, in place.
 std::vector<std::string> messagesOf(ReadRows& rows, int processes) {
     const size_t P = static_cast<size_t>(processes);
-    std::vector<uint32_t> owner(rows.subjects.size());
+    std::vector<uint32_t> owner(rows.subjects.size()), subjectAt(rows.subjects.size(), UINT32_MAX);
     for (uint32_t s = 0; s < owner.size(); ++s)
         owner[s] = static_cast<uint32_t>(rows.subjects.hash(s) % P);
-    std::vector<std::string> out(P);
-    std::vector<std::vector<uint32_t>> subjectId(P), itemId(P);
-    std::vector<std::vector<uint32_t>> subjectsOf(P), itemsOf(P);
-    std::vector<uint32_t> subjectAt(rows.subjects.size(), UINT32_MAX);
-    std::vector<std::vector<uint32_t>> itemAt(P);
+    std::vector<std::vector<uint32_t>> subjectsOf(P), itemsOf(P), itemAt(P);
     for (auto& a : itemAt)
         a.assign(rows.items.size(), UINT32_MAX);
-    std::vector<std::string> events(P);
+    std::vector<size_t> events(P, 0);
     for (const Event& e : rows.events) {
         const uint32_t p = owner[e.subject];
+        ++events[p];
         if (subjectAt[e.subject] == UINT32_MAX) {
             subjectAt[e.subject] = static_cast<uint32_t>(subjectsOf[p].size());
             subjectsOf[p].push_back(e.subject);
         }
-        uint32_t item = NO_ITEM;
-        if (e.item != NO_ITEM) {
-            if (itemAt[p][e.item] == UINT32_MAX) {
-                itemAt[p][e.item] = static_cast<uint32_t>(itemsOf[p].size());
-                itemsOf[p].push_back(e.item);
-            }
-            item = itemAt[p][e.item];
+        if (e.item != NO_ITEM && itemAt[p][e.item] == UINT32_MAX) {
+            itemAt[p][e.item] = static_cast<uint32_t>(itemsOf[p].size());
+            itemsOf[p].push_back(e.item);
         }
-        put32(events[p], subjectAt[e.subject]);
-        put32(events[p], e.time);
-        put32(events[p], item);
     }
-    std::vector<Event>().swap(rows.events);
+    std::vector<std::string> out(P);
+    std::vector<char*> at(P);
     for (size_t p = 0; p < P; ++p) {
+        size_t names = 8;
+        for (uint32_t s : subjectsOf[p])
+            names += 4 + rows.subjects.view(s).size();
+        for (uint32_t i : itemsOf[p])
+            names += 4 + rows.items.view(i).size();
+        out[p].reserve(names + 12 * events[p]);
         put32(out[p], static_cast<uint32_t>(subjectsOf[p].size()));
         for (uint32_t s : subjectsOf[p])
             putName(out[p], rows.subjects.view(s));
         put32(out[p], static_cast<uint32_t>(itemsOf[p].size()));
         for (uint32_t i : itemsOf[p])
             putName(out[p], rows.items.view(i));
-        out[p] += events[p];
-        std::string().swap(events[p]);
+        const size_t head = out[p].size();
+        out[p].resize(head + 12 * events[p]);
+        at[p] = &out[p][head];
     }
+    for (const Event& e : rows.events) {
+        const uint32_t p = owner[e.subject];
+        const uint32_t words[3] = {subjectAt[e.subject], e.time,
+                                   e.item == NO_ITEM ? NO_ITEM : itemAt[p][e.item]};
+        std::memcpy(at[p], words, 12);
+        at[p] += 12;
+    }
+    rows = ReadRows();
     return out;
 }
 
 // The rows of the messages, as this process's own.
 ReadRows rowsOf(std::vector<std::string>& messages) {
     ReadRows rows;
-    for (std::string& m : messages) {
-        const char* p = m.data();
-        const char* end = p + m.size();
-        std::vector<uint32_t> subject(get32(p));
-        for (uint32_t& s : subject)
+    std::vector<std::pair<size_t, size_t>> eventsAt;
+    size_t total = 0;
+    std::vector<std::vector<uint32_t>> subject(messages.size()), item(messages.size());
+    for (size_t m = 0; m < messages.size(); ++m) {
+        const char* p = messages[m].data();
+        subject[m].resize(get32(p));
+        for (uint32_t& s : subject[m])
             s = rows.subjects.intern(getName(p));
-        std::vector<uint32_t> item(get32(p));
-        for (uint32_t& i : item)
+        item[m].resize(get32(p));
+        for (uint32_t& i : item[m])
             i = rows.items.intern(getName(p));
-        while (p < end) {
-            const uint32_t s = get32(p), t = get32(p), i = get32(p);
-            rows.events.push_back({subject[s], t, i == NO_ITEM ? NO_ITEM : item[i]});
+        const size_t head = static_cast<size_t>(p - messages[m].data());
+        eventsAt.emplace_back(head, (messages[m].size() - head) / 12);
+        total += eventsAt.back().second;
+    }
+    rows.events.reserve(total);
+    for (size_t m = 0; m < messages.size(); ++m) {
+        const char* p = messages[m].data() + eventsAt[m].first;
+        for (size_t k = 0; k < eventsAt[m].second; ++k, p += 12) {
+            uint32_t w[3];
+            std::memcpy(w, p, 12);
+            rows.events.push_back(
+                {subject[m][w[0]], w[1], w[2] == NO_ITEM ? NO_ITEM : item[m][w[2]]});
         }
-        std::string().swap(m);
+        std::string().swap(messages[m]);
     }
     return rows;
 }
@@ -181,9 +201,8 @@ struct Outcome {
 
     std::string encode() const {
         return std::to_string(order) + '\n' + std::to_string(lines) + '\n' +
-               std::to_string(firstLine) + '\n' + (row ? "1" : "0") + '\n' +
-               std::to_string(line) + '\n' + std::to_string(source.size()) + '\n' + source +
-               text;
+               std::to_string(firstLine) + '\n' + (row ? "1" : "0") + '\n' + std::to_string(line) +
+               '\n' + std::to_string(source.size()) + '\n' + source + text;
     }
     static Outcome decode(const std::string& s) {
         Outcome o;
@@ -263,10 +282,9 @@ Outcome readRange(const std::string& path, const TableLayout& layout, unsigned t
             throw brenlo::IOException("Cannot open \"" + path + "\": " + std::strerror(errno));
         const uint64_t n = static_cast<uint64_t>(P.size()), k = static_cast<uint64_t>(P.rank());
         auto cut = [&](uint64_t j) {
-            return j == 0 ? 0
-                   : j == n
-                       ? size
-                       : std::max(headerBytes, rowStartFrom(fd, size / n * j, size));
+            return j == 0   ? 0
+                   : j == n ? size
+                            : std::max(headerBytes, rowStartFrom(fd, size / n * j, size));
         };
         from = cut(k);
         to = std::max(from, cut(k + 1));
@@ -296,8 +314,8 @@ Outcome readRange(const std::string& path, const TableLayout& layout, unsigned t
     mine.firstLine = from == 0 ? after.firstLine : 1;
     try {
         if (from < to || (from == 0 && P.leads())) {
-            const uint64_t next = readPiece(Input(path, from, to - from), layout, piece, threads,
-                                            sizes, rows);
+            const uint64_t next =
+                readPiece(Input(path, from, to - from), layout, piece, threads, sizes, rows);
             mine.lines = next - mine.firstLine;
         }
     } catch (...) {
@@ -359,8 +377,8 @@ EventLog readShared(const std::vector<std::string>& paths, const TableLayout& la
         std::vector<int> reader(paths.size(), 0);
         for (size_t f : order) {
             if (paths[f] != "-") {
-                reader[f] = static_cast<int>(std::min_element(load.begin(), load.end()) -
-                                             load.begin());
+                reader[f] =
+                    static_cast<int>(std::min_element(load.begin(), load.end()) - load.begin());
                 load[static_cast<size_t>(reader[f])] += std::max<uint64_t>(1, sizeOf(paths[f]));
             }
         }

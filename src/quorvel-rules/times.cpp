@@ -141,8 +141,7 @@ bool parseTimeFormat(const std::string& word, TimeFormat& out) {
     return false;
 }
 
-bool parseTimeCell(std::string_view cell, TimeFormat format, History::Time& out,
-                   std::string& why) {
+bool parseTimeCell(std::string_view cell, TimeFormat format, History::Time& out, std::string& why) {
     int64_t seconds = 0;
     switch (format) {
     case TimeFormat::NUMBER:

@@ -27,8 +27,7 @@ inline bool isTimestamp(TimeFormat f) {
 /// Reads one time cell. Timestamps become seconds since 1970-01-01 UTC,
 /// fractions of a second dropped. False, with the reason as a whole
 /// sentence naming the cell, when the cell is malformed or out of range.
-bool parseTimeCell(std::string_view cell, TimeFormat format, History::Time& out,
-                   std::string& why);
+bool parseTimeCell(std::string_view cell, TimeFormat format, History::Time& out, std::string& why);
 
 /// The fast form for NUMBER: strictly a whole number from 0 to 4294967295.
 inline bool parseWholeTime(std::string_view s, History::Time& out) {

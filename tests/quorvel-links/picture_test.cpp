@@ -61,7 +61,8 @@ TEST(Picture, SplinesGoIntoTheHeaderAndOnlyGraphvizValues) {
     const std::string head = "digraph G {\nsplines=line; concentrate=true; overlap=scale;\na->b";
     EXPECT_EQ(line.out.substr(0, head.size()), head);
     // Without the option, the graph is as it always was.
-    const std::string curved = "digraph G {\nsplines=curved; concentrate=true; overlap=scale;\na->b";
+    const std::string curved =
+        "digraph G {\nsplines=curved; concentrate=true; overlap=scale;\na->b";
     EXPECT_EQ(graph(TABLE).out.substr(0, curved.size()), curved);
     auto bad = graph(TABLE, {"--splines=line; node [shape=box]"});
     EXPECT_EQ(bad.status, 1);
@@ -126,7 +127,8 @@ TEST(Picture, LabelsAndLegend) {
     EXPECT_NE(dot.find("[xlabel=\"certainty 4\",color=\"#5555AA\"];"), std::string::npos) << dot;
     EXPECT_EQ(dot.substr(dot.size() - 4), "}\n}\n");
     // The edges before the legend are the graph's own, unchanged.
-    EXPECT_EQ(dot.substr(0, dot.find("subgraph")), graph(TABLE).out.substr(0, dot.find("subgraph")));
+    EXPECT_EQ(dot.substr(0, dot.find("subgraph")),
+              graph(TABLE).out.substr(0, dot.find("subgraph")));
 
     // Infinite certainties get the top colour and say so; an item named
     // like the legend's nodes does not merge with them.
@@ -143,8 +145,13 @@ TEST(Picture, GraphvizDrawsEveryOption) {
         GTEST_SKIP() << "Graphviz is not installed";
     const std::string table = TABLE + row("\"x \"\"y\"\"\" => a", 0.3, 0.6, 1.2, 1.0 / 0.0);
     const std::vector<std::vector<std::string>> options = {
-        {"--splines=spline"}, {"--splines=polyline"}, {"--splines=ortho"}, {"--splines=none"},
-        {"--top=2"},          {"--labels"},           {"--legend"},
+        {"--splines=spline"},
+        {"--splines=polyline"},
+        {"--splines=ortho"},
+        {"--splines=none"},
+        {"--top=2"},
+        {"--labels"},
+        {"--legend"},
         {"--legend", "--labels", "--top=3", "--by=confidence", "--splines=line"}};
     for (const auto& o : options) {
         TempDir dir;

@@ -10,17 +10,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <map>
 #include <pty.h>
+#include <random>
+#include <sstream>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-#include <cmath>
-#include <ctime>
-#include <iostream>
-#include <cstring>
-#include <map>
-#include <random>
-#include <sstream>
 
 using testsupport::readFile;
 using testsupport::run;
@@ -33,8 +33,9 @@ namespace {
 // Items that break naive exports: separators, quotes, line ends, non-ASCII,
 // and texts that the rule table itself must quote.
 const std::vector<std::string> ITEMS = {
-    "scan",        "x-ray",      "a,b",        "say \"hi\"", "tab\there", "line\nend",
-    "caf\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac", "{brace",  "=> arrow",  " padded ", "cr\rhere"};
+    "scan",      "x-ray",     "a,b",         "say \"hi\"",
+    "tab\there", "line\nend", "caf\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac",
+    "{brace",    "=> arrow",  " padded ",    "cr\rhere"};
 
 struct Event {
     int subject;
@@ -92,8 +93,7 @@ std::string timeCell(uint32_t day, const std::string& format, std::mt19937& rng)
 }
 
 // An export: a header, columns the miner must pass over, one row per event.
-std::string csvExport(const std::vector<Event>& log, const std::string& format,
-                      std::mt19937& rng) {
+std::string csvExport(const std::vector<Event>& log, const std::string& format, std::mt19937& rng) {
     const char* eol = rng() % 2 ? "\r\n" : "\n";
     std::string out = std::string("event_id,activity,case id,recorded at,resource") + eol;
     int id = 0;
@@ -136,10 +136,10 @@ TEST(Exports, NamedColumnsAndTimestampsGiveTheRulesOfTheTable) {
                                      std::to_string(days * 86400) + "s"};
         auto plain = runRules({"-c", count, "-w", std::to_string(days * 86400), "log", "r", "s"},
                               "", table.path());
-        auto named = runRules({"-c", count, "-w", units[round % 3], "--csv", "--subject=case id",
-                               "--time", "recorded at", "--item=activity",
-                               "--time-format=" + format, "log", "r", "s"},
-                              "", csv.path());
+        auto named =
+            runRules({"-c", count, "-w", units[round % 3], "--csv", "--subject=case id", "--time",
+                      "recorded at", "--item=activity", "--time-format=" + format, "log", "r", "s"},
+                     "", csv.path());
         ASSERT_EQ(plain.status, 0) << plain.err;
         ASSERT_EQ(named.status, 0) << named.err;
         EXPECT_EQ(readFile(table.file("r")), readFile(csv.file("r"))) << "round " << round;
@@ -151,12 +151,12 @@ TEST(Exports, NamedColumnsAndTimestampsGiveTheRulesOfTheTable) {
 TEST(Exports, TheBundledExportMinesAsTheBundledTable) {
     TempDir dir;
     const std::string examples = std::string(QUORVEL_SOURCE_DIR) + "/examples/";
-    auto table = runRules({"-c", "15", "-w", "60", examples + "clinic-visits.tsv", "r1"}, "",
-                          dir.path());
-    auto csv = runRules({"-c", "15", "-w", "60d", "--csv", "--subject=patient_id",
-                         "--time=recorded_at", "--item=activity", "--time-format=iso8601",
-                         examples + "clinic-export.csv", "r2"},
-                        "", dir.path());
+    auto table =
+        runRules({"-c", "15", "-w", "60", examples + "clinic-visits.tsv", "r1"}, "", dir.path());
+    auto csv =
+        runRules({"-c", "15", "-w", "60d", "--csv", "--subject=patient_id", "--time=recorded_at",
+                  "--item=activity", "--time-format=iso8601", examples + "clinic-export.csv", "r2"},
+                 "", dir.path());
     ASSERT_EQ(csv.status, 0) << csv.err;
     std::string renamed = readFile(dir.file("r2"));
     for (size_t at; (at = renamed.find("\"follow-up visit, GP\"")) != std::string::npos;)
@@ -270,10 +270,10 @@ std::string canonical(const quorvel::rule::MiningResult& result, const std::stri
     std::string out;
     if (rules) {
         for (const auto& r : result.rules()) {
-            out += format == "csv" ? hex(r.first.antecedent().toString()) + "|" +
-                                         hex(r.first.subsequent().toString())
-                                   : items(r.first.antecedent()) + "|" +
-                                         items(r.first.subsequent());
+            out += format == "csv"
+                       ? hex(r.first.antecedent().toString()) + "|" +
+                             hex(r.first.subsequent().toString())
+                       : items(r.first.antecedent()) + "|" + items(r.first.subsequent());
             for (const auto& m : quorvel::rule::measures())
                 out += "|" + bits(m.of(r.second));
             out += "\n";
@@ -308,13 +308,16 @@ TEST(Exports, CsvAndJsonLinesReadBackThroughStandardReaders) {
 
     const bool haveJq = run("/bin/sh", {"-c", "command -v jq"}).status == 0;
     for (const std::string format : {"csv", "jsonl"}) {
-        auto mined = runRules({"-c1", "-w3", "--format=" + format, "odd.tsv", "r." + format,
-                               "s." + format},
-                              "", dir.path());
+        auto mined =
+            runRules({"-c1", "-w3", "--format=" + format, "odd.tsv", "r." + format, "s." + format},
+                     "", dir.path());
         ASSERT_EQ(mined.status, 0) << mined.err;
-        const std::string script = std::string(QUORVEL_SOURCE_DIR) + "/tests/formats/read_tables.py";
-        auto rules = run("/usr/bin/env", {"python3", script, format, "rules", dir.file("r." + format)});
-        auto sets = run("/usr/bin/env", {"python3", script, format, "item-sets", dir.file("s." + format)});
+        const std::string script =
+            std::string(QUORVEL_SOURCE_DIR) + "/tests/formats/read_tables.py";
+        auto rules =
+            run("/usr/bin/env", {"python3", script, format, "rules", dir.file("r." + format)});
+        auto sets =
+            run("/usr/bin/env", {"python3", script, format, "item-sets", dir.file("s." + format)});
         ASSERT_EQ(rules.status, 0) << rules.err;
         ASSERT_EQ(sets.status, 0) << sets.err;
         EXPECT_EQ(rules.out, canonical(result, format, true)) << format;

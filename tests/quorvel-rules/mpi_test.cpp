@@ -27,14 +27,15 @@ bool haveMpi() {
 
 #define SKIP_WITHOUT_MPI()                                                                         \
     if (!haveMpi())                                                                                \
-    GTEST_SKIP() << "MPI is absent (Debian: openmpi-bin libopenmpi-dev): the runs across "        \
+    GTEST_SKIP() << "MPI is absent (Debian: openmpi-bin libopenmpi-dev): the runs across "         \
                     "processes are skipped"
 
 // The miner on `np` processes in `cwd`; mpirun's own notes kept out.
 testsupport::RunResult onProcesses(int np, const std::vector<std::string>& args,
                                    const std::string& cwd) {
-    std::vector<std::string> all = {"mpirun", "-q", "--allow-run-as-root", "--oversubscribe",
-                                    "-np", std::to_string(np), QUORVEL_RULES_BIN};
+    std::vector<std::string> all = {"mpirun",          "-q",  "--allow-run-as-root",
+                                    "--oversubscribe", "-np", std::to_string(np),
+                                    QUORVEL_RULES_BIN};
     all.insert(all.end(), args.begin(), args.end());
     return run("/usr/bin/env", all, "", cwd);
 }
@@ -64,7 +65,8 @@ void expectSameForAnyProcesses(const std::map<std::string, std::string>& files,
         EXPECT_TRUE(got.err == want.err) << where;
         EXPECT_EQ(got.out, want.out) << where;
         for (const char* out : {"rules", "sets"})
-            EXPECT_TRUE(readFile(dir.file(out)) == readFile(alone.file(out))) << where << ", " << out;
+            EXPECT_TRUE(readFile(dir.file(out)) == readFile(alone.file(out)))
+                << where << ", " << out;
     }
 }
 
@@ -100,10 +102,10 @@ TEST(Processes, RandomLogsGiveTheTablesOfOneProcess) {
         const std::string count = std::to_string(2 + rng() % 4);
         const std::string window = std::to_string(rng() % 2 ? 0 : rng() % 10);
         const std::string threads = std::to_string(1 + rng() % 2);
-        expectSameForAnyProcesses({{"log.tsv", log}},
-                                  {"-c", count, "-w", window, "-j", threads, "log.tsv", "rules",
-                                   "sets"},
-                                  "round " + std::to_string(round));
+        expectSameForAnyProcesses(
+            {{"log.tsv", log}},
+            {"-c", count, "-w", window, "-j", threads, "log.tsv", "rules", "sets"},
+            "round " + std::to_string(round));
     }
 }
 
@@ -170,5 +172,28 @@ TEST(Processes, AFailureAnywhereIsReportedOnceWithItsTrueLine) {
         EXPECT_EQ(std::count(got.err.begin(), got.err.end(), '\n'),
                   std::count(alone.err.begin(), alone.err.end(), '\n'));
         EXPECT_FALSE(testsupport::fileExists(dir.file("rules")));
+    }
+}
+
+TEST(Processes, TheRealLogs) {
+    SKIP_WITHOUT_MPI();
+    const std::string data = testsupport::sharedDataDir();
+    if (data.empty())
+        GTEST_SKIP() << "../shared/data is absent: the real logs are not run across processes";
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+    } logs[] = {{"receipt", {"-c", "50", "-w", "86400"}},
+                {"groceries", {"-c", "40"}},
+                {"retail", {"-c", "400", "-j", "2"}}};
+    for (const auto& log : logs) {
+        const std::string gz = data + "/" + log.name + ".tsv.gz";
+        if (!testsupport::fileExists(gz))
+            continue;
+        const auto unzipped = run("/bin/sh", {"-c", "gzip -dc '" + gz + "'"});
+        ASSERT_EQ(unzipped.status, 0);
+        std::vector<std::string> args = log.args;
+        args.insert(args.end(), {"log.tsv", "rules", "sets"});
+        expectSameForAnyProcesses({{"log.tsv", unzipped.out}}, args, log.name);
     }
 }
