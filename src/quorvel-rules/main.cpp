@@ -32,11 +32,14 @@ protected:
 };
 
 mining::EventLog readTxns(const Configuration& config) {
-    const bool shared = !config.inputs.empty() || !peers().alone();
-    mining::EventLog log =
-        shared ? mining::readShared(mining::inputFiles(config.inputPaths()), config.layout,
-                                    config.threads)
-               : mining::readEventLog(config.inputFile, config.layout, config.threads);
+    mining::EventLog log;
+    if (config.inputs.empty() && peers().alone()) {
+        log = mining::readEventLog(config.inputFile, config.layout, config.threads);
+    } else {
+        std::vector<std::string> files;
+        together([&] { files = mining::inputFiles(config.inputPaths()); });
+        log = mining::readShared(files, config.layout, config.threads);
+    }
     const uint64_t transactions = peers().total(log.transactions());
     const uint64_t subjects = peers().total(log.subjects());
     std::cerr << "Read " << config.inputName() << " with " << transactions

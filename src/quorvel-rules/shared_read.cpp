@@ -368,18 +368,26 @@ EventLog readShared(const std::vector<std::string>& paths, const TableLayout& la
         mine = readRange(paths[0], layout, threads, sizes, rows, ranges);
     } else {
         // Whole files, the largest first to the least loaded process;
-        // standard input, which only the first process has, to it.
+        // standard input, which only the first process has, to it. The
+        // sizes are the first process's, so all share the files alike.
+        std::string mySizes;
+        for (const std::string& path : paths)
+            mySizes += std::to_string(sizeOf(path)) + '\n';
+        std::vector<uint64_t> size;
+        const std::string first = P.gather(mySizes)[0];
+        for (size_t at = 0; at < first.size(); at = first.find('\n', at) + 1)
+            size.push_back(std::stoull(first.substr(at, first.find('\n', at) - at)));
         std::vector<size_t> order(paths.size());
         std::iota(order.begin(), order.end(), 0);
         std::stable_sort(order.begin(), order.end(),
-                         [&](size_t a, size_t b) { return sizeOf(paths[a]) > sizeOf(paths[b]); });
+                         [&](size_t a, size_t b) { return size[a] > size[b]; });
         std::vector<uint64_t> load(static_cast<size_t>(P.size()), 0);
         std::vector<int> reader(paths.size(), 0);
         for (size_t f : order) {
             if (paths[f] != "-") {
                 reader[f] =
                     static_cast<int>(std::min_element(load.begin(), load.end()) - load.begin());
-                load[static_cast<size_t>(reader[f])] += std::max<uint64_t>(1, sizeOf(paths[f]));
+                load[static_cast<size_t>(reader[f])] += std::max<uint64_t>(1, size[f]);
             }
         }
         for (size_t f = 0; f < paths.size() && mine.order == UINT64_MAX; ++f) {

@@ -18,6 +18,7 @@
 #include <pty.h>
 #include <random>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -505,4 +506,36 @@ TEST(Exports, AProgressLineOnATerminalOnly) {
     }
     EXPECT_TRUE(counting && joining);
     EXPECT_NE(terminal.find("\x1b[K\r\x1b[K\t ... calculated"), std::string::npos);
+}
+
+TEST(Exports, SeveralTablesAsOne) {
+    TempDir dir;
+    ::mkdir(dir.file("parts").c_str(), 0755);
+    ::mkdir(dir.file("empty").c_str(), 0755);
+    writeFile(dir.file("whole.tsv"), "s\tt\ti\ns1\t1\ta\ns1\t2\tb\ns2\t1\ta\ns2\t3\tb\ns3\t1\tb\n");
+    writeFile(dir.file("parts/1.tsv"), "s\tt\ti\ns1\t1\ta\ns2\t1\ta\n");
+    writeFile(dir.file("parts/2.tsv"), "subject\ttime\titem\ns1\t2\tb\ns2\t3\tb\n");
+    writeFile(dir.file("parts/.hidden"), "not\ta\ttable\nat all\n");
+    writeFile(dir.file("s3.tsv"), "s\tt\ti\ns3\t1\tb\n");
+    auto whole = runRules({"-c1", "whole.tsv", "r1", "i1"}, "", dir.path());
+    auto parts = runRules({"-c1", "--inputs=parts,s3.tsv", "r2", "i2"}, "", dir.path());
+    ASSERT_EQ(parts.status, 0) << parts.err;
+    EXPECT_EQ(readFile(dir.file("r1")), readFile(dir.file("r2")));
+    EXPECT_EQ(readFile(dir.file("i1")), readFile(dir.file("i2")));
+    EXPECT_EQ(parts.err.substr(0, parts.err.find('\n')),
+              "Read parts, s3.tsv with 5 transaction(s) over 3 history record(s).");
+    // Lines are the failing file's own.
+    writeFile(dir.file("parts/3.tsv"), "s\tt\ti\ns1\t9\tc\ns4\n");
+    auto bad = runRules({"-c1", "--inputs", "s3.tsv", "--inputs", "parts", "r3"}, "", dir.path());
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "parts/3.tsv:3: Missing cell at position 1.\n");
+    EXPECT_FALSE(testsupport::fileExists(dir.file("r3")));
+    auto empty = runRules({"--inputs=empty", "r4"}, "", dir.path());
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_EQ(empty.err, "The folder \"empty\" holds no files to read.\n");
+    // An output among the inputs is refused.
+    auto same = runRules({"--inputs=s3.tsv,parts", "parts/1.tsv"}, "", dir.path());
+    EXPECT_EQ(same.status, 2);
+    EXPECT_EQ(same.err, "Output \"parts/1.tsv\" is the same file as input \"parts/1.tsv\"; it "
+                        "would be overwritten.\n");
 }
