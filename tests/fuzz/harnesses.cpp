@@ -1,5 +1,7 @@
 #include "harnesses.hpp"
 
+#include "quorvel/formats.hpp"
+
 #include "../../src/quorvel-links/options.hpp"
 #include "../../src/quorvel-rules/ingest.hpp"
 #include "../../src/quorvel-rules/options.hpp"
@@ -302,6 +304,55 @@ int transactionTable(const uint8_t* data, size_t size) {
     return 0;
 }
 
+// An export read through named columns reads the same for any blocks and
+// threads; every JSON string written of its bytes is valid UTF-8 without a
+// raw control character.
+int exportTable(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return 0;
+    using namespace quorvel::rule::mining;
+    std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    TableLayout layout;
+    layout.delimiter = ',';
+    layout.subject = "s";
+    layout.time = "t";
+    if (data[0] & 1)
+        layout.items = {"i"};
+    const TimeFormat formats[] = {TimeFormat::NUMBER, TimeFormat::ISO8601, TimeFormat::UNIX,
+                                  TimeFormat::UNIX_MS};
+    layout.timeFormat = formats[data[0] >> 1 & 3];
+    std::string first;
+    for (unsigned threads : {1u, 2u})
+        for (size_t block : {size_t(1) << 20, 1 + size % 31}) {
+            std::string got;
+            try {
+                got = describe(parseEventLog(text, "standard input", layout, threads,
+                                             {block, 0, 1 + size % 5}));
+            } catch (const brenlo::Exception& e) {
+                got = e.what();
+            }
+            if (first.empty())
+                first = got;
+            check(got == first, "an export reads differently by blocks or threads");
+        }
+    std::ostringstream json;
+    quorvel::rule::writeJsonString(json, text);
+    const std::string out = json.str();
+    for (size_t k = 0; k < out.size(); ++k) {
+        const unsigned char c = static_cast<unsigned char>(out[k]);
+        check(c >= 0x20, "a raw control character in a JSON string");
+        if (c < 0x80)
+            continue;
+        size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        check(c >= 0xC2 && c <= 0xF4 && k + n <= out.size(), "a JSON string is not UTF-8");
+        for (size_t j = 1; j < n; ++j)
+            check((static_cast<unsigned char>(out[k + j]) & 0xC0) == 0x80,
+                  "a JSON string is not UTF-8");
+        k += n - 1;
+    }
+    return 0;
+}
+
 int commandLine(const uint8_t* data, size_t size) {
     std::vector<std::string> words = {"prog"};
     std::string word;
@@ -351,7 +402,8 @@ const Target TARGETS[] = {{"rows", rows},
                           {"texts", texts},
                           {"rule-table", ruleTable},
                           {"transaction-table", transactionTable},
-                          {"command-line", commandLine}};
+                          {"command-line", commandLine},
+                          {"export-table", exportTable}};
 const size_t TARGET_COUNT = sizeof TARGETS / sizeof TARGETS[0];
 
 } // namespace fuzz

@@ -21,6 +21,7 @@ int texts(const uint8_t* data, size_t size);
 int ruleTable(const uint8_t* data, size_t size);
 int transactionTable(const uint8_t* data, size_t size);
 int commandLine(const uint8_t* data, size_t size);
+int exportTable(const uint8_t* data, size_t size);
 
 struct Target {
     const char* name;

@@ -23,7 +23,7 @@ if ! command -v clang++ > /dev/null 2>&1 || ! probe "$build"; then
 fi
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON -DQUORVEL_TESTS=OFF > /dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON -DQUORVEL_TESTS=OFF -DQUORVEL_MPI=OFF > /dev/null
 cmake --build "$build" -j "$(nproc)" > /dev/null
 
 mkdir -p tests/fuzz/crashes
