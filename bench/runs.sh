@@ -73,3 +73,31 @@ run "receipt x610 w0" "$data/receipt-x610.tsv" -c 12200
 run "receipt x610 w86400" "$data/receipt-x610.tsv" -c 12200 -w 86400
 run "receipt noisy w0" "$data/receipt-noisy.tsv" -c 12200
 run "receipt noisy w86400" "$data/receipt-noisy.tsv" -c 12200 -w 86400
+
+# Across processes: mpirun -np 2 with one thread each, against one process
+# with one thread. The peak is the largest single process's.
+if command -v mpirun > /dev/null 2>&1 && ldd "$new" | grep -q libmpi; then
+    launcher=(mpirun -q --oversubscribe)
+    [ "$(id -u)" = 0 ] && launcher+=(--allow-run-as-root)
+    echo
+    echo "| across processes | rows | one process s | mpirun -np 2 s | speed-up | one process peak MB | per process peak MB | share | output vs one process |"
+    echo "|---|---|---|---|---|---|---|---|---|"
+    across() {
+        local name=$1 file=$2
+        shift 2
+        local out="$data/out-mpi-$name"
+        mkdir -p "$out"
+        read -r t1 p1 < <("$bench" --time "$runs" "$new" -j 1 "$@" "$file" "$out/one-rules" "$out/one-sets")
+        read -r t2 p2 < <("$bench" --time "$runs" "${launcher[@]}" -np 2 "$new" -j 1 "$@" "$file" "$out/np2-rules" "$out/np2-sets")
+        local same=identical
+        cmp -s "$out/one-rules" "$out/np2-rules" && cmp -s "$out/one-sets" "$out/np2-sets" || same=DIFFERENT
+        awk -v name="$name" -v n="$(rows "$file")" -v t1="$t1" -v t2="$t2" -v p1="$p1" -v p2="$p2" -v same="$same" 'BEGIN {
+            printf "| %s | %d | %.3f | %.3f | %.2f× | %.0f | %.0f | %.0f %% | %s |\n",
+                name, n, t1, t2, t1 / t2, p1 / 1024, p2 / 1024, 100 * p2 / p1, same }'
+    }
+    across "receipt x610 w0" "$data/receipt-x610.tsv" -c 12200
+    across "receipt noisy w86400" "$data/receipt-noisy.tsv" -c 12200 -w 86400
+else
+    echo
+    echo "bench: MPI is absent: the runs across processes are skipped"
+fi

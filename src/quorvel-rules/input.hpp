@@ -93,6 +93,8 @@ public:
     bool fill(Buffer& buf, size_t n, uint64_t line) {
         if (m_fd < 0) {
             const size_t take = std::min(n, m_bytes.size());
+            if (take == 0)
+                return false;
             std::memcpy(buf.room(take), m_bytes.data(), take);
             buf.grow(take);
             m_bytes.remove_prefix(take);

@@ -42,11 +42,17 @@ public:
         MPI_Alltoall(sendSizes.data(), 1, MPI_UINT64_T, recvSizes.data(), 1, MPI_UINT64_T,
                      MPI_COMM_WORLD);
         std::vector<std::string> in(p);
+        const size_t self = static_cast<size_t>(m_rank);
         for (size_t k = 0; k < p; ++k)
-            in[k].resize(recvSizes[k]);
-        // Point to point, in pieces, so no count passes an int.
+            if (k != self)
+                in[k].resize(recvSizes[k]);
+        // This process's own share stays where it is; the others go point
+        // to point, in pieces, so no count passes an int.
+        in[self] = std::move(out[self]);
         std::vector<MPI_Request> requests;
         for (size_t k = 0; k < p; ++k) {
+            if (k == self)
+                continue;
             for (size_t at = 0; at < in[k].size(); at += PIECE) {
                 requests.emplace_back();
                 MPI_Irecv(&in[k][at], static_cast<int>(std::min(PIECE, in[k].size() - at)),

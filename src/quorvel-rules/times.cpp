@@ -96,15 +96,15 @@ bool iso8601(std::string_view s, int64_t& seconds) {
     return true;
 }
 
-// A whole number of up to 18 digits, then, when `fraction`, an optional
-// fraction that is dropped.
+// A whole number (far past any time's range is refused as it grows), then,
+// when `fraction`, an optional fraction that is dropped.
 bool epoch(std::string_view s, bool fraction, int64_t& value) {
     size_t p = 0;
     value = 0;
     while (p < s.size() && s[p] >= '0' && s[p] <= '9') {
-        if (p == 18)
-            return false;
         value = value * 10 + (s[p++] - '0');
+        if (value > 100000000000000000ll)
+            return false;
     }
     if (p == 0)
         return false;

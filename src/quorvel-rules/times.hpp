@@ -31,16 +31,17 @@ bool parseTimeCell(std::string_view cell, TimeFormat format, History::Time& out,
 
 /// The fast form for NUMBER: strictly a whole number from 0 to 4294967295.
 inline bool parseWholeTime(std::string_view s, History::Time& out) {
-    if (s.empty() || s.size() > 10)
+    if (s.empty())
         return false;
+    // Leading zeros are digits like any other: "0000000000012" is 12.
     uint64_t v = 0;
     for (char c : s) {
         if (c < '0' || c > '9')
             return false;
         v = v * 10 + static_cast<uint64_t>(c - '0');
+        if (v > 0xFFFFFFFFull)
+            return false;
     }
-    if (v > 0xFFFFFFFFull)
-        return false;
     out = static_cast<History::Time>(v);
     return true;
 }

@@ -28,7 +28,8 @@ cmake --build "$build" -j "$(nproc)" > /dev/null
 
 mkdir -p tests/fuzz/crashes
 status=0
-for target in rows values texts rule-table transaction-table command-line; do
+for harness in "$build"/tests/fuzz/fuzz-*; do
+    target=${harness##*/fuzz-}
     mkdir -p "$build/corpus/$target"
     echo "== fuzz-$target for ${seconds}s"
     if ! "$build/tests/fuzz/fuzz-$target" "$build/corpus/$target" "tests/fuzz/corpus/$target" \

@@ -84,9 +84,11 @@ std::string randomTable(std::mt19937& rng, bool quotes, bool mistakes) {
         }
         table += '\t';
         const char* badTimes[] = {"12x", "", "-1", "4294967296", " 1"};
-        table += mistakes && pick(40) == 0
-                     ? std::string(badTimes[pick(5)])
-                     : std::to_string(pick(3) == 0 ? 4294967295u - pick(2) : unsigned(pick(12)));
+        table +=
+            mistakes && pick(40) == 0
+                ? std::string(badTimes[pick(5)])
+                : std::string(pick(15) == 0 ? "0000000000" : "") + // leading zeros count
+                      std::to_string(pick(3) == 0 ? 4294967295u - pick(2) : unsigned(pick(12)));
         for (int k = pick(4); k > 0; --k) {
             table += '\t';
             if (pick(5) == 0)

@@ -112,8 +112,13 @@ TEST(TimeCells, EpochNumbersAndTheTablesOwnNumbers) {
     EXPECT_EQ(seconds("1.5", TimeFormat::UNIX_MS, &why), -1);
     EXPECT_EQ(why, "Invalid time \"1.5\": a time is a whole number of milliseconds since "
                    "1970-01-01 UTC.");
-    // The table's own numbers keep their message.
+    // The table's own numbers keep their message; leading zeros are
+    // digits like any other, as the table reader has them.
     EXPECT_EQ(seconds("4294967295", TimeFormat::NUMBER), 4294967295ll);
+    EXPECT_EQ(seconds("00898410268", TimeFormat::NUMBER), 898410268);
+    EXPECT_EQ(seconds("0000000000000004294967295", TimeFormat::NUMBER), 4294967295ll);
+    EXPECT_EQ(seconds("0000000000000004294967296", TimeFormat::NUMBER), -1);
+    EXPECT_EQ(seconds("00000000000000000000001700000000", TimeFormat::UNIX), 1700000000);
     EXPECT_EQ(seconds("1.5", TimeFormat::NUMBER, &why), -1);
     EXPECT_EQ(why, "Invalid time \"1.5\": a time is a whole number from 0 to 4294967295.");
 
