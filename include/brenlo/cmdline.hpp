@@ -8,6 +8,7 @@
 #include "brenlo/set.hpp"
 
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -66,6 +67,10 @@ public:
     size_t minArity;
     size_t maxArity;
     bool mandatory;
+    /// For a STRING option: each value as the parser meets it; false (after
+    /// a message) ends the parse as a value of another domain that does not
+    /// convert does.
+    std::function<bool(const char*)> check;
 };
 
 } // namespace brenlo::cmdline

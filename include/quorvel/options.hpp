@@ -29,6 +29,9 @@ template <class Config> struct OptionRow {
     const char* usage;       // its line of the usage text; "" for none
     /// Stores the value; false, after a message on standard error, refuses it.
     std::function<bool(Config&, const brenlo::cmdline::CmdLine::Binding&)> apply;
+    /// For a text option: the value checked as the parser meets it (see
+    /// brenlo::cmdline::Option::check); none by default.
+    std::function<bool(const char*)> check = nullptr;
 };
 
 template <class Config> using OptionTable = std::vector<OptionRow<Config>>;
@@ -189,9 +192,12 @@ template <class Config>
 std::vector<brenlo::cmdline::CmdLine::Serial> registerOptions(brenlo::cmdline::CmdLine& cmd,
                                                               const OptionTable<Config>& table) {
     std::vector<brenlo::cmdline::CmdLine::Serial> serials;
-    for (const OptionRow<Config>& row : table)
-        serials.push_back(cmd.add(row.shortKey, row.longKey, row.domain, row.description,
-                                  row.domain == brenlo::cmdline::Domain::ALIAS ? 0 : 1, false));
+    for (const OptionRow<Config>& row : table) {
+        brenlo::cmdline::Option option(row.domain, row.description,
+                                       row.domain == brenlo::cmdline::Domain::ALIAS ? 0 : 1, false);
+        option.check = row.check;
+        serials.push_back(cmd.add(row.shortKey, row.longKey, option));
+    }
     return serials;
 }
 

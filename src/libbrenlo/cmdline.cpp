@@ -129,7 +129,7 @@ bool processValue(const char* str, const Option& opt, CmdLine::Value& value) {
         return false;
     case Domain::STRING:
         value.data.ui = 0;
-        return true;
+        return !opt.check || opt.check(str);
     case Domain::BOOL:
         return string::parseOrDie<bool>(str, value.data.b);
     case Domain::SINT:
@@ -208,6 +208,9 @@ private:
             if (!m_cmd.hasLong(name))
                 return refuse("Unknown long option: %s\n", name.c_str());
             opt = &m_cmd.forLong(name);
+            // "--subject= in.csv" must not take the next word as the value.
+            if (eq + 1 == word.size() && opt->maxArity > 0)
+                return refuse("Option \"--%s\" needs a value after \"=\".\n", name.c_str());
             rest = eq == std::string::npos ? std::string() : word.substr(eq);
             display = "--" + opt->longKey();
         } else {

@@ -5,6 +5,7 @@
 #include "brenlo/string.hpp"
 
 #include <cmath>
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <new>
@@ -14,6 +15,10 @@
 namespace quorvel {
 
 int runReportingFailures(const std::function<void()>& work, const std::string& outOfMemory) {
+    // A reader that went away (`| head -1`) makes a write fail with EPIPE,
+    // which the outputs report and clean up after; standard error's
+    // failures are let pass, as there is no one left to tell.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
         work();
     } catch (std::exception* e) {

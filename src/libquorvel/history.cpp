@@ -3,6 +3,7 @@
 #include "brenlo/exception.hpp"
 #include "brenlo/string.hpp"
 #include "cells.hpp"
+#include "quorvel/table_kind.hpp"
 #include "table_rows.hpp"
 
 #include <fstream>
@@ -64,6 +65,9 @@ size_t TransactionSet::count(const ItemSet& items) const {
 
 void TransactionSet::readInto(std::istream& src, char delim, const std::string& source) {
     TableRows rows(src, delim, source);
+    const TableKind kind = writtenTableKind(rows.header());
+    if (kind != TableKind::OTHER)
+        rows.refuseTable(wrongTableMessage(kind, "a transaction table"));
     rows.forEachRow([&](TableRows& row) {
         std::string cells[2];
         for (int position = 0; position < 2; ++position) {

@@ -1,24 +1,28 @@
 #include "table_rows.hpp"
 
 #include "brenlo/string.hpp"
+#include "quorvel/table_kind.hpp"
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <istream>
 #include <memory>
+#include <stdexcept>
 #include <sys/stat.h>
 
 namespace quorvel::rule {
 
 namespace {
 
-// Skips the header: everything up to the first line end of any kind.
-void skipHeader(std::istream& src) {
+// Skips the header: everything up to the first line end of any kind. The
+// first bytes of it are kept, enough to tell what table it heads.
+void skipHeader(std::istream& src, std::string& header) {
     std::istream::sentry guard(src, true);
     if (!guard)
         return;
     std::streambuf* buf = src.rdbuf();
+    const size_t KEEP = 1 << 16;
     for (;;) {
         int c = buf->sbumpc();
         if (c == std::char_traits<char>::eof()) {
@@ -32,6 +36,8 @@ void skipHeader(std::istream& src) {
                 buf->sbumpc();
             return;
         }
+        if (header.size() < KEEP)
+            header.push_back(static_cast<char>(c));
     }
 }
 
@@ -42,16 +48,32 @@ std::string withoutLineEnd(std::string text) {
     return text;
 }
 
-std::istream& skippedHeader(std::istream& src) {
-    skipHeader(src);
-    return src;
-}
-
 } // namespace
 
 TableRows::TableRows(std::istream& src, char delim, const std::string& source)
-    : m_parser(brenlo::io::DelimitedRowParser::createRFC4180(skippedHeader(src), delim, nullptr)),
-      m_source(source) {}
+    : m_source(source), m_decoding(new brenlo::io::DecodingBuf(src.rdbuf())),
+      m_decoded(new std::istream(m_decoding.get())),
+      m_parser(
+          brenlo::io::DelimitedRowParser::createRFC4180(decodedHeaderSkipped(), delim, nullptr)) {}
+
+std::istream& TableRows::decodedHeaderSkipped() {
+    // What the decoder cannot read is raised, not taken for the end.
+    m_decoded->exceptions(std::ios::badbit);
+    try {
+        skipHeader(*m_decoded, m_header);
+    } catch (const std::exception& e) {
+        throw brenlo::IOException(where(1) + "Cannot read: " + e.what());
+    }
+    if (looksBinary(m_header))
+        refuseTable(NOT_TEXT_MESSAGE);
+    if (m_header.compare(0, BYTE_ORDER_MARK.size(), BYTE_ORDER_MARK) == 0)
+        m_header.erase(0, BYTE_ORDER_MARK.size());
+    return *m_decoded;
+}
+
+void TableRows::refuseTable(const std::string& text) const {
+    throw Located(where(1) + text);
+}
 
 bool TableRows::nextRow() {
     while (m_parser.hasRow()) {
@@ -92,6 +114,9 @@ void TableRows::rethrowLocated() {
     } catch (const std::ios_base::failure&) {
         int err = errno ? errno : EIO;
         throw brenlo::IOException(where(m_line) + "Cannot read: " + std::strerror(err));
+    } catch (const std::runtime_error& e) {
+        // The decoder's: corrupt or cut-short gzip data.
+        throw brenlo::IOException(where(m_line) + "Cannot read: " + e.what());
     }
 }
 

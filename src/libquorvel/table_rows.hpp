@@ -1,11 +1,14 @@
-// The row loop every table reader shares: the header skipped, blank lines
+// The row loop every table reader shares: gzip inflated, the header skipped
+// (a byte-order mark before it dropped, a binary file refused), blank lines
 // passed over, RFC 4180 cells, and every error located as SOURCE:LINE.
 #pragma once
 
+#include "brenlo/compressed.hpp"
 #include "brenlo/exception.hpp"
 #include "brenlo/table.hpp"
 
 #include <fstream>
+#include <memory>
 #include <string>
 
 namespace quorvel::rule {
@@ -27,6 +30,10 @@ public:
     std::string cell();
     /// The line the current row starts on, counting the header as line 1.
     size_t line() const { return m_line; }
+    /// The header line, without its line end or a byte-order mark.
+    const std::string& header() const { return m_header; }
+    /// Refuses the whole table: "SOURCE:1: TEXT".
+    [[noreturn]] void refuseTable(const std::string& text) const;
 
 private:
     // An error that already says where it happened.
@@ -39,8 +46,13 @@ private:
     std::string where(size_t line) const;
     [[noreturn]] void rethrowLocated();
 
-    brenlo::io::DelimitedRowParser m_parser;
+    std::istream& decodedHeaderSkipped();
+
     std::string m_source;
+    std::unique_ptr<brenlo::io::DecodingBuf> m_decoding;
+    std::unique_ptr<std::istream> m_decoded;
+    std::string m_header;
+    brenlo::io::DelimitedRowParser m_parser;
     size_t m_line = 1;
 };
 

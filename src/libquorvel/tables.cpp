@@ -6,6 +6,7 @@
 #include "brenlo/replace.hpp"
 #include "brenlo/string.hpp"
 #include "cells.hpp"
+#include "quorvel/table_kind.hpp"
 #include "table_rows.hpp"
 
 #include <fstream>
@@ -15,6 +16,18 @@ using brenlo::IOException;
 
 namespace quorvel::rule {
 
+namespace {
+
+// A transaction table's second cell: a whole number, or a date (2024-01-19...).
+bool looksLikeTime(const std::string& cell) {
+    size_t digits = 0;
+    while (digits < cell.size() && cell[digits] >= '0' && cell[digits] <= '9')
+        ++digits;
+    return digits > 0 && (digits == cell.size() || (digits == 4 && cell[4] == '-'));
+}
+
+} // namespace
+
 size_t ItemSetHistogram::count(const ItemSet& is, size_t otherwise) const {
     auto it = m_data.find(is);
     return it == m_data.end() ? otherwise : it->second;
@@ -22,6 +35,8 @@ size_t ItemSetHistogram::count(const ItemSet& is, size_t otherwise) const {
 
 void ItemSetHistogram::readInto(std::istream& src, char delim, const std::string& source) {
     TableRows rows(src, delim, source);
+    if (writtenTableKind(rows.header()) == TableKind::RULES)
+        rows.refuseTable(wrongTableMessage(TableKind::RULES, "an item-set table"));
     m_data.clear();
     rows.forEachRow([&](TableRows& row) {
         std::string countText = row.cell();
@@ -78,6 +93,10 @@ void RuleSet::filter(size_t minCount, double minSupport, double minConfidence, d
 
 void RuleSet::readInto(std::istream& src, char delim, const std::string& source) {
     TableRows rows(src, delim, source);
+    const TableKind kind = writtenTableKind(rows.header());
+    if (kind == TableKind::ITEM_SETS)
+        rows.refuseTable(wrongTableMessage(kind, "a rule table"));
+    bool first = kind != TableKind::RULES;
     m_data.clear();
     rows.forEachRow([&](TableRows& row) {
         // A row of empty cells says nothing; the first non-empty one is the rule.
@@ -86,6 +105,16 @@ void RuleSet::readInto(std::istream& src, char delim, const std::string& source)
             ruleText = row.cell();
         if (ruleText.empty())
             return;
+        // The count cell, read ahead when the first row may be a log's.
+        bool haveSecond = false;
+        std::string second;
+        if (first && ruleText.find("=>") == std::string::npos && row.hasCell()) {
+            second = row.cell();
+            haveSecond = true;
+            if (looksLikeTime(second))
+                rows.refuseTable("This is a transaction table, not a rule table.");
+        }
+        first = false;
         Rule rule = brenlo::string::parse<Rule>(ruleText);
         Stats stats;
         size_t* counts[] = {&stats.count, &stats.icount};
@@ -93,10 +122,11 @@ void RuleSet::readInto(std::istream& src, char delim, const std::string& source)
                            &stats.conviction, &stats.probability, &stats.certainty};
         for (int column = 2; column <= 9; ++column) {
             const char* name = RULE_COLUMNS[column - 1];
-            if (!row.hasCell())
+            const bool ahead = column == 2 && haveSecond;
+            if (!ahead && !row.hasCell())
                 throw new IOException(
                     brenlo::string::strprintf("\"%s\" at column %d is missing.", name, column));
-            std::string cell = row.cell();
+            std::string cell = ahead ? second : row.cell();
             bool ok = column <= 3 ? parseWholeUnsigned(cell, *counts[column - 2])
                                   : parseWholeReal(cell, *reals[column - 4]);
             if (!ok)

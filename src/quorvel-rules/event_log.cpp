@@ -7,9 +7,23 @@
 
 namespace quorvel::rule::mining {
 
+std::string SkippedRows::message() const {
+    if (!noSubject && !noItem)
+        return "";
+    std::string text = "Skipped ";
+    if (noSubject)
+        text += std::to_string(noSubject) + " row(s) without a subject";
+    if (noSubject && noItem)
+        text += " and " + std::to_string(noItem) + " without an item";
+    else if (noItem)
+        text += std::to_string(noItem) + " row(s) without an item";
+    return text + ".";
+}
+
 EventLog logOf(ReadRows& rows, unsigned threads, const IngestSizes& sizes,
                const std::vector<Item>* allItems) {
     EventLog log;
+    log.skipped = rows.skipped;
     std::vector<uint32_t> rank(rows.items.size());
     if (allItems) {
         // Every process's items, in item order: each of ours is found there.

@@ -11,6 +11,7 @@
 #include "brenlo/exception.hpp"
 #include "brenlo/meter.hpp"
 #include "brenlo/string.hpp"
+#include "quorvel/table_kind.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -32,6 +33,7 @@ struct Part {
     StringTable subjects, items;
     uint32_t lastSubject = 0xFFFFFFFFu;
     std::vector<Event> events;
+    SkippedRows skipped;
     uint64_t lines = 0;     // line ends passed by its complete rows
     size_t consumed = 0;    // bytes of its complete rows
     bool failed = false;    // stopped at an error:
@@ -50,6 +52,9 @@ struct RowRules {
     ColumnPlan plan;
     TimeFormat timeFormat = TimeFormat::NUMBER;
     char delim = '\t';
+    /// An export's rows without a subject or an item are left out (the
+    /// plain table keeps them as they always were).
+    bool skipEmpty = false;
 };
 
 bool timeOf(std::string_view cell, uint64_t line, Part& part, const RowRules& rules,
@@ -82,8 +87,9 @@ void addItem(std::string_view cell, uint32_t subject, History::Time time, Part& 
     }
 }
 
-void addRow(const std::vector<std::string_view>& cells, const ColumnPlan& plan, History::Time time,
+void addRow(const std::vector<std::string_view>& cells, const RowRules& rules, History::Time time,
             Part& part) {
+    const ColumnPlan& plan = rules.plan;
     const std::string_view name = cells[plan.subject];
     // Logs mostly come a subject at a time: the last one is checked first.
     if (part.lastSubject == 0xFFFFFFFFu || part.subjects.view(part.lastSubject) != name)
@@ -98,7 +104,11 @@ void addRow(const std::vector<std::string_view>& cells, const ColumnPlan& plan, 
         for (size_t k : plan.items)
             addItem(cells[k], subject, time, part, any);
     }
-    if (!any)
+    if (any)
+        return;
+    if (rules.skipEmpty)
+        ++part.skipped.noItem;
+    else
         part.events.push_back({subject, time, NO_ITEM});
 }
 
@@ -110,10 +120,16 @@ void scanPart(const char* data, size_t size, bool atEnd, const RowRules& rules, 
         if (got == RowScanner::BLANK)
             continue;
         if (got == RowScanner::ROW) {
+            const std::vector<std::string_view>& cells = rows.cells();
+            if (rules.skipEmpty && cells.size() > rules.plan.subject &&
+                cells[rules.plan.subject].empty()) {
+                ++part.skipped.noSubject;
+                continue;
+            }
             History::Time time = 0;
-            if (!subjectAndTime(rows.cells(), rows.rowLines(), part, rules, time))
+            if (!subjectAndTime(cells, rows.rowLines(), part, rules, time))
                 return;
-            addRow(rows.cells(), rules.plan, time, part);
+            addRow(cells, rules, time, part);
             continue;
         }
         if (got == RowScanner::UNCLOSED) {
@@ -155,10 +171,11 @@ public:
            const IngestSizes& sizes, ReadRows& rows)
         : m_input(std::move(input)), m_layout(layout), m_piece(piece),
           m_threads(std::max(1u, threads)), m_sizes(sizes), events(rows.events), items(rows.items),
-          m_subjects(rows.subjects) {
+          m_subjects(rows.subjects), m_skipped(rows.skipped) {
         m_rules.delim = layout.delimiter;
         m_rules.timeFormat = layout.timeFormat;
         m_rules.plan = piece.plan;
+        m_rules.skipEmpty = layout.named();
         m_line = piece.firstLine;
     }
 
@@ -211,30 +228,63 @@ private:
     bool skipHeader(Buffer& buf, size_t block) {
         for (;;) {
             const bool more = fill(buf, block, 1);
+            if (!startChecked(buf, more))
+                continue;
             const char* b = buf.data();
             for (size_t p = 0; p < buf.size(); ++p) {
                 if (b[p] != '\n' && b[p] != '\r')
                     continue;
                 if (b[p] == '\r' && p + 1 == buf.size() && more)
                     break; // is a line feed next?
+                refuseWrittenTable(std::string_view(b, p));
                 buf.consume(p + 1 + (b[p] == '\r' && p + 1 < buf.size() && b[p + 1] == '\n'));
                 return true;
             }
             if (!more) {
+                refuseWrittenTable(std::string_view(b, buf.size()));
                 buf.clear();
                 return false;
             }
         }
     }
 
+    // Once enough of the start is in: a byte-order mark is dropped, and a
+    // binary file refused. False while more bytes are needed to tell.
+    bool startChecked(Buffer& buf, bool more) {
+        if (m_startChecked)
+            return true;
+        const std::string_view start(buf.data(), buf.size());
+        if (more && start.size() < BINARY_SNIFF_BYTES && start.find_first_of("\r\n") == start.npos)
+            return false;
+        m_startChecked = true;
+        if (start.substr(0, BYTE_ORDER_MARK.size()) == BYTE_ORDER_MARK)
+            buf.consume(BYTE_ORDER_MARK.size());
+        if (looksBinary(std::string_view(buf.data(), buf.size())))
+            throw brenlo::IOException(m_input.name() + ":1: " + NOT_TEXT_MESSAGE);
+        return true;
+    }
+
+    // A rule or item-set table given where the log belongs (the operands
+    // swapped) is refused before its output can replace the log.
+    void refuseWrittenTable(std::string_view header) const {
+        const TableKind kind = writtenTableKind(header);
+        if (kind != TableKind::OTHER)
+            throw brenlo::IOException(m_input.name() +
+                                      ":1: " + wrongTableMessage(kind, "a transaction table"));
+    }
+
     // The header as a row of names, which the columns are looked up in.
     bool readHeader(Buffer& buf, size_t block) {
         for (;;) {
             const bool more = fill(buf, block, 1);
+            if (!startChecked(buf, more))
+                continue;
             RowScanner rows(buf.data(), buf.size(), !more, m_layout.delimiter);
             const RowScanner::Result got = rows.next();
             if (got == RowScanner::MORE)
                 continue;
+            const std::string_view text(buf.data(), buf.size());
+            refuseWrittenTable(text.substr(0, text.find_first_of("\r\n")));
             if (got == RowScanner::UNCLOSED)
                 throw brenlo::IOException(brenlo::string::strprintf(
                     "%s:%llu: A quoted cell is never closed: its quote opens here.",
@@ -268,6 +318,7 @@ private:
             if (parts[k].failed)
                 throw RowError(m_input.name(), m_line + parts[k].errorLine, parts[k].error);
             m_line += parts[k].lines;
+            m_skipped.add(parts[k].skipped);
             if (k + 1 < n && parts[k].consumed != at[k + 1] - at[k])
                 throw std::logic_error("a part ended inside a row");
         }
@@ -311,6 +362,7 @@ private:
     IngestSizes m_sizes;
     uint64_t m_line; // of the next row
     uint64_t m_read = 0, m_headerBytes = 0;
+    bool m_startChecked = false;
 
 public:
     std::vector<Event>& events;
@@ -318,6 +370,7 @@ public:
 
 private:
     StringTable& m_subjects;
+    SkippedRows& m_skipped;
 };
 
 } // namespace

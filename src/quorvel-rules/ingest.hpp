@@ -16,6 +16,19 @@ namespace quorvel::rule::mining {
 
 typedef uint32_t ItemId;
 
+/// Rows of an export left out: no subject to give them to, or no item.
+struct SkippedRows {
+    uint64_t noSubject = 0, noItem = 0;
+
+    void add(const SkippedRows& o) {
+        noSubject += o.noSubject;
+        noItem += o.noItem;
+    }
+    /// "Skipped 12 row(s) without a subject and 3 without an item.", or
+    /// "" when none were.
+    std::string message() const;
+};
+
 /// The histories of a transaction table, in columns. Subjects are numbered
 /// as first met (their names are not kept); items by the item order.
 struct EventLog {
@@ -24,6 +37,7 @@ struct EventLog {
     std::vector<History::Time> txnTime; // ascending within a subject
     std::vector<uint32_t> txnBegin;     // transaction -> its first item; one past the last
     std::vector<ItemId> txnItems;       // ascending within a transaction
+    SkippedRows skipped;                // rows read and left out
 
     size_t subjects() const { return subjectBegin.size() - 1; }
     size_t transactions() const { return txnTime.size(); }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -51,11 +52,24 @@ public:
         const uint64_t rest = static_cast<uint64_t>(
             share * double(m_candidates - std::min(allTried, m_candidates)) * double(m_perSet));
         m_checking = false;
-        if (now + CHECK_EVERY * m_perSet > m_budget)
+        if (now + CHECK_EVERY * m_perSet > m_budget || hopeless(allTried, now + rest))
             checkLevelBudget(m_budget, std::max(now + rest, m_budget + 1), m_level, m_candidates);
     }
 
-    static const size_t CHECK_EVERY = 1024; // kept sets between reports
+    /// Whether the sets kept so far, carried over the whole join, pass the
+    /// budget by more than the sample's smallness could explain: the join's
+    /// start need not be like the rest (sets are joined in item order, and
+    /// a common item may come first), so a small sample must overshoot by
+    /// more. It spares waiting minutes to learn what the first second shows.
+    bool hopeless(uint64_t tried, uint64_t projected) const {
+        if (tried < MIN_SAMPLE || m_candidates == 0)
+            return false;
+        const double done = std::min(1.0, double(tried) / double(m_candidates));
+        return double(projected) > double(m_budget) * (1 + 0.1 / std::sqrt(done));
+    }
+
+    static const size_t CHECK_EVERY = 1024;               // kept sets between reports
+    static const uint64_t MIN_SAMPLE = uint64_t(1) << 20; // candidates tried before projecting
 
 private:
     uint64_t m_budget;

@@ -188,9 +188,17 @@ std::vector<uint64_t> observeLevel(const Configuration& config, const SubjectInd
     for (auto& o : observed)
         o.assign(level.sets() * rules.size(), 0);
     std::vector<SubjectIndex::Cursor> cursors(observed.size(), SubjectIndex::Cursor(index));
+    // The meter counts subjects as the Read line does: a merged history for
+    // every subject it stands for.
+    auto represented = [&](size_t from, size_t to) {
+        uint64_t n = 0;
+        for (size_t s = from; s < to; ++s)
+            n += index.weight(s);
+        return n;
+    };
     brenlo::term::MeterStage meter("Counting rules of item sets of " + std::to_string(level.size) +
                                        " items",
-                                   index.subjects(), brenlo::term::Meter::SUBJECTS);
+                                   represented(0, index.subjects()), brenlo::term::Meter::SUBJECTS);
     forEachChunk(threads, stretches, [&](size_t chunk, unsigned worker) {
         const size_t from = chunk * STRETCH;
         const size_t to = std::min(index.subjects(), from + STRETCH);
@@ -220,7 +228,7 @@ std::vector<uint64_t> observeLevel(const Configuration& config, const SubjectInd
                     cursor.observe(level.set(k), level.size, rules, config.windowSize,
                                    observed[worker].data() + k * rules.size());
             }
-            brenlo::term::Meter::live().advance(end - first);
+            brenlo::term::Meter::live().advance(represented(first, end));
         }
     });
     for (size_t w = 1; w < observed.size(); ++w)

@@ -11,9 +11,9 @@
 #include "quorvel/driver.hpp"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <iostream>
 #include <memory>
-#include <streambuf>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -24,12 +24,23 @@ using mining::together;
 
 namespace {
 
-// What processes other than the first write to standard error: nothing.
-class Silence : public std::streambuf {
-protected:
-    int overflow(int c) override { return c == EOF ? 0 : c; }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
+// Processes other than the first print nothing, whatever prints it (the
+// usage text and --version included): the first speaks for all.
+void silenceFollower() {
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0)
+        return;
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::close(null);
+}
+
+// The files read: the input operand as it is (a folder there is refused
+// when opened), or the files and folders of --inputs.
+std::vector<std::string> inputList(const Configuration& config) {
+    return config.inputs.empty() ? std::vector<std::string>{config.inputFile}
+                                 : mining::inputFiles(config.inputs);
+}
 
 mining::EventLog readTxns(const Configuration& config) {
     mining::EventLog log;
@@ -37,13 +48,22 @@ mining::EventLog readTxns(const Configuration& config) {
         log = mining::readEventLog(config.inputFile, config.layout, config.threads);
     } else {
         std::vector<std::string> files;
-        together([&] { files = mining::inputFiles(config.inputPaths()); });
+        together([&] {
+            files = inputList(config);
+            if (files.size() > 1)
+                mining::checkParts(files);
+        });
         log = mining::readShared(files, config.layout, config.threads);
     }
     const uint64_t transactions = peers().total(log.transactions());
     const uint64_t subjects = peers().total(log.subjects());
     std::cerr << "Read " << config.inputName() << " with " << transactions
               << " transaction(s) over " << subjects << " history record(s)." << std::endl;
+    mining::SkippedRows skipped;
+    skipped.noSubject = peers().total(log.skipped.noSubject);
+    skipped.noItem = peers().total(log.skipped.noItem);
+    if (!skipped.message().empty())
+        std::cerr << skipped.message() << std::endl;
     return log;
 }
 
@@ -67,7 +87,7 @@ void mine(const Configuration& config) {
         std::vector<std::string> outputs{config.outputFile};
         if (!config.itemSetFile.empty())
             outputs.push_back(config.itemSetFile);
-        quorvel::refuseSharedFiles(mining::inputFiles(config.inputPaths()), outputs);
+        quorvel::refuseSharedFiles(inputList(config), outputs);
         rulesOut = &out.add(config.outputFile);
         if (!config.itemSetFile.empty())
             itemSetsOut = &out.add(config.itemSetFile);
@@ -91,9 +111,8 @@ int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     if (std::unique_ptr<mining::Peers> p = mining::mpiPeers(argc, argv))
         mining::setPeers(std::move(p));
-    Silence silence;
     if (!peers().leads())
-        std::cerr.rdbuf(&silence);
+        silenceFollower();
     int status = quorvel::runReportingFailures(
         [&] {
             Configuration config = configure(argc, argv);

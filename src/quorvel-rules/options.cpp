@@ -27,23 +27,36 @@ OptionRow<C> memoryRow() {
                       "  -M, --memory=SIZE\tSet the memory budget, e.g. 512M or 8G (default: three "
                       "quarters of physical memory).\n",
                       [](C& c, const std::string& value, const std::string& option) {
-                          return parseMemorySize(value, c.memoryBudget) ||
-                                 refuse(option, "a size such as 512M or 8G", value);
+                          if (!parseMemorySize(value, c.memoryBudget))
+                              return refuse(option, "a size such as 512M or 8G", value);
+                          // Less than the miner needs to start is a mistake.
+                          return c.memoryBudget >= (uint64_t(1) << 20) ||
+                                 refuse(option, "at least 1M", value);
                       });
 }
 
+// A window is a whole number, or a duration such as 7d; anything else is
+// refused as the parser refuses a number, and ends the parse there.
+bool readWindow(const char* text, unsigned int& size, bool& hasUnit) {
+    if (mining::parseDuration(text, size, hasUnit))
+        return true;
+    hasUnit = false;
+    return brenlo::string::parseOrDie<unsigned int>(text, size);
+}
+
 OptionRow<C> windowRow() {
-    return textRow<C>('w', "window", "Set the window size",
-                      "  -w, --window\t\tSet the size of the window (default: 0)\n",
-                      [](C& c, const std::string& value, const std::string&) {
-                          if (mining::parseDuration(value, c.windowSize, c.windowHasUnit))
-                              return true;
-                          // Anything else as a plain number always was: the
-                          // parser's own reading and message.
-                          c.windowHasUnit = false;
-                          return brenlo::string::parseOrDie<unsigned int>(value.c_str(),
-                                                                          c.windowSize);
-                      });
+    OptionRow<C> row =
+        textRow<C>('w', "window", "Set the window size",
+                   "  -w, --window\t\tSet the size of the window (default: 0)\n",
+                   [](C& c, const std::string& value, const std::string&) {
+                       return readWindow(value.c_str(), c.windowSize, c.windowHasUnit);
+                   });
+    row.check = [](const char* text) {
+        unsigned int size = 0;
+        bool hasUnit = false;
+        return readWindow(text, size, hasUnit);
+    };
+    return row;
 }
 
 // Names given one at a time or as a comma-separated list.

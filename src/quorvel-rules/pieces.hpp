@@ -19,6 +19,7 @@ namespace quorvel::rule::mining {
 struct ReadRows {
     StringTable subjects, items;
     std::vector<Event> events;
+    SkippedRows skipped;
 };
 
 /// Where a piece starts: at the table's start, header and all, or at a row

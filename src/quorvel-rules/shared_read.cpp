@@ -5,6 +5,7 @@
 #include "row_exchange.hpp"
 
 #include "brenlo/string.hpp"
+#include "quorvel/table_kind.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -232,6 +233,52 @@ std::vector<std::string> inputFiles(const std::vector<std::string>& operands) {
     return files;
 }
 
+namespace {
+
+// The first line of a table, decoded, without its line end or a mark.
+std::string firstLine(const std::string& path) {
+    Input in(path);
+    Buffer buf;
+    const size_t LIMIT = 1 << 20;
+    bool more = true;
+    std::string_view text;
+    for (;;) {
+        text = std::string_view(buf.data(), buf.size());
+        const size_t end = text.find_first_of("\r\n");
+        if (end != text.npos || !more || text.size() > LIMIT) {
+            text = text.substr(0, end);
+            break;
+        }
+        more = in.fill(buf, 1 << 16, 1);
+    }
+    if (text.substr(0, BYTE_ORDER_MARK.size()) == BYTE_ORDER_MARK)
+        text.remove_prefix(BYTE_ORDER_MARK.size());
+    return std::string(text);
+}
+
+} // namespace
+
+void checkParts(const std::vector<std::string>& files) {
+    std::string firstPath, first;
+    for (const std::string& path : files) {
+        if (path == "-")
+            continue;
+        const std::string header = firstLine(path);
+        const TableKind kind = writtenTableKind(header);
+        if (kind != TableKind::OTHER)
+            throw brenlo::IOException(path +
+                                      ":1: " + wrongTableMessage(kind, "a transaction table"));
+        if (firstPath.empty()) {
+            firstPath = path;
+            first = header;
+        } else if (header != first) {
+            throw brenlo::IOException(path + ":1: The header is not that of the first part, " +
+                                      firstPath +
+                                      "; the parts of one table all start with the same header.");
+        }
+    }
+}
+
 EventLog readShared(const std::vector<std::string>& paths, const TableLayout& layout,
                     unsigned threads, const IngestSizes& sizes) {
     const Peers& P = peers();
@@ -243,7 +290,8 @@ EventLog readShared(const std::vector<std::string>& paths, const TableLayout& la
     }
     Outcome mine;
     bool ranges = false;
-    if (paths.size() == 1 && sizeOf(paths[0]) > 0) {
+    // Compressed data cannot be cut at a byte: such a file is read whole.
+    if (paths.size() == 1 && sizeOf(paths[0]) > 0 && !Input(paths[0]).compressed()) {
         mine = readRange(paths[0], layout, threads, sizes, rows, ranges);
     } else {
         // Whole files, the largest first to the least loaded process;
@@ -281,6 +329,7 @@ EventLog readShared(const std::vector<std::string>& paths, const TableLayout& la
     }
     raiseFirstFailure(mine, ranges);
 
+    const SkippedRows skipped = rows.skipped;
     std::vector<std::string> messages;
     together([&] { messages = messagesOf(rows, P.size()); });
     messages = P.exchange(std::move(messages));
@@ -288,6 +337,7 @@ EventLog readShared(const std::vector<std::string>& paths, const TableLayout& la
     std::vector<Item> items = allItems(rows);
     EventLog log;
     together([&] { log = logOf(rows, threads, sizes, &items); });
+    log.skipped = skipped;
     return log;
 }
 

@@ -22,4 +22,9 @@ EventLog readShared(const std::vector<std::string>& paths, const TableLayout& la
 /// regular files in them (not hidden), in name order.
 std::vector<std::string> inputFiles(const std::vector<std::string>& operands);
 
+/// Refuses parts that cannot be of one table: a rule or item-set table
+/// among them, or a header unlike the first part's (a line end of any kind
+/// and a byte-order mark aside). Standard input is not looked at.
+void checkParts(const std::vector<std::string>& files);
+
 } // namespace quorvel::rule::mining

@@ -271,3 +271,30 @@ TEST(LinksCli, GraphvizAcceptsWhatTheToolsWrite) {
         EXPECT_EQ(rendered.status, 0) << rendered.err;
     }
 }
+
+TEST(LinksCli, OtherTablesGivenAsTheRuleTableAreToldApart) {
+    TempDir dir;
+    writeFile(dir.file("log.tsv"), "subject\ttime\titem\ns1\t1\ta\ns1\t2\tb\n");
+    writeFile(dir.file("export.tsv"), "case\twhen\tactivity\nc1\t2024-01-19T10:00\ta\n");
+    writeFile(dir.file("out.dot"), "old\n");
+    auto r = runLinks({"log.tsv", "out.dot"}, "", dir.path());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.substr(r.err.find('\n') + 1),
+              "log.tsv:1: This is a transaction table, not a rule table.\n");
+    r = runLinks({"export.tsv", "out.dot"}, "", dir.path());
+    EXPECT_EQ(r.err.substr(r.err.find('\n') + 1),
+              "export.tsv:1: This is a transaction table, not a rule table.\n");
+    for (const char* sets : {"Count\tItem Set\n3\t{a,b}\n", "count,item_set\n3,\"{a,b}\"\n",
+                             "{\"count\":3,\"items\":[\"a\",\"b\"]}\n"}) {
+        writeFile(dir.file("sets.tsv"), sets);
+        r = runLinks({"sets.tsv", "out.dot"}, "", dir.path());
+        EXPECT_EQ(r.status, 2) << sets;
+        EXPECT_EQ(r.err.substr(r.err.find('\n') + 1),
+                  "sets.tsv:1: This is an item-set table, not a rule table.\n")
+            << sets;
+    }
+    EXPECT_EQ(readFile(dir.file("out.dot")), "old\n");
+    // A rule table whose first rule is malformed keeps its own message.
+    r = graph(HEADER + "a -> b\t1\t1\t1\t1\t1\t1\t1\t1\n");
+    EXPECT_NE(r.err.find("rules.tsv:2: Missing => operator"), std::string::npos) << r.err;
+}

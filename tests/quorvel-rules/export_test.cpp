@@ -514,7 +514,7 @@ TEST(Exports, SeveralTablesAsOne) {
     ::mkdir(dir.file("empty").c_str(), 0755);
     writeFile(dir.file("whole.tsv"), "s\tt\ti\ns1\t1\ta\ns1\t2\tb\ns2\t1\ta\ns2\t3\tb\ns3\t1\tb\n");
     writeFile(dir.file("parts/1.tsv"), "s\tt\ti\ns1\t1\ta\ns2\t1\ta\n");
-    writeFile(dir.file("parts/2.tsv"), "subject\ttime\titem\ns1\t2\tb\ns2\t3\tb\n");
+    writeFile(dir.file("parts/2.tsv"), "s\tt\ti\r\ns1\t2\tb\r\ns2\t3\tb\r\n");
     writeFile(dir.file("parts/.hidden"), "not\ta\ttable\nat all\n");
     writeFile(dir.file("s3.tsv"), "s\tt\ti\ns3\t1\tb\n");
     auto whole = runRules({"-c1", "whole.tsv", "r1", "i1"}, "", dir.path());

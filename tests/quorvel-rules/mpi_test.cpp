@@ -160,12 +160,12 @@ TEST(Processes, AFailureAnywhereIsReportedOnceWithItsTrueLine) {
     // memory: the estimate in the message is that process's.
     TempDir dir;
     writeFile(dir.file("log.tsv"), log);
-    const auto alone = runRules({"-c", "1", "-M", "1K", "log.tsv", "rules"}, "", dir.path());
+    const auto alone = runRules({"-c", "1", "-M", "1M", "log.tsv", "rules"}, "", dir.path());
     const std::string stop = "Level 2 (item sets of 2 items) has 28 candidate sets and would need "
                              "about ";
     ASSERT_NE(alone.err.find("\n" + stop), std::string::npos) << alone.err;
     for (int np = 2; np <= 4; np += 2) {
-        const auto got = onProcesses(np, {"-c", "1", "-M", "1K", "log.tsv", "rules"}, dir.path());
+        const auto got = onProcesses(np, {"-c", "1", "-M", "1M", "log.tsv", "rules"}, dir.path());
         EXPECT_EQ(got.status, 2);
         EXPECT_EQ(got.err.substr(0, got.err.find(stop) + stop.size()),
                   alone.err.substr(0, alone.err.find(stop) + stop.size()));
@@ -195,5 +195,39 @@ TEST(Processes, TheRealLogs) {
         std::vector<std::string> args = log.args;
         args.insert(args.end(), {"log.tsv", "rules", "sets"});
         expectSameForAnyProcesses({{"log.tsv", unzipped.out}}, args, log.name);
+    }
+}
+
+TEST(Processes, WhatIsSaidBeforeReadingIsSaidOnce) {
+    SKIP_WITHOUT_MPI();
+    TempDir dir;
+    writeFile(dir.file("in.tsv"), "h\ns1\t1\ta\n");
+    writeFile(dir.file("gone.tsv"), "Rule\tCount\tA union S\tSupport\tConfidence\tLift\t"
+                                    "Conviction\tProbability\tCertainty\n");
+    // mpirun starts the program by its path, which the usage line shows.
+    auto named = [](std::string text) {
+        const std::string path = QUORVEL_RULES_BIN;
+        for (size_t at; (at = text.find(path)) != std::string::npos;)
+            text.replace(at, path.size(), "quorvel-rules");
+        return text;
+    };
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--version"},
+             {"-h"},
+             {"-?"},
+             {"--bogus", "in.tsv"},
+             {"-c", "0", "in.tsv"},
+             {"-s", "nan", "in.tsv"},
+             {"-w", "5x", "-c", "y", "in.tsv"},
+             {"--subject=", "in.tsv", "rules"},
+             {"-c", "1", "gone.tsv", "rules"},
+         }) {
+        const auto want = runRules(args, "", dir.path());
+        for (int np = 2; np <= 3; ++np) {
+            const auto got = onProcesses(np, args, dir.path());
+            EXPECT_EQ(got.status, want.status) << args[0] << ", " << np;
+            EXPECT_EQ(named(got.err), want.err) << args[0] << ", " << np;
+            EXPECT_EQ(got.out, want.out) << args[0] << ", " << np;
+        }
     }
 }
