@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <stdexcept>
 #include <streambuf>
 #include <string>
 
@@ -17,8 +18,16 @@ Compression compressionOf(const char* bytes, size_t n);
 /// when it can be read.
 std::string unreadableCompression(Compression c);
 
+/// Compressed data that cannot be read: of a kind not read here, corrupt,
+/// or cut short. The message is whole but for the file's name, and names
+/// no line: the fault is in the compressed bytes, not in a row.
+class DecodeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 /// Inflates gzip data, member after member (as `cat a.gz b.gz` and bgzip
-/// write them). Corrupt data raises std::runtime_error with the reason.
+/// write them). Corrupt data raises DecodeError.
 class GzipDecoder {
 public:
     GzipDecoder();
@@ -31,6 +40,8 @@ public:
     size_t decode(const char*& in, size_t& inLeft, char* out, size_t outLen);
     /// False inside a member: data that stops here was cut short.
     bool atMemberEnd() const;
+    /// Raises the DecodeError of data that ends inside a member.
+    [[noreturn]] static void cutShort();
 
 private:
     struct State;
@@ -39,7 +50,7 @@ private:
 
 /// A stream buffer that reads `source` as it is, or inflated when it starts
 /// as gzip does. Data compressed otherwise, corrupt or cut short raises
-/// std::runtime_error when read.
+/// DecodeError when read.
 class DecodingBuf : public std::streambuf {
 public:
     explicit DecodingBuf(std::streambuf* source);

@@ -29,7 +29,7 @@ struct GzipDecoder::State {
 GzipDecoder::GzipDecoder() : m(new State) {
     // 16 + MAX_WBITS: a gzip wrapper, not zlib's own.
     if (inflateInit2(&m->z, 16 + MAX_WBITS) != Z_OK)
-        throw std::runtime_error("Cannot start the gzip decoder.");
+        throw DecodeError("Cannot start the gzip decoder.");
 }
 
 GzipDecoder::~GzipDecoder() {
@@ -40,12 +40,16 @@ bool GzipDecoder::atMemberEnd() const {
     return !m->inMember;
 }
 
+void GzipDecoder::cutShort() {
+    throw DecodeError("Cannot read: the gzip data ends early: the file was cut short.");
+}
+
 size_t GzipDecoder::decode(const char*& in, size_t& inLeft, char* out, size_t outLen) {
     z_stream& z = m->z;
     size_t written = 0;
     while (inLeft > 0 && written < outLen) {
         if (!m->inMember && inflateReset(&z) != Z_OK)
-            throw std::runtime_error("the gzip data is corrupt");
+            throw DecodeError("Cannot read: the gzip data is corrupt.");
         m->inMember = true;
         z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in));
         z.avail_in = static_cast<uInt>(std::min<size_t>(inLeft, 1u << 30));
@@ -63,8 +67,8 @@ size_t GzipDecoder::decode(const char*& in, size_t& inLeft, char* out, size_t ou
         if (rc == Z_BUF_ERROR)
             break; // needs more input or more room
         if (rc != Z_OK)
-            throw std::runtime_error(std::string("the gzip data is corrupt (") +
-                                     (z.msg ? z.msg : "inflate failed") + ")");
+            throw DecodeError(std::string("Cannot read: the gzip data is corrupt (") +
+                              (z.msg ? z.msg : "inflate failed") + ").");
     }
     return written;
 }
@@ -93,7 +97,7 @@ DecodingBuf::int_type DecodingBuf::underflow() {
         m_sniffed = true;
         const Compression c = compressionOf(m_raw.data(), m_raw.size());
         if (!unreadableCompression(c).empty())
-            throw std::runtime_error(unreadableCompression(c));
+            throw DecodeError(unreadableCompression(c));
         if (c == Compression::GZIP)
             m_gzip.reset(new GzipDecoder);
     }
@@ -102,7 +106,7 @@ DecodingBuf::int_type DecodingBuf::underflow() {
     while (made == 0) {
         if (m_rawAt == m_raw.size() && !refill()) {
             if (m_gzip && !m_gzip->atMemberEnd())
-                throw std::runtime_error("the gzip data ends early: the file was cut short");
+                GzipDecoder::cutShort();
             return traits_type::eof();
         }
         if (!m_gzip) {

@@ -61,14 +61,18 @@ std::istream& TableRows::decodedHeaderSkipped() {
     m_decoded->exceptions(std::ios::badbit);
     try {
         skipHeader(*m_decoded, m_header);
-    } catch (const std::exception& e) {
-        throw brenlo::IOException(where(1) + "Cannot read: " + e.what());
+    } catch (const brenlo::io::DecodeError& e) {
+        throw undecodable(e);
     }
-    if (looksBinary(m_header))
-        refuseTable(NOT_TEXT_MESSAGE);
     if (m_header.compare(0, BYTE_ORDER_MARK.size(), BYTE_ORDER_MARK) == 0)
         m_header.erase(0, BYTE_ORDER_MARK.size());
+    if (looksBinary(m_header))
+        refuseTable(NOT_TEXT_MESSAGE);
     return *m_decoded;
+}
+
+TableRows::Located TableRows::undecodable(const brenlo::io::DecodeError& e) const {
+    return Located(m_source.empty() ? e.what() : m_source + ": " + e.what());
 }
 
 void TableRows::refuseTable(const std::string& text) const {
@@ -114,9 +118,8 @@ void TableRows::rethrowLocated() {
     } catch (const std::ios_base::failure&) {
         int err = errno ? errno : EIO;
         throw brenlo::IOException(where(m_line) + "Cannot read: " + std::strerror(err));
-    } catch (const std::runtime_error& e) {
-        // The decoder's: corrupt or cut-short gzip data.
-        throw brenlo::IOException(where(m_line) + "Cannot read: " + e.what());
+    } catch (const brenlo::io::DecodeError& e) {
+        throw undecodable(e);
     }
 }
 

@@ -43,6 +43,8 @@ private:
     };
 
     bool nextRow();
+    /// Compressed data that cannot be read: "SOURCE: MESSAGE", no line.
+    Located undecodable(const brenlo::io::DecodeError& e) const;
     std::string where(size_t line) const;
     [[noreturn]] void rethrowLocated();
 

@@ -254,7 +254,8 @@ private:
         if (m_startChecked)
             return true;
         const std::string_view start(buf.data(), buf.size());
-        if (more && start.size() < BINARY_SNIFF_BYTES && start.find_first_of("\r\n") == start.npos)
+        if (more && start.size() < BINARY_SNIFF_BYTES + BYTE_ORDER_MARK.size() &&
+            start.find_first_of("\r\n") == start.npos)
             return false;
         m_startChecked = true;
         if (start.substr(0, BYTE_ORDER_MARK.size()) == BYTE_ORDER_MARK)

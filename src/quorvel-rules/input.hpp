@@ -122,18 +122,14 @@ public:
                 m_raw.grow(got);
                 if (got == 0) {
                     if (!m_gzip->atMemberEnd())
-                        fail(line, "the gzip data ends early: the file was cut short");
+                        undecodable([] { brenlo::io::GzipDecoder::cutShort(); });
                     return false;
                 }
             }
             const char* in = m_raw.data();
             size_t left = m_raw.size();
             size_t made = 0;
-            try {
-                made = m_gzip->decode(in, left, buf.room(n), n);
-            } catch (const std::runtime_error& e) {
-                fail(line, e.what());
-            }
+            undecodable([&] { made = m_gzip->decode(in, left, buf.room(n), n); });
             m_raw.consume(m_raw.size() - left);
             buf.grow(made);
             if (made > 0)
@@ -191,8 +187,17 @@ private:
         if (!refused.empty())
             throw brenlo::IOException(m_name + ": " + refused);
         if (c == brenlo::io::Compression::GZIP) {
-            m_gzip.reset(new brenlo::io::GzipDecoder);
+            undecodable([&] { m_gzip.reset(new brenlo::io::GzipDecoder); });
             m_size = 0; // what it inflates to is not known
+        }
+    }
+
+    // Runs `decode`; its DecodeError becomes "NAME: MESSAGE", with no line.
+    template <class F> void undecodable(F decode) const {
+        try {
+            decode();
+        } catch (const brenlo::io::DecodeError& e) {
+            throw brenlo::IOException(m_name + ": " + e.what());
         }
     }
 

@@ -22,6 +22,7 @@ int ruleTable(const uint8_t* data, size_t size);
 int transactionTable(const uint8_t* data, size_t size);
 int commandLine(const uint8_t* data, size_t size);
 int exportTable(const uint8_t* data, size_t size);
+int compressed(const uint8_t* data, size_t size);
 
 struct Target {
     const char* name;
