@@ -1,5 +1,7 @@
 #include "index.hpp"
 
+#include "rule_masks.hpp"
+
 #include <algorithm>
 
 namespace quorvel::rule::mining {
@@ -145,8 +147,9 @@ void SubjectIndex::observeAll(size_t s, const ItemId* items, size_t n, const Mas
     }
 }
 
-SubjectIndex::Cursor::Cursor(const SubjectIndex& index)
-    : m_index(index), m_slot(index.items(), NONE), m_subject(0) {}
+SubjectIndex::Cursor::Cursor(const SubjectIndex& index, History::Time window, size_t maskWords)
+    : m_index(index), m_window(window), m_maskWords(maskWords), m_slot(index.items(), NONE),
+      m_subject(0) {}
 
 void SubjectIndex::Cursor::load(size_t s) {
     const Subject& old = m_index.m_subjects[m_subject];
@@ -156,37 +159,93 @@ void SubjectIndex::Cursor::load(size_t s) {
     const Subject& sub = m_index.m_subjects[s];
     for (uint32_t k = sub.itemBegin; k < sub.itemEnd; ++k)
         m_slot[m_index.m_subjectItems[k].item] = k;
+    m_words = (sub.txnEnd - sub.txnBegin + size_t(63)) / 64;
+    m_lastN = 0;
+    m_before[0] = ~uint64_t(0);
+    m_any[0] = 0;
+    const size_t entries = sub.itemEnd - sub.itemBegin;
+    m_walk = 2 * m_words * entries > m_maskWords;
+    if (m_walk)
+        return;
+    m_ready.assign(entries, 0);
+    if (m_masks.size() < 2 * m_words * entries)
+        m_masks.resize(2 * m_words * entries);
+    if (m_zero.size() < 2 * m_words)
+        m_zero.assign(2 * m_words, 0);
+}
+
+void SubjectIndex::Cursor::makeMasks(uint32_t e, size_t local) {
+    const Subject& sub = m_index.m_subjects[m_subject];
+    uint64_t* masks = m_masks.data() + 2 * m_words * local;
+    {
+        const SubjectItem& si = m_index.m_subjectItems[e];
+        const uint32_t* positions = m_index.m_positions.data() + si.begin;
+        heldMask(positions, si.end - si.begin, m_words, masks);
+        seenMask(positions, si.end - si.begin, m_index.m_times.data() + sub.txnBegin,
+                 sub.txnEnd - sub.txnBegin, m_window, masks + m_words);
+        m_ready[local] = 1;
+    }
 }
 
 void SubjectIndex::Cursor::observe(const ItemId* items, size_t n, const MaskedRules& rules,
-                                   History::Time window, uint64_t* observed) {
+                                   uint64_t* observed) {
     const Subject& sub = m_index.m_subjects[m_subject];
-    if (sub.txnEnd - sub.txnBegin > 64) {
-        m_index.observeAll(m_subject, items, n, rules, window, observed);
-        return;
-    }
-    uint64_t at[MAX_RULE_ITEMS];
-    uint64_t any = 0;
-    for (size_t k = 0; k < n; ++k) {
-        const uint32_t e = m_slot[items[k]];
-        at[k] = e == NONE ? 0 : m_index.m_positionMasks[e];
-        any |= at[k];
-    }
     // Nothing can follow anything within a single transaction.
-    if ((any & (any - 1)) == 0)
+    if (n < 2 || sub.txnEnd - sub.txnBegin < 2)
         return;
-    const History::Time* times = m_index.m_times.data() + sub.txnBegin;
-    for (size_t first = 0; first < rules.size(); first += 64) {
-        RuleWalk walk(rules, first, window, observed, m_index.weight(m_subject));
-        for (uint64_t positions = any; positions; positions &= positions - 1) {
-            const unsigned p = static_cast<unsigned>(__builtin_ctzll(positions));
-            uint64_t holds = 0;
-            for (size_t k = 0; k < n; ++k)
-                holds |= (at[k] >> p & 1) << k;
-            if (!walk.step(holds, times[p]))
-                break;
-        }
+    if (m_walk) {
+        m_index.observeAll(m_subject, items, n, rules, m_window, observed);
+        return;
     }
+    auto masksOf = [&](uint32_t e) -> const uint64_t* {
+        if (e == NONE)
+            return m_zero.data();
+        const size_t local = e - sub.itemBegin;
+        if (__builtin_expect(!m_ready[local], 0))
+            makeMasks(e, local);
+        return m_masks.data() + 2 * m_words * local;
+    };
+    const uint32_t weight = m_index.weight(m_subject);
+    if (m_words == 1) {
+        // Histories of up to 64 transactions, the common case. A subject's
+        // sets come in item-set order, so most share all but their last
+        // items with the set before: what those items gave is kept.
+        size_t same = 0;
+        while (same < m_lastN && same < n && m_last[same] == items[same])
+            ++same;
+        for (size_t k = same; k < n; ++k) {
+            const uint64_t* masks = masksOf(m_slot[items[k]]);
+            m_last[k] = items[k];
+            m_at[k] = masks[0];
+            m_seen[k] = masks[1];
+            m_before[k + 1] = m_before[k] & m_at[k] & ~m_seen[k];
+            m_any[k + 1] = m_any[k] | m_at[k];
+        }
+        m_lastN = n;
+        if ((m_any[n] & (m_any[n] - 1)) == 0)
+            return; // all in one transaction
+        uint64_t after[MAX_RULE_ITEMS + 1];
+        after[n] = ~uint64_t(0);
+        for (size_t k = n; k-- > 0;)
+            after[k] = after[k + 1] & m_at[k] & ~m_seen[k];
+        // Few rules are observed in any one subject: counted as met.
+        forEachObserved(m_at, m_seen, m_before, after, n, [&](size_t r) { observed[r] += weight; });
+        return;
+    }
+    const uint64_t* at[MAX_RULE_ITEMS];
+    const uint64_t* seen[MAX_RULE_ITEMS];
+    for (size_t k = 0; k < n; ++k) {
+        const uint64_t* masks = masksOf(m_slot[items[k]]);
+        at[k] = masks;
+        seen[k] = masks + m_words;
+    }
+    uint64_t hits[(MAX_RULE_ITEMS * (MAX_RULE_ITEMS + 1) / 2 + 63) / 64];
+    const size_t hitWords = (rules.size() + 63) / 64;
+    std::fill(hits, hits + hitWords, 0);
+    observedRules(at, seen, n, m_words, hits);
+    for (size_t w = 0; w < hitWords; ++w)
+        for (uint64_t bits = hits[w]; bits; bits &= bits - 1)
+            observed[w * 64 + static_cast<size_t>(__builtin_ctzll(bits))] += weight;
 }
 
 } // namespace quorvel::rule::mining

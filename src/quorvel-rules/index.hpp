@@ -108,22 +108,45 @@ public:
     void observeAll(size_t s, const ItemId* items, size_t n, const MaskedRules& rules,
                     History::Time window, uint64_t* observed) const;
 
-    /// Tests many item sets against one subject at a time, with the
-    /// subject's items looked up in a table instead of searched for.
+    /// Tests many item sets against one subject at a time: the subject's
+    /// items are looked up in a table, and each item's masks over the
+    /// subject's transactions (see rule_masks.hpp) are made once, when a
+    /// set first needs them, for every set of the subject.
     class Cursor {
     public:
-        explicit Cursor(const SubjectIndex& index);
+        /// Counts with `window`. A subject whose masks would pass
+        /// `maskWords` words in all is walked instead (observeAll).
+        Cursor(const SubjectIndex& index, History::Time window,
+               size_t maskWords = DEFAULT_MASK_WORDS);
         /// Makes `s` the current subject.
         void load(size_t s);
-        /// observeAll for the current subject.
-        void observe(const ItemId* items, size_t n, const MaskedRules& rules, History::Time window,
-                     uint64_t* observed);
+        /// observeAll for the current subject, with the cursor's window.
+        void observe(const ItemId* items, size_t n, const MaskedRules& rules, uint64_t* observed);
+
+        static constexpr size_t DEFAULT_MASK_WORDS = size_t(1) << 22;
 
     private:
         static constexpr uint32_t NONE = 0xFFFFFFFFu;
+        /// Makes the masks of the subject's entry `e`, its `local`-th:
+        /// `at`, then `seen`.
+        void makeMasks(uint32_t e, size_t local);
+
         const SubjectIndex& m_index;
+        History::Time m_window;
+        size_t m_maskWords;
         std::vector<uint32_t> m_slot; // item -> entry of the current subject
         size_t m_subject;
+        size_t m_words = 0;            // per mask of the current subject
+        bool m_walk = false;           // the subject is too long for masks
+        std::vector<uint64_t> m_masks; // per entry of the subject, 2 * m_words
+        std::vector<uint8_t> m_ready;  // per entry of the subject: masks made
+        std::vector<uint64_t> m_zero;  // the masks of an item not held
+        // One-word masks of the last set observed in the subject, its
+        // fresh ANDs (`m_before`) and held ORs (`m_any`) from its start.
+        ItemId m_last[MAX_RULE_ITEMS];
+        size_t m_lastN = 0;
+        uint64_t m_at[MAX_RULE_ITEMS], m_seen[MAX_RULE_ITEMS];
+        uint64_t m_before[MAX_RULE_ITEMS + 1], m_any[MAX_RULE_ITEMS + 1];
     };
 
 private:
@@ -139,7 +162,6 @@ private:
     static bool sameHistory(const SubjectIndex& a, size_t ra, const SubjectIndex& b, size_t rb,
                             bool byTime);
     void dropLast();
-    void buildPositionMasks();
     void buildHolderLists();
 
     struct Subject;
@@ -175,9 +197,6 @@ private:
     std::vector<History::Time> m_times;
     std::vector<SubjectItem> m_subjectItems;
     std::vector<uint32_t> m_positions;
-    // Per subject item, the positions holding it as bits, for subjects of at
-    // most 64 transactions.
-    std::vector<uint64_t> m_positionMasks;
 };
 
 } // namespace quorvel::rule::mining

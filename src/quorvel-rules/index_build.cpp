@@ -56,7 +56,6 @@ SubjectIndex::SubjectIndex(const EventLog& log, const IndexShape& shape) : m_ite
         m_weights.clear();
     m_hashes.clear();
     m_hashes.shrink_to_fit();
-    buildPositionMasks();
     buildHolderLists();
 }
 
@@ -206,15 +205,6 @@ bool SubjectIndex::sameHistory(const SubjectIndex& a, size_t ra, const SubjectIn
                 b.m_times[y.txnBegin + t] - b.m_times[y.txnBegin])
                 return false;
     return true;
-}
-
-void SubjectIndex::buildPositionMasks() {
-    m_positionMasks.assign(m_subjectItems.size(), 0);
-    for (const Subject& sub : m_subjects)
-        if (sub.txnEnd - sub.txnBegin <= 64)
-            for (uint32_t k = sub.itemBegin; k < sub.itemEnd; ++k)
-                for (uint32_t p = m_subjectItems[k].begin; p < m_subjectItems[k].end; ++p)
-                    m_positionMasks[k] |= uint64_t(1) << m_positions[p];
 }
 
 // Subjects per item, ascending, by counting.

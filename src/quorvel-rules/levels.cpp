@@ -179,15 +179,19 @@ private:
 // into its own array; the sums do not depend on who counted what.
 std::vector<uint64_t> observeLevel(const Configuration& config, const SubjectIndex& index,
                                    const Level& level, const MaskedRules& rules) {
-    const size_t BLOCK = 2048;        // subjects
-    const size_t STRETCH = 8 * BLOCK; // subjects handed out at once
-    const size_t stretches = (index.subjects() + STRETCH - 1) / STRETCH;
     const unsigned threads = std::max(1u, config.threads);
+    // Subjects handed out at once: enough stretches for every thread to
+    // keep busy, few enough that finding each set's place in each is cheap.
+    const size_t STRETCH = std::min<size_t>(
+        16384, std::max<size_t>(256, index.subjects() / (8 * size_t(threads)) + 1));
+    const size_t BLOCK = std::min<size_t>(2048, STRETCH); // subjects
+    const size_t stretches = (index.subjects() + STRETCH - 1) / STRETCH;
     std::vector<std::vector<uint64_t>> observed(
         std::min<size_t>(threads, std::max<size_t>(stretches, 1)));
     for (auto& o : observed)
         o.assign(level.sets() * rules.size(), 0);
-    std::vector<SubjectIndex::Cursor> cursors(observed.size(), SubjectIndex::Cursor(index));
+    std::vector<SubjectIndex::Cursor> cursors(observed.size(),
+                                              SubjectIndex::Cursor(index, config.windowSize));
     // The meter counts subjects as the Read line does: a merged history for
     // every subject it stands for.
     auto represented = [&](size_t from, size_t to) {
@@ -225,7 +229,7 @@ std::vector<uint64_t> observeLevel(const Configuration& config, const SubjectInd
                     continue;
                 cursor.load(first + i);
                 for (uint32_t k : setsOf[i])
-                    cursor.observe(level.set(k), level.size, rules, config.windowSize,
+                    cursor.observe(level.set(k), level.size, rules,
                                    observed[worker].data() + k * rules.size());
             }
             brenlo::term::Meter::live().advance(represented(first, end));

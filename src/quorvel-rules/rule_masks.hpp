@@ -1,0 +1,64 @@
+// Counting the rules of an item set in one subject from bit masks over the
+// subject's transactions, with no walk through them: per item, `at` marks
+// the transactions holding it and `seen` those in which it was already seen
+// within the window before. Rule A => B (as MaskedRules::proposedFor makes
+// them: a run of consecutive items as A, the rest as B) is observed exactly
+// when some transaction lies in
+//     AND over b in B (at[b] & ~seen[b])  &  AND over a in A seen[a]  &  ~AND over a in A at[a]
+// and running ANDs from each run start give every rule of a set of n items
+// in O(n^2) word operations per 64 transactions, far fewer in practice:
+// a run whose items were never all seen together ends its longer runs.
+#pragma once
+
+#include "quorvel/rule.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quorvel::rule::mining {
+
+/// Sets the (transactions + 63) / 64 words at `out` to the transactions in
+/// which an item held at `positions` (ascending, of `count`) was seen
+/// before, within `window` of the transaction's time (0: at any earlier
+/// time). `times` are the subject's `transactions` times, ascending.
+void seenMask(const uint32_t* positions, size_t count, const History::Time* times,
+              size_t transactions, History::Time window, uint64_t* out);
+
+/// Sets `words` words at `out` to the transactions at `positions`.
+void heldMask(const uint32_t* positions, size_t count, size_t words, uint64_t* out);
+
+/// One word of an item set's masks: `at[k]` and `seen[k]` of its k-th item,
+/// and the ANDs of fresh (at & ~seen) masks over the items before k,
+/// `before[k]` (before[0] all ones), and from k on, `after[k]` (after[n]
+/// all ones). Calls hit(r) for each rule r of MaskedRules::proposedFor(n)
+/// observed in these transactions.
+template <class Hit>
+inline void forEachObserved(const uint64_t* at, const uint64_t* seen, const uint64_t* before,
+                            const uint64_t* after, size_t n, Hit hit) {
+    size_t r = 0;
+    for (size_t p = 0; p < n; ++p) {
+        // The whole set is no rule's antecedent.
+        const size_t last = p == 0 ? n - 1 : n;
+        const uint64_t left = before[p];
+        uint64_t allSeen = ~uint64_t(0), allHeld = ~uint64_t(0);
+        size_t j = p;
+        for (; j < last; ++j, ++r) {
+            allSeen &= seen[j];
+            allHeld &= at[j];
+            const uint64_t live = left & allSeen;
+            if (!live)
+                break; // longer antecedents are seen in fewer transactions
+            if (live & after[j + 1] & ~allHeld)
+                hit(r);
+        }
+        r += last - j;
+    }
+}
+
+/// Sets bit r of `hits` (zeroed by the caller, one bit per rule) for every
+/// rule r of MaskedRules::proposedFor(n) the subject observes; `at[k]` and
+/// `seen[k]` are the `words`-word masks of the set's k-th item, 2 <= n <= 64.
+void observedRules(const uint64_t* const* at, const uint64_t* const* seen, size_t n, size_t words,
+                   uint64_t* hits);
+
+} // namespace quorvel::rule::mining
