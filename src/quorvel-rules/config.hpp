@@ -34,6 +34,9 @@ struct Configuration : Thresholds {
     uint64_t memoryBudget = 0;
     /// Threads for reading and counting; 0 for one per processor.
     unsigned int threads = 0;
+    /// Bytes level 2's table of pair counts may take (all threads); past
+    /// it, pairs are joined as the other levels are. Tests make it 0.
+    uint64_t pairTableBytes = uint64_t(64) << 20;
 
     /// What is read: the inputs, or else the input operand.
     std::vector<std::string> inputPaths() const {

@@ -95,6 +95,19 @@ public:
         return std::vector<uint32_t>(m_holderList.begin() + m_holderBegin[id],
                                      m_holderList.begin() + m_holderBegin[id + 1]);
     }
+    /// Whether some history has two transactions or more, so that a rule
+    /// can be observed at all.
+    bool anyLongerThanOne() const {
+        for (const Subject& sub : m_subjects)
+            if (sub.txnEnd - sub.txnBegin > 1)
+                return true;
+        return false;
+    }
+    /// Calls f(id) for every item of subject `s`'s history, ascending.
+    template <class F> void forEachItemOf(size_t s, F f) const {
+        for (uint32_t k = m_subjects[s].itemBegin; k < m_subjects[s].itemEnd; ++k)
+            f(m_subjectItems[k].item);
+    }
     /// The id of `item`; false when no history holds it.
     bool find(const Item& item, ItemId& id) const;
     /// Ids of every item of `is`; false when some item is unknown.

@@ -4,6 +4,7 @@
 
 #include "budget.hpp"
 #include "level_guard.hpp"
+#include "pairs.hpp"
 #include "parallel.hpp"
 #include "peers.hpp"
 
@@ -307,6 +308,24 @@ void keepFrequentEverywhere(const Configuration& config, Level& level) {
 } // namespace
 
 Level nextLevel(const Configuration& config, const SubjectIndex& index, const Level& prev) {
+    Configuration join = config;
+    // Alone, a set is dropped as soon as it is counted; with other
+    // processes, only once the counts of all are in.
+    if (!peers().alone())
+        join.minCount = 0;
+    Level pairs;
+    bool byPairs = false;
+    if (prev.size == 1) {
+        together([&] {
+            brenlo::term::MeterStage meter("Counting pairs of items", 0, brenlo::term::Meter::SETS);
+            byPairs = pairLevel(join, index, prev, pairs);
+        });
+    }
+    if (byPairs) {
+        if (!peers().alone())
+            keepFrequentEverywhere(config, pairs);
+        return pairs;
+    }
     const std::vector<size_t> runEnd = prefixRunEnds(prev);
     // Stretches of the previous level go to the threads; their sets are put
     // together in stretch order, which is item-set order.
@@ -314,11 +333,6 @@ Level nextLevel(const Configuration& config, const SubjectIndex& index, const Le
     const size_t stretches = (prev.sets() + stretch - 1) / stretch;
     std::vector<Level> parts(stretches);
     LevelGuard guard(config, prev, runEnd);
-    // Alone, a set is dropped as soon as it is counted; with other
-    // processes, only once the counts of all are in.
-    Configuration join = config;
-    if (!peers().alone())
-        join.minCount = 0;
     // A failure on one process (the budget, say) must stop all of them.
     together([&] {
         brenlo::term::MeterStage meter("Joining item sets of " + std::to_string(prev.size) +
@@ -363,7 +377,9 @@ void countLevel(const Configuration& config, const SubjectIndex& index, const Le
             checkLevelBudget(config.memoryBudget,
                              residentBytes() + uint64_t(level.sets()) * rules.size() * 8, m,
                              level.sets());
-        observed = observeLevel(config, index, level, rules);
+        // Baskets of one transaction each observe nothing.
+        observed = index.anyLongerThanOne() ? observeLevel(config, index, level, rules)
+                                            : std::vector<uint64_t>(level.sets() * rules.size(), 0);
     });
     peers().sum(observed);
     recordObserved(index, level, rules, observed, counts);
