@@ -33,6 +33,8 @@ results=$("$build/bench/quorvel-bench" "$cap" "${sets[@]}")
 echo "$results"
 whole=$("$here/runs.sh" "$build")
 echo "$whole"
+counting=$("$here/counting.sh" "$build")
+echo "$counting"
 {
     echo "# Benchmark results"
     echo
@@ -61,4 +63,8 @@ echo "$whole"
     echo "$whole"
     echo
     printf '%s\n%s\n' "$results" "$whole" | "$here/targets.sh"
+    echo
+    echo "## Rule counting on logs whose histories differ"
+    echo
+    echo "$counting"
 } > "$here/RESULTS.md"

@@ -223,8 +223,10 @@ public:
     Iterator end() { return m_data.end(); }
     ConstIterator end() const { return m_data.end(); }
 
-    /// Replaces the content by the rules of a rule table (header line
-    /// skipped). Errors begin with "SOURCE:LINE: ".
+    /// Replaces the content by the rules of a rule table in any format
+    /// the miner writes, told by its first line: TSV (header line skipped;
+    /// `delim` between cells), CSV or JSON Lines. Gzip data is inflated.
+    /// Errors begin with "SOURCE:LINE: ".
     void readInto(std::istream& src, char delim, const std::string& source = "");
     /// The same for a file; raises brenlo::IOException when it cannot be opened.
     void readInto(const std::string& path, char delim);
@@ -234,6 +236,8 @@ public:
     void write(const std::string& path) const;
 
 private:
+    /// The records of a JSON Lines table, one a line.
+    void readJsonLines(const std::string& text, const std::string& source);
     Map m_data;
 };
 

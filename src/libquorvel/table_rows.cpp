@@ -123,6 +123,19 @@ void TableRows::rethrowLocated() {
     }
 }
 
+std::string decodedText(std::istream& src, const std::string& source) {
+    brenlo::io::DecodingBuf buf(src.rdbuf());
+    std::string text;
+    try {
+        char block[1 << 16];
+        for (std::streamsize n; (n = buf.sgetn(block, sizeof block)) > 0;)
+            text.append(block, static_cast<size_t>(n));
+    } catch (const brenlo::io::DecodeError& e) {
+        throw brenlo::IOException(source.empty() ? e.what() : source + ": " + e.what());
+    }
+    return text;
+}
+
 std::ifstream openTable(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))

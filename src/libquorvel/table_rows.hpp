@@ -70,6 +70,10 @@ template <class F> void TableRows::forEachRow(F readRow) {
     }
 }
 
+/// Every byte of `src`, inflated when it is gzip data; data that cannot be
+/// decoded raises brenlo::IOException naming `source`.
+std::string decodedText(std::istream& src, const std::string& source);
+
 /// Opens `path` for reading, raising brenlo::IOException with the system's
 /// reason when it cannot be read (a folder included).
 std::ifstream openTable(const std::string& path);

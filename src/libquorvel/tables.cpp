@@ -7,16 +7,22 @@
 #include "brenlo/string.hpp"
 #include "cells.hpp"
 #include "quorvel/table_kind.hpp"
+#include "rule_formats.hpp"
 #include "table_rows.hpp"
 
 #include <fstream>
 #include <iostream>
+#include <sstream>
+#include <string_view>
 
 using brenlo::IOException;
 
 namespace quorvel::rule {
 
 namespace {
+
+const char* const CSV_RULE_HEADER = "antecedent,subsequent,count,a_union_s,support,confidence,"
+                                    "lift,conviction,probability,certainty";
 
 // A transaction table's second cell: a whole number, or a date (2024-01-19...).
 bool looksLikeTime(const std::string& cell) {
@@ -92,13 +98,32 @@ void RuleSet::filter(size_t minCount, double minSupport, double minConfidence, d
 }
 
 void RuleSet::readInto(std::istream& src, char delim, const std::string& source) {
-    TableRows rows(src, delim, source);
+    // The format is told by the first line, so the table is read whole.
+    const std::string text = decodedText(src, source);
+    std::string_view firstLine(text);
+    firstLine = firstLine.substr(0, firstLine.find_first_of("\r\n"));
+    if (firstLine.substr(0, BYTE_ORDER_MARK.size()) == BYTE_ORDER_MARK)
+        firstLine.remove_prefix(BYTE_ORDER_MARK.size());
+    m_data.clear();
+    if (firstLine.substr(0, 15) == "{\"antecedent\":[") {
+        readJsonLines(text, source);
+        return;
+    }
+    const bool csv = firstLine == CSV_RULE_HEADER;
+    std::istringstream in(text);
+    TableRows rows(in, csv ? ',' : delim, source);
     const TableKind kind = writtenTableKind(rows.header());
     if (kind == TableKind::ITEM_SETS)
         rows.refuseTable(wrongTableMessage(kind, "a rule table"));
     bool first = kind != TableKind::RULES;
-    m_data.clear();
     rows.forEachRow([&](TableRows& row) {
+        if (csv) {
+            Rule rule;
+            Stats stats;
+            readCsvRule(row, rule, stats);
+            m_data[rule] = stats;
+            return;
+        }
         // A row of empty cells says nothing; the first non-empty one is the rule.
         std::string ruleText = row.cell();
         while (ruleText.empty() && row.hasCell())
@@ -138,6 +163,32 @@ void RuleSet::readInto(std::istream& src, char delim, const std::string& source)
             throw new IOException("Excess cells in row.");
         m_data[rule] = stats;
     });
+}
+
+void RuleSet::readJsonLines(const std::string& text, const std::string& source) {
+    size_t line = 0;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string record = text.substr(at, end - at);
+        ++line;
+        at = end + 1;
+        if (line == 1 && record.compare(0, BYTE_ORDER_MARK.size(), BYTE_ORDER_MARK) == 0)
+            record.erase(0, BYTE_ORDER_MARK.size());
+        if (record.find_first_not_of(" \t\r") == std::string::npos)
+            continue;
+        Rule rule;
+        Stats stats;
+        try {
+            readJsonRule(record, rule, stats);
+        } catch (const IOException& e) {
+            throw IOException((source.empty() ? "line " + std::to_string(line)
+                                              : source + ":" + std::to_string(line)) +
+                              ": " + e.why());
+        }
+        m_data[rule] = stats;
+    }
 }
 
 void RuleSet::readInto(const std::string& path, char delim) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <vector>
 
@@ -14,10 +16,28 @@ void Digraph::link(const std::string& from, const std::string& to,
     m_data[from].m_support[to] = stats;
 }
 
+namespace {
+
+// A measure as the tab-separated table holds it (six significant digits),
+// so that a graph drawn from the CSV or JSON Lines table, which keep every
+// digit, is the graph drawn from the TSV. The TSV's own values stay.
+double asWritten(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return std::strtod(text, nullptr);
+}
+
+} // namespace
+
 RuleSet readRules(const Configuration& config) {
     std::cerr << config.inputFile << std::endl;
     RuleSet rules;
     rules.readInto(config.inputFile, '\t');
+    for (auto& entry : rules)
+        for (double* v :
+             {&entry.second.support, &entry.second.confidence, &entry.second.lift,
+              &entry.second.conviction, &entry.second.probability, &entry.second.certainty})
+            *v = asWritten(*v);
     return rules;
 }
 

@@ -317,7 +317,8 @@ Level nextLevel(const Configuration& config, const SubjectIndex& index, const Le
     bool byPairs = false;
     if (prev.size == 1) {
         together([&] {
-            brenlo::term::MeterStage meter("Counting pairs of items", 0, brenlo::term::Meter::SETS);
+            brenlo::term::MeterStage meter("Counting pairs of items", index.subjects(),
+                                           brenlo::term::Meter::SUBJECTS);
             byPairs = pairLevel(join, index, prev, pairs);
         });
     }

@@ -3,6 +3,8 @@
 #include "budget.hpp"
 #include "parallel.hpp"
 
+#include "brenlo/meter.hpp"
+
 #include <algorithm>
 
 namespace quorvel::rule::mining {
@@ -52,6 +54,8 @@ bool pairLevel(const Configuration& config, const SubjectIndex& index, const Lev
                 for (size_t j = i + 1; j < mine.size(); ++j)
                     table[pairSlot(mine[i], mine[j], n)] += weight;
         }
+        brenlo::term::Meter::live().advance(std::min(subjects, (chunk + 1) * stretch) -
+                                            chunk * stretch);
     });
     for (size_t w = 1; w < counts.size(); ++w)
         for (size_t k = 0; k < pairs; ++k)

@@ -298,3 +298,53 @@ TEST(LinksCli, OtherTablesGivenAsTheRuleTableAreToldApart) {
     r = graph(HEADER + "a -> b\t1\t1\t1\t1\t1\t1\t1\t1\n");
     EXPECT_NE(r.err.find("rules.tsv:2: Missing => operator"), std::string::npos) << r.err;
 }
+
+TEST(LinksCli, EveryTableFormatTheMinerWritesDrawsTheSameGraph) {
+    TempDir dir;
+    const std::string example = std::string(QUORVEL_SOURCE_DIR) + "/examples/clinic-visits.tsv";
+    for (const char* format : {"tsv", "csv", "jsonl"}) {
+        auto mined =
+            testsupport::runRules({"-c", "15", "-w", "60", std::string("--format=") + format,
+                                   example, dir.file(std::string("rules.") + format)});
+        ASSERT_EQ(mined.status, 0) << mined.err;
+    }
+    const std::string gz = dir.file("rules.jsonl");
+    ASSERT_EQ(testsupport::run("/bin/gzip", {"-k", "-n", gz}).status, 0);
+    for (const std::vector<std::string>& options :
+         std::vector<std::vector<std::string>>{{"-c", "15"},
+                                               {"-c", "15", "--legend", "--labels"},
+                                               {"-c", "20", "-T", "2", "--top=5", "--by=lift"}}) {
+        std::vector<std::string> args = options;
+        args.push_back(dir.file("rules.tsv"));
+        const auto want = runLinks(args);
+        ASSERT_EQ(want.status, 0) << want.err;
+        ASSERT_NE(want.out.find("->"), std::string::npos);
+        for (const char* other : {"rules.csv", "rules.jsonl", "rules.jsonl.gz"}) {
+            args.back() = dir.file(other);
+            const auto got = runLinks(args);
+            EXPECT_EQ(got.status, 0) << other << ": " << got.err;
+            EXPECT_EQ(got.out, want.out) << other;
+            // The same rules were read and kept.
+            EXPECT_EQ(got.err.substr(got.err.find('\n')), want.err.substr(want.err.find('\n')))
+                << other;
+        }
+    }
+    // A record that is not one says where.
+    writeFile(dir.file("bad.jsonl"),
+              "{\"antecedent\":[\"a\"],\"subsequent\":[\"b\"],\"count\":3,\"a_union_s\":3,"
+              "\"support\":0.5,\"confidence\":1,\"lift\":1,\"conviction\":\"inf\","
+              "\"probability\":1,\"certainty\":\"inf\"}\n"
+              "{\"antecedent\":[\"a\"],\"subsequent\":[\"c\"],\"count\":3}\n");
+    auto bad = runLinks({dir.file("bad.jsonl")});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("bad.jsonl:2: Not a rule record (\"a_union_s\" is missing)."),
+              std::string::npos)
+        << bad.err;
+    writeFile(dir.file("bad.csv"), "antecedent,subsequent,count,a_union_s,support,confidence,"
+                                   "lift,conviction,probability,certainty\n"
+                                   "{a},{b},3,3,0.5,1,1,inf,1,x\n");
+    bad = runLinks({dir.file("bad.csv")});
+    EXPECT_NE(bad.err.find("bad.csv:2: \"certainty\" at column 10 is not a number: \"x\"."),
+              std::string::npos)
+        << bad.err;
+}

@@ -499,12 +499,13 @@ TEST(Exports, AProgressLineOnATerminalOnly) {
     EXPECT_EQ(unerased, 0);
     ASSERT_FALSE(drawn.empty());
     EXPECT_EQ(drawn.front().rfind("Reading t.tsv: 0 B of ", 0), 0u) << drawn.front();
-    bool counting = false, joining = false;
+    bool counting = false, pairs = false, joining = false;
     for (const std::string& d : drawn) {
         counting = counting || d.rfind("Counting rules of item sets of 2 items: 0 of ", 0) == 0;
-        joining = joining || d.rfind("Joining item sets of 1 items: 0 of ", 0) == 0;
+        pairs = pairs || d.rfind("Counting pairs of items: 0 of ", 0) == 0;
+        joining = joining || d.rfind("Joining item sets of 2 items: 0 of ", 0) == 0;
     }
-    EXPECT_TRUE(counting && joining);
+    EXPECT_TRUE(counting && pairs && joining);
     EXPECT_NE(terminal.find("\x1b[K\r\x1b[K\t ... calculated"), std::string::npos);
 }
 

@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Rule counting on logs whose histories differ: a generated process log
+# shaped like a loan-application log, and IBM-style baskets (T10 I4 D100K),
+# against the build before the mask counting (bench/BASE-COUNTING) and,
+# for item sets alone, Borgelt's miners when ../shared/peers holds them.
+# Medians of alternated runs. Prints Markdown.
+#   bench/counting.sh RELEASE_BUILD_DIR
+set -euo pipefail
+build=$1
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+data="$build/bench-data"
+bench="$build/bench/quorvel-bench"
+new="$build/quorvel-rules"
+runs=${BENCH_RUNS:-5}
+mkdir -p "$data"
+
+proc="$data/process-13087.tsv"
+[ -s "$proc" ] || "$build/bench/quorvel-procgen" 13087 24 7 > "$proc"
+baskets="$data/t10i4d100k.tsv"
+[ -s "$baskets" ] || "$build/bench/quorvel-quest" 100000 10 4 1000 2000 1 > "$baskets"
+
+# The build before, from its own checkout.
+rev=$(cat "$here/BASE-COUNTING")
+base="$build/base-$rev/quorvel-rules"
+if [ ! -x "$base" ]; then
+    src="$build/base-src-$rev"
+    if [ ! -d "$src" ]; then
+        git -C "$root" worktree prune
+        git -C "$root" worktree add --detach "$src" "$rev" > /dev/null 2>&1 ||
+            { echo "bench: cannot check out the build before ($rev)"; exit 0; }
+    fi
+    cmake -S "$src" -B "$build/base-$rev" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_TESTS=OFF \
+        -DQUORVEL_MPI=OFF > /dev/null
+    cmake --build "$build/base-$rev" -j "$(nproc)" --target quorvel-rules > /dev/null
+fi
+
+# Borgelt's eclat and fpgrowth, built outside the tree from the shared sources.
+peers=""
+tarball="$root/../shared/peers/borgelt-fim.tar.gz"
+if [ -f "$tarball" ]; then
+    peers="$build/peers"
+    if [ ! -x "$peers/eclat/src/eclat" ] || [ ! -x "$peers/fpgrowth/src/fpgrowth" ]; then
+        mkdir -p "$peers" && tar -xzf "$tarball" -C "$peers"
+        (cd "$peers/eclat/src" && make > /dev/null 2>&1) || true
+        (cd "$peers/fpgrowth/src" && make > /dev/null 2>&1) || true
+    fi
+else
+    echo "bench: ../shared/peers is absent: the peer miners are not run"
+fi
+# A subject's whole history as one line of items, as the peers read it.
+asBaskets() {
+    awk -F'\t' 'NR > 1 { for (i = 3; i <= NF; ++i) if ($i != "") { k = $1 SUBSEP $i; if (!(k in seen)) { seen[k] = 1; line[$1] = line[$1] " " $i } } }
+        END { for (s in line) print substr(line[s], 2) }' "$1"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# Seconds of one run: COMMAND...
+seconds() { "$bench" --time 1 "$@" | awk '{ print $1 }'; }
+
+# NAME FILE OPTIONS...: the build before and this one (-j 1, -j 2), alternated.
+declare -A T
+row() {
+    local name=$1 file=$2
+    shift 2
+    local out="$data/out-count-$name" b=() one=() two=()
+    mkdir -p "$out"
+    for ((k = 0; k < runs; ++k)); do
+        b+=("$(seconds "$base" -j 1 "$@" "$file" "$out/base-rules" "$out/base-sets")")
+        one+=("$(seconds "$new" -j 1 "$@" "$file" "$out/j1-rules" "$out/j1-sets")")
+        two+=("$(seconds "$new" -j 2 "$@" "$file" "$out/j2-rules" "$out/j2-sets")")
+    done
+    local tb t1 t2 same=identical
+    tb=$(printf '%s\n' "${b[@]}" | median)
+    t1=$(printf '%s\n' "${one[@]}" | median)
+    t2=$(printf '%s\n' "${two[@]}" | median)
+    for side in j1 j2; do
+        cmp -s "$out/base-rules" "$out/$side-rules" && cmp -s "$out/base-sets" "$out/$side-sets" || same=DIFFERENT
+    done
+    local sets sizes
+    sets=$(($(wc -l < "$out/j1-sets") - 1))
+    sizes=$(awk -F'\t' 'NR > 1 { n = gsub(/,/, ",", $2) + 1; if (n > m) m = n } END { print m + 0 }' "$out/j1-sets")
+    T[$name]=$t1
+    T[$name-base]=$tb
+    T[$name-j2]=$t2
+    T[$name-same]=$same
+    awk -v n="$name" -v s="$sets" -v z="$sizes" -v r="$(($(wc -l < "$out/j1-rules") - 1))" -v tb="$tb" -v t1="$t1" -v t2="$t2" -v same="$same" 'BEGIN {
+        printf "| %s | %d | %d | %d | %.3f | %.3f | %.1f× | %.3f | %.2f× | %s |\n", n, s, z, r, tb, t1, tb / t1, t2, t1 / t2, same }'
+}
+
+# NAME MINER FILE SUPPORT: the peer's median seconds for the item sets.
+peer() {
+    local t=()
+    for ((k = 0; k < runs; ++k)); do
+        t+=("$(seconds "$2" "-s-$4" "$3" "$data/peer-out")")
+    done
+    printf '%s\n' "${t[@]}" | median
+}
+
+echo "Process log: $(($(wc -l < "$proc") - 1)) events, 13,087 cases, 24 activities, times in seconds (bench/procgen.cpp)."
+echo "Baskets: 100,000 in the manner of T10 I4 D100K (bench/quest.cpp). Previous build: $rev. Median of $runs alternated runs."
+echo
+echo "| run | item sets | largest | rules | $rev -j 1 s | -j 1 s | speed-up | -j 2 s | -j 2 over -j 1 | output vs $rev |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
+row "process read-only" "$proc" -c 4294967295
+row "process c2700 w0" "$proc" -c 2700
+row "process c2700 w86400" "$proc" -c 2700 -w 86400
+row "process c3500 w0" "$proc" -c 3500
+row "process c3500 w86400" "$proc" -c 3500 -w 86400
+row "t10i4d100k c500" "$baskets" -c 500
+
+eclat="" fpgrowth=""
+if [ -n "$peers" ] && [ -x "$peers/eclat/src/eclat" ]; then
+    asBaskets "$baskets" > "$data/t10i4d100k.dat"
+    asBaskets "$proc" > "$data/process.dat"
+    eclat=$(peer eclat "$peers/eclat/src/eclat" "$data/t10i4d100k.dat" 500)
+    fpgrowth=$(peer fpgrowth "$peers/fpgrowth/src/fpgrowth" "$data/t10i4d100k.dat" 500)
+    peclat=$(peer eclat "$peers/eclat/src/eclat" "$data/process.dat" 2700)
+    echo
+    echo "Peers, item sets only (no rules, no times): t10i4d100k at 500: eclat $eclat s, fpgrowth $fpgrowth s; the process log at 2700: eclat $peclat s."
+fi
+
+echo
+echo "### Targets"
+echo
+read_only=${T[process read-only]}
+for name in "process c2700 w0" "process c2700 w86400" "process c3500 w0" "process c3500 w86400"; do
+    awk -v n="$name" -v t="${T[$name]}" -v r="$read_only" -v b="${T[$name-base]}" -v t2="${T[$name-j2]}" 'BEGIN {
+        printf "- %s: full run %.1f× the read-only run (target 3×: %s); %.1f× faster than the previous build (target 8×: %s); -j 2 %.2f× over -j 1 (target 1.7×: %s).\n",
+            n, t / r, (t / r <= 3) ? "met" : "not met", b / t, (b / t >= 8) ? "met" : "not met", t / t2, (t / t2 >= 1.7) ? "met" : "not met" }'
+done
+if [ -n "$eclat" ]; then
+    awk -v t="${T[t10i4d100k c500]}" -v e="$eclat" -v f="$fpgrowth" 'BEGIN {
+        best = e < f ? e : f
+        printf "- t10i4d100k at 500 within 1.5× of the faster of eclat and fpgrowth: %.2f× (%s).\n", t / best, (t / best <= 1.5) ? "met" : "not met" }'
+fi
+same=identical
+for k in "${!T[@]}"; do [[ $k == *-same ]] && [ "${T[$k]}" != identical ] && same=DIFFERENT; done
+echo "- Tables identical to the previous build on every run above: $same."
