@@ -40,6 +40,8 @@ inline void forEachObserved(const uint64_t* at, const uint64_t* seen, const uint
         // The whole set is no rule's antecedent.
         const size_t last = p == 0 ? n - 1 : n;
         const uint64_t left = before[p];
+        if (!left)
+            return; // B's first run is fresh nowhere, for this p and every later one
         uint64_t allSeen = ~uint64_t(0), allHeld = ~uint64_t(0);
         size_t j = p;
         for (; j < last; ++j, ++r) {
