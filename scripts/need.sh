@@ -17,6 +17,7 @@ need() {
 }
 
 need '[ -e /usr/include/zlib.h ]' zlib1g-dev   # gzip tables
+need '[ -e /usr/include/expat.h ]' libexpat1-dev  # XES logs
 [ "${1:-build}" = build ] && exit 0
 
 need '[ -d /usr/include/gtest ]' libgtest-dev

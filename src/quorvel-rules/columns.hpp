@@ -19,6 +19,10 @@ struct TableLayout {
     TimeFormat timeFormat = TimeFormat::NUMBER;
     std::string subject, time;      // header names; "" keeps the position
     std::vector<std::string> items; // header names; none keeps the positions
+    /// An XES log rather than a table: the names are then attribute keys.
+    bool xes = false;
+    /// XES: every event, not only those whose lifecycle is "complete".
+    bool allLifecycles = false;
 
     bool named() const { return !subject.empty() || !time.empty() || !items.empty(); }
 };

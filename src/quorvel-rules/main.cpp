@@ -6,7 +6,9 @@
 #include "options.hpp"
 #include "peers.hpp"
 #include "shared_read.hpp"
+#include "xes.hpp"
 
+#include "brenlo/exception.hpp"
 #include "brenlo/meter.hpp"
 #include "quorvel/driver.hpp"
 
@@ -44,7 +46,14 @@ std::vector<std::string> inputList(const Configuration& config) {
 
 mining::EventLog readTxns(const Configuration& config) {
     mining::EventLog log;
-    if (config.inputs.empty() && peers().alone()) {
+    if (config.layout.xes) {
+        // An XML stream has no place to cut it: one process reads it.
+        if (!config.inputs.empty() || !peers().alone())
+            throw brenlo::IOException("An XES log is read from one file by one process; give it "
+                                      "as the input, without --inputs or mpirun.");
+        log = mining::readXesLog(config.inputFile, mining::xesLayoutOf(config.layout),
+                                 config.threads);
+    } else if (config.inputs.empty() && peers().alone()) {
         log = mining::readEventLog(config.inputFile, config.layout, config.threads);
     } else {
         std::vector<std::string> files;

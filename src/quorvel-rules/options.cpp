@@ -2,6 +2,7 @@
 
 #include "budget.hpp"
 #include "ingest.hpp"
+#include "xes.hpp"
 
 #include "brenlo/string.hpp"
 
@@ -87,6 +88,22 @@ std::vector<OptionRow<C>> inputRows() {
              c.layout.delimiter = ',';
              return true;
          }},
+        {'\0', "xes", Domain::ALIAS, "Read an XES event log.",
+         "      --xes\t\tRead an XES event log (told from its first bytes otherwise): traces "
+         "are subjects; --subject, --time and --item name attribute keys.\n",
+         [](C& c, const CmdLine::Binding&) {
+             c.layout.xes = true;
+             return true;
+         }},
+        textRow<C>('\0', "lifecycle", "Choose the XES events read.",
+                   "      --lifecycle=L\tRead XES events whose lifecycle:transition is complete "
+                   "(default) or all.\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       if (value != "complete" && value != "all")
+                           return refuse(option, "complete or all", value);
+                       c.layout.allLifecycles = value == "all";
+                       return true;
+                   }),
         textRow<C>('\0', "inputs", "Read several tables.",
                    "      --inputs=LIST\tRead these tables (files, or folders of part files) "
                    "instead of [input].\n",
@@ -200,6 +217,11 @@ Configuration configure(int argc, char** argv) {
         config.itemSetFile = outputGiven ? config.outputFile : "";
         config.outputFile = config.inputFile;
     }
+    // An XES log is told by its first bytes; its times are timestamps.
+    if (!config.layout.xes && config.inputs.empty() && mining::looksLikeXml(config.inputFile))
+        config.layout.xes = true;
+    if (config.layout.xes)
+        config.layout.timeFormat = mining::TimeFormat::ISO8601;
     if (config.windowHasUnit && !mining::isTimestamp(config.layout.timeFormat)) {
         // Plain numbers may count anything; a unit would silently mean seconds.
         std::fprintf(stderr,

@@ -5,6 +5,7 @@
 #include "../../src/quorvel-links/options.hpp"
 #include "../../src/quorvel-rules/ingest.hpp"
 #include "../../src/quorvel-rules/options.hpp"
+#include "../../src/quorvel-rules/xes.hpp"
 #include "brenlo/cmdline.hpp"
 #include "brenlo/compressed.hpp"
 #include "brenlo/exception.hpp"
@@ -479,6 +480,22 @@ int compressed(const uint8_t* data, size_t size) {
     return 0;
 }
 
+// Any bytes as an XES log: a log, or an error that says where; the
+// same log with every lifecycle read holds at least as many events.
+int xesLog(const uint8_t* data, size_t size) {
+    using namespace quorvel::rule::mining;
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    XesLayout layout;
+    size_t complete = 0;
+    bool read =
+        tolerant([&] { complete = parseXesLog(text, "log.xes", layout, 1).transactions(); });
+    layout.allLifecycles = true;
+    size_t all = 0;
+    bool readAll = tolerant([&] { all = parseXesLog(text, "log.xes", layout, 2).transactions(); });
+    check(!read || !readAll || all >= complete, "more events read with fewer lifecycles");
+    return 0;
+}
+
 const Target TARGETS[] = {{"rows", rows},
                           {"values", values},
                           {"texts", texts},
@@ -486,7 +503,8 @@ const Target TARGETS[] = {{"rows", rows},
                           {"transaction-table", transactionTable},
                           {"command-line", commandLine},
                           {"export-table", exportTable},
-                          {"compressed", compressed}};
+                          {"compressed", compressed},
+                          {"xes", xesLog}};
 const size_t TARGET_COUNT = sizeof TARGETS / sizeof TARGETS[0];
 
 } // namespace fuzz

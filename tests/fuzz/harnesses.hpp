@@ -23,6 +23,7 @@ int transactionTable(const uint8_t* data, size_t size);
 int commandLine(const uint8_t* data, size_t size);
 int exportTable(const uint8_t* data, size_t size);
 int compressed(const uint8_t* data, size_t size);
+int xesLog(const uint8_t* data, size_t size);
 
 struct Target {
     const char* name;

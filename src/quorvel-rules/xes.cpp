@@ -1,0 +1,238 @@
+#include "xes.hpp"
+
+#include "input.hpp"
+#include "pieces.hpp"
+#include "times.hpp"
+
+#include "brenlo/exception.hpp"
+#include "brenlo/string.hpp"
+
+#include <cctype>
+#include <cstring>
+#include <expat.h>
+#include <memory>
+
+namespace quorvel::rule::mining {
+
+namespace {
+
+// "complete" in any case, as XES writers differ.
+bool isComplete(const std::string& transition) {
+    const char* want = "complete";
+    if (transition.size() != std::strlen(want))
+        return false;
+    for (size_t k = 0; k < transition.size(); ++k)
+        if (std::tolower(static_cast<unsigned char>(transition[k])) != want[k])
+            return false;
+    return true;
+}
+
+// What the parse keeps while it walks the elements.
+class XesReader {
+public:
+    XesReader(const std::string& source, const XesLayout& layout, ReadRows& rows)
+        : m_source(source), m_layout(layout), m_rows(rows),
+          m_parser(XML_ParserCreate(nullptr), XML_ParserFree) {
+        XML_SetUserData(m_parser.get(), this);
+        XML_SetElementHandler(m_parser.get(), &XesReader::startThunk, &XesReader::endThunk);
+    }
+
+    /// Parses `n` more bytes; `last` for the end of the data.
+    void feed(const char* data, size_t n, bool last) {
+        if (XML_Parse(m_parser.get(), data, static_cast<int>(n), last) == XML_STATUS_OK)
+            return;
+        if (!m_error.empty())
+            throw brenlo::IOException(m_error);
+        fail(std::string("Malformed XML: ") + XML_ErrorString(XML_GetErrorCode(m_parser.get())) +
+             ".");
+    }
+
+private:
+    enum Scope { OUTSIDE, IN_TRACE, IN_EVENT };
+
+    static void XMLCALL startThunk(void* self, const XML_Char* name, const XML_Char** attrs) {
+        static_cast<XesReader*>(self)->start(name, attrs);
+    }
+    static void XMLCALL endThunk(void* self, const XML_Char* name) {
+        static_cast<XesReader*>(self)->end(name);
+    }
+
+    // A failure inside a handler stops the parser; the message is raised
+    // once the parse returns.
+    void stop(const std::string& message) {
+        if (m_error.empty())
+            m_error = message;
+        XML_StopParser(m_parser.get(), XML_FALSE);
+    }
+    std::string where() const {
+        return brenlo::string::strprintf(
+            "%s:%lu: ", m_source.c_str(),
+            static_cast<unsigned long>(XML_GetCurrentLineNumber(m_parser.get())));
+    }
+    [[noreturn]] void fail(const std::string& why) const {
+        throw brenlo::IOException(where() + why);
+    }
+
+    void start(const char* name, const char** attrs) {
+        ++m_depth;
+        if (std::strcmp(name, "trace") == 0 && m_scope == OUTSIDE) {
+            m_scope = IN_TRACE;
+            m_traceDepth = m_depth;
+            m_subject.clear();
+            m_hasSubject = false;
+            m_events.clear();
+            return;
+        }
+        if (std::strcmp(name, "event") == 0 && m_scope == IN_TRACE && m_depth == m_traceDepth + 1) {
+            m_scope = IN_EVENT;
+            m_eventLine = XML_GetCurrentLineNumber(m_parser.get());
+            m_items.clear();
+            m_time.clear();
+            m_hasTime = false;
+            m_lifecycle.clear();
+            return;
+        }
+        // An attribute of the trace or of the event itself, not nested.
+        const bool ofTrace = m_scope == IN_TRACE && m_depth == m_traceDepth + 1;
+        const bool ofEvent = m_scope == IN_EVENT && m_depth == m_traceDepth + 2;
+        if (!ofTrace && !ofEvent)
+            return;
+        const char *key = nullptr, *value = nullptr;
+        for (size_t k = 0; attrs[k]; k += 2) {
+            if (std::strcmp(attrs[k], "key") == 0)
+                key = attrs[k + 1];
+            else if (std::strcmp(attrs[k], "value") == 0)
+                value = attrs[k + 1];
+        }
+        if (!key || !value)
+            return;
+        if (ofTrace) {
+            if (m_layout.subject == key) {
+                m_subject = value;
+                m_hasSubject = true;
+            }
+            return;
+        }
+        if (m_layout.time == key) {
+            m_time = value;
+            m_hasTime = true;
+        }
+        if (std::strcmp(key, "lifecycle:transition") == 0)
+            m_lifecycle = value;
+        for (size_t k = 0; k < m_layout.items.size(); ++k)
+            if (m_layout.items[k] == key && *value)
+                m_items.push_back(value);
+    }
+
+    void end(const char* name) {
+        if (m_scope == IN_EVENT && m_depth == m_traceDepth + 1 && std::strcmp(name, "event") == 0)
+            endEvent();
+        else if (m_scope == IN_TRACE && m_depth == m_traceDepth && std::strcmp(name, "trace") == 0)
+            endTrace();
+        --m_depth;
+    }
+
+    void endEvent() {
+        m_scope = IN_TRACE;
+        if (!m_layout.allLifecycles && !m_lifecycle.empty() && !isComplete(m_lifecycle))
+            return;
+        const std::string at = brenlo::string::strprintf("%s:%lu: ", m_source.c_str(),
+                                                         static_cast<unsigned long>(m_eventLine));
+        if (!m_hasTime)
+            return stop(at + "The event has no \"" + m_layout.time + "\" attribute.");
+        History::Time time = 0;
+        std::string why;
+        if (!parseTimeCell(m_time, TimeFormat::ISO8601, time, why))
+            return stop(at + why);
+        if (m_items.empty()) {
+            ++m_rows.skipped.noItem;
+            return;
+        }
+        for (const std::string& item : m_items)
+            m_events.push_back({time, m_rows.items.intern(item)});
+    }
+
+    void endTrace() {
+        m_scope = OUTSIDE;
+        if (!m_hasSubject || m_subject.empty()) {
+            m_rows.skipped.noSubject += m_events.size();
+            return;
+        }
+        const uint32_t subject = m_rows.subjects.intern(m_subject);
+        for (const auto& e : m_events)
+            m_rows.events.push_back({subject, e.first, e.second});
+    }
+
+    const std::string m_source;
+    const XesLayout& m_layout;
+    ReadRows& m_rows;
+    std::unique_ptr<XML_ParserStruct, void (*)(XML_Parser)> m_parser;
+    std::string m_error;
+    Scope m_scope = OUTSIDE;
+    size_t m_depth = 0, m_traceDepth = 0;
+    unsigned long m_eventLine = 0;
+    std::string m_subject, m_time, m_lifecycle;
+    bool m_hasSubject = false, m_hasTime = false;
+    std::vector<std::string> m_items;
+    std::vector<std::pair<History::Time, uint32_t>> m_events; // of the trace
+};
+
+} // namespace
+
+XesLayout xesLayoutOf(const TableLayout& layout) {
+    XesLayout xes;
+    if (!layout.subject.empty())
+        xes.subject = layout.subject;
+    if (!layout.time.empty())
+        xes.time = layout.time;
+    if (!layout.items.empty())
+        xes.items = layout.items;
+    xes.allLifecycles = layout.allLifecycles;
+    return xes;
+}
+
+bool looksLikeXml(const std::string& path) {
+    if (path == "-")
+        return false;
+    try {
+        Input in(path);
+        Buffer buf;
+        while (buf.size() < 512 && in.fill(buf, 512, 1)) {
+        }
+        std::string_view start(buf.data(), buf.size());
+        if (start.substr(0, 3) == "\xEF\xBB\xBF")
+            start.remove_prefix(3);
+        const size_t first = start.find_first_not_of(" \t\r\n");
+        return first != start.npos && start[first] == '<';
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+namespace {
+
+EventLog readXes(Input&& in, const XesLayout& layout, unsigned threads, const IngestSizes& sizes) {
+    ReadRows rows;
+    XesReader reader(in.name(), layout, rows);
+    Buffer buf;
+    for (bool more = true; more;) {
+        buf.clear();
+        more = in.fill(buf, 1 << 20, 1);
+        reader.feed(buf.data(), buf.size(), !more);
+    }
+    return logOf(rows, threads, sizes);
+}
+
+} // namespace
+
+EventLog readXesLog(const std::string& path, const XesLayout& layout, unsigned threads,
+                    const IngestSizes& sizes) {
+    return readXes(Input(path), layout, threads, sizes);
+}
+
+EventLog parseXesLog(std::string_view bytes, const std::string& source, const XesLayout& layout,
+                     unsigned threads, const IngestSizes& sizes) {
+    return readXes(Input(bytes, source), layout, threads, sizes);
+}
+
+} // namespace quorvel::rule::mining
