@@ -23,6 +23,8 @@ struct TableLayout {
     bool xes = false;
     /// XES: every event, not only those whose lifecycle is "complete".
     bool allLifecycles = false;
+    /// Each item named by its column (or XES key): "resource=Mike".
+    bool itemPrefix = false;
 
     bool named() const { return !subject.empty() || !time.empty() || !items.empty(); }
 };

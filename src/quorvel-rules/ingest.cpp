@@ -34,6 +34,7 @@ struct Part {
     uint32_t lastSubject = 0xFFFFFFFFu;
     std::vector<Event> events;
     SkippedRows skipped;
+    std::string named;      // room for a "COLUMN=CELL" item
     uint64_t lines = 0;     // line ends passed by its complete rows
     size_t consumed = 0;    // bytes of its complete rows
     bool failed = false;    // stopped at an error:
@@ -55,6 +56,7 @@ struct RowRules {
     /// An export's rows without a subject or an item are left out (the
     /// plain table keeps them as they always were).
     bool skipEmpty = false;
+    bool itemPrefix = false; // items named by their column
 };
 
 bool timeOf(std::string_view cell, uint64_t line, Part& part, const RowRules& rules,
@@ -80,11 +82,20 @@ bool subjectAndTime(const std::vector<std::string_view>& cells, uint64_t line, P
     return timeOf(cells[rules.plan.time], line, part, rules, time);
 }
 
-void addItem(std::string_view cell, uint32_t subject, History::Time time, Part& part, bool& any) {
-    if (!cell.empty()) {
-        part.events.push_back({subject, time, part.items.intern(cell)});
-        any = true;
+// An item cell; with a `column`, the item is "COLUMN=CELL".
+void addItem(std::string_view cell, uint32_t subject, History::Time time, Part& part, bool& any,
+             const std::string* column = nullptr) {
+    if (cell.empty())
+        return;
+    uint32_t id;
+    if (column) {
+        part.named.assign(*column).append(1, '=').append(cell);
+        id = part.items.intern(part.named);
+    } else {
+        id = part.items.intern(cell);
     }
+    part.events.push_back({subject, time, id});
+    any = true;
 }
 
 void addRow(const std::vector<std::string_view>& cells, const RowRules& rules, History::Time time,
@@ -102,7 +113,8 @@ void addRow(const std::vector<std::string_view>& cells, const RowRules& rules, H
                 addItem(cells[k], subject, time, part, any);
     } else {
         for (size_t k : plan.items)
-            addItem(cells[k], subject, time, part, any);
+            addItem(cells[k], subject, time, part, any,
+                    rules.itemPrefix ? &plan.header[k] : nullptr);
     }
     if (any)
         return;
@@ -176,6 +188,7 @@ public:
         m_rules.timeFormat = layout.timeFormat;
         m_rules.plan = piece.plan;
         m_rules.skipEmpty = layout.named();
+        m_rules.itemPrefix = layout.itemPrefix;
         m_line = piece.firstLine;
     }
 

@@ -131,6 +131,13 @@ std::vector<OptionRow<C>> inputRows() {
                        addNames(c.layout.items, value);
                        return true;
                    }),
+        {'\0', "item-prefix", Domain::ALIAS, "Name items by their column.",
+         "      --item-prefix\tName each item by its column, as resource=Mike, so columns "
+         "named by --item stay apart.\n",
+         [](C& c, const CmdLine::Binding&) {
+             c.layout.itemPrefix = true;
+             return true;
+         }},
         textRow<C>('\0', "time-format", "Set how times are written.",
                    "      --time-format=F\tRead times as number (default), iso8601, unix or "
                    "unix-ms (then -w takes 90s, 30m, 12h, 7d or 2w).\n",
@@ -222,6 +229,11 @@ Configuration configure(int argc, char** argv) {
         config.layout.xes = true;
     if (config.layout.xes)
         config.layout.timeFormat = mining::TimeFormat::ISO8601;
+    if (config.layout.itemPrefix && config.layout.items.empty() && !config.layout.xes) {
+        // Without names the header is not read, and there are none to use.
+        std::fprintf(stderr, "Option \"--item-prefix\" needs --item to name the item columns.\n");
+        std::exit(1);
+    }
     if (config.windowHasUnit && !mining::isTimestamp(config.layout.timeFormat)) {
         // Plain numbers may count anything; a unit would silently mean seconds.
         std::fprintf(stderr,

@@ -121,7 +121,8 @@ private:
             m_lifecycle = value;
         for (size_t k = 0; k < m_layout.items.size(); ++k)
             if (m_layout.items[k] == key && *value)
-                m_items.push_back(value);
+                m_items.push_back(m_layout.itemPrefix ? std::string(key) + "=" + value
+                                                      : std::string(value));
     }
 
     void end(const char* name) {
@@ -188,6 +189,7 @@ XesLayout xesLayoutOf(const TableLayout& layout) {
     if (!layout.items.empty())
         xes.items = layout.items;
     xes.allLifecycles = layout.allLifecycles;
+    xes.itemPrefix = layout.itemPrefix;
     return xes;
 }
 

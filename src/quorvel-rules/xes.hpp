@@ -18,6 +18,7 @@ struct XesLayout {
     std::string subject = "concept:name", time = "time:timestamp";
     std::vector<std::string> items = {"concept:name"};
     bool allLifecycles = false;
+    bool itemPrefix = false; // items as "KEY=VALUE"
 };
 
 /// The XES layout the table layout's names ask for (empty names keep the

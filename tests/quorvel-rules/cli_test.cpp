@@ -51,6 +51,8 @@ const std::string USAGE_TAIL =
     "      --subject=NAME\tRead the subject from the column so named in the header.\n"
     "      --time=NAME\tRead the time from the column so named in the header.\n"
     "      --item=NAME\tRead items from the columns so named (repeatable, or a,b,c).\n"
+    "      --item-prefix\tName each item by its column, as resource=Mike, so columns named by "
+    "--item stay apart.\n"
     "      --time-format=F\tRead times as number (default), iso8601, unix or unix-ms (then -w "
     "takes 90s, 30m, 12h, 7d or 2w).\n"
     "      --format=F\tWrite the tables as tsv (default), csv or jsonl.\n"

@@ -540,3 +540,32 @@ TEST(Exports, SeveralTablesAsOne) {
     EXPECT_EQ(same.err, "Output \"parts/1.tsv\" is the same file as input \"parts/1.tsv\"; it "
                         "would be overwritten.\n");
 }
+
+TEST(Exports, ItemPrefixKeepsColumnsApart) {
+    TempDir dir;
+    // A resource named like an activity: "b" both did and was done.
+    writeFile(dir.file("p.csv"), "case,act,who,t\nc1,a,b,1\nc1,b,x,2\nc2,a,b,1\nc2,b,y,3\n");
+    const std::vector<std::string> named = {
+        "--csv", "--subject=case", "--item=act,who", "--time=t", "-c",
+        "2",     "p.csv",          "r.tsv",          "s.tsv"};
+    ASSERT_EQ(runRules(named, "", dir.path()).status, 0);
+    EXPECT_EQ(readFile(dir.file("s.tsv")), "Count\tItem Set\n2\t{a,b}\n2\t{a}\n2\t{b}\n");
+    std::vector<std::string> prefixed = named;
+    prefixed.insert(prefixed.begin(), "--item-prefix");
+    auto r = runRules(prefixed, "", dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(readFile(dir.file("s.tsv")).find("2\t{act=a,act=b,who=b}\n"), std::string::npos)
+        << readFile(dir.file("s.tsv"));
+    EXPECT_NE(readFile(dir.file("r.tsv")).find("act=a => act=b\t2\t"), std::string::npos);
+    // XES keys name items the same way.
+    auto x = runRules({"--item-prefix", "-c", "2",
+                       std::string(QUORVEL_SOURCE_DIR) + "/tests/quorvel-rules/small.xes", "x.tsv"},
+                      "", dir.path());
+    EXPECT_NE(readFile(dir.file("x.tsv")).find("concept:name=register => concept:name=check"),
+              std::string::npos)
+        << x.err;
+    // A table whose header is skipped unread has no names to give.
+    auto bare = runRules({"--item-prefix", "p.csv"}, "", dir.path());
+    EXPECT_EQ(bare.status, 1);
+    EXPECT_EQ(bare.err, "Option \"--item-prefix\" needs --item to name the item columns.\n");
+}
