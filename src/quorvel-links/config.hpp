@@ -17,8 +17,9 @@ struct Configuration : quorvel::rule::Thresholds {
     bool verbose = false;
     bool help = false;
     bool version = false;
-    /// Graphviz's edge routing, written into the graph's header.
-    std::string splines = "curved";
+    /// Graphviz's edge routing, written into the graph's header; "" until
+    /// chosen for the graph (see defaultSplines).
+    std::string splines;
     /// Keep only the `top` strongest links by `strongestBy`; 0 keeps all.
     size_t top = 0;
     const quorvel::rule::Measure* strongestBy = quorvel::rule::findMeasure("lift");

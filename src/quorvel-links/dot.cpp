@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iostream>
 #include <vector>
 
 namespace quorvel::links {
@@ -141,7 +142,8 @@ void checkDrawable(const std::string& from, const std::string& to) {
 // Graphviz places edge labels itself only along some kinds of edges; the
 // others take labels placed after the layout.
 const char* labelAttribute(const Configuration& config) {
-    return config.splines == "curved" || config.splines == "ortho" ? "xlabel" : "label";
+    const std::string& splines = splinesOf(config);
+    return splines == "curved" || splines == "ortho" ? "xlabel" : "label";
 }
 
 void writeEdge(brenlo::io::TextWriter& out, const std::string& from, const std::string& to,
@@ -268,9 +270,26 @@ std::string dotId(const std::string& name) {
     return quoted + "\"";
 }
 
+const std::string& splinesOf(const Configuration& config) {
+    static const std::string curved = "curved";
+    return config.splines.empty() ? curved : config.splines;
+}
+
+std::string defaultSplines(const Digraph& graph) {
+    size_t links = 0;
+    for (const auto& node : graph)
+        links += node.second.size();
+    if (links <= MOST_CURVED_LINKS)
+        return "curved";
+    std::cerr << "Drawing " << links << " links as splines=spline: Graphviz does not finish "
+              << "curved edges on more than " << MOST_CURVED_LINKS
+              << " links (--splines=curved keeps them)." << std::endl;
+    return "spline";
+}
+
 void renderGraph(brenlo::io::TextWriter& out, const Digraph& graph, const Configuration& config) {
     out.writeLine("digraph G {");
-    out.writeLine("splines=" + config.splines + "; concentrate=true; overlap=scale;");
+    out.writeLine("splines=" + splinesOf(config) + "; concentrate=true; overlap=scale;");
     renderNodes(out, graph, config);
     renderEdges(out, graph, config);
     out.writeLine("}");

@@ -16,6 +16,14 @@ namespace quorvel::links {
 std::string dotId(const std::string& name);
 
 /// The whole DOT text of `graph`.
+/// Curved edges, unless the graph has more links than Graphviz can route
+/// curved in reasonable time (beyond about a hundred it takes minutes or
+/// never ends), when it is spline, and a line on standard error says why.
+std::string defaultSplines(const Digraph& graph);
+/// The splines a configuration draws with: its own, or curved.
+const std::string& splinesOf(const Configuration& config);
+static constexpr size_t MOST_CURVED_LINKS = 100;
+
 void renderGraph(brenlo::io::TextWriter& out, const Digraph& graph, const Configuration& config);
 
 } // namespace quorvel::links

@@ -25,11 +25,13 @@ void render(const Configuration& config, const Digraph& graph, std::ostream& des
     dest << text.str();
 }
 
-void run(const Configuration& config) {
+void run(Configuration config) {
     quorvel::refuseSharedFiles({config.inputFile}, {config.outputFile});
     quorvel::OutputSet out;
     std::ostream& dest = out.add(config.outputFile);
     Digraph graph = route(config);
+    if (config.splines.empty())
+        config.splines = defaultSplines(graph);
     render(config, graph, dest);
     out.commit();
 }

@@ -29,8 +29,8 @@ bool isSplines(const std::string& value) {
 std::vector<OptionRow<C>> pictureRows() {
     return {
         textRow<C>('\0', "splines", "Set how edges are drawn.",
-                   "      --splines=S\tDraw edges as curved (default), spline, line, polyline, "
-                   "ortho or none.\n",
+                   "      --splines=S\tDraw edges as curved, spline, line, polyline, ortho or none "
+                   "(default: curved up to 100 links, spline past them).\n",
                    [](C& c, const std::string& value, const std::string& option) {
                        c.splines = value;
                        return isSplines(value) ||

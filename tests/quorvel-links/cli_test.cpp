@@ -348,3 +348,35 @@ TEST(LinksCli, EveryTableFormatTheMinerWritesDrawsTheSameGraph) {
               std::string::npos)
         << bad.err;
 }
+
+TEST(LinksCli, LargeGraphsAreDrawnWithSplinesGraphvizFinishes) {
+    // Graphviz routes curved edges of a graph past about a hundred links for
+    // minutes or without end; such graphs default to spline.
+    auto table = [](int links) {
+        std::string t = HEADER;
+        for (int k = 0; k < links; ++k)
+            t += row("a" + std::to_string(k % 12) + " => b" + std::to_string(k), 0.1, 0.5);
+        return t;
+    };
+    auto small = graph(table(100));
+    EXPECT_EQ(small.out.substr(0, GRAPH_HEAD.size()), GRAPH_HEAD);
+    EXPECT_EQ(small.err.find("Drawing "), std::string::npos);
+    auto large = graph(table(101));
+    EXPECT_EQ(large.status, 0) << large.err;
+    EXPECT_EQ(large.out.substr(0, 39), "digraph G {\nsplines=spline; concentrate");
+    EXPECT_NE(large.err.find("\nDrawing 101 links as splines=spline: Graphviz does not finish "
+                             "curved edges on more than 100 links (--splines=curved keeps "
+                             "them).\n"),
+              std::string::npos)
+        << large.err;
+    auto asked = graph(table(101), {"--splines=curved"});
+    EXPECT_EQ(asked.out.substr(0, GRAPH_HEAD.size()), GRAPH_HEAD);
+    EXPECT_EQ(asked.err.find("Drawing "), std::string::npos);
+    if (!haveDot())
+        GTEST_SKIP() << "Graphviz is absent: the large graph is not drawn";
+    TempDir dir;
+    writeFile(dir.file("g.dot"), graph(table(400)).out);
+    auto drawn = testsupport::run(
+        "/usr/bin/timeout", {"120", "dot", "-Tsvg", dir.file("g.dot"), "-o", dir.file("g.svg")});
+    EXPECT_EQ(drawn.status, 0) << drawn.err;
+}
