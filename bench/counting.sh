@@ -21,19 +21,11 @@ baskets="$data/t10i4d100k.tsv"
 [ -s "$baskets" ] || "$build/bench/quorvel-quest" 100000 10 4 1000 2000 1 > "$baskets"
 
 # The build before, from its own checkout.
+# shellcheck source=bench/base-build.sh
+. "$here/base-build.sh"
 rev=$(cat "$here/BASE-COUNTING")
-base="$build/base-$rev/quorvel-rules"
-if [ ! -x "$base" ]; then
-    src="$build/base-src-$rev"
-    if [ ! -d "$src" ]; then
-        git -C "$root" worktree prune
-        git -C "$root" worktree add --detach "$src" "$rev" > /dev/null 2>&1 ||
-            { echo "bench: cannot check out the build before ($rev)"; exit 0; }
-    fi
-    cmake -S "$src" -B "$build/base-$rev" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_TESTS=OFF \
-        -DQUORVEL_MPI=OFF > /dev/null
-    cmake --build "$build/base-$rev" -j "$(nproc)" --target quorvel-rules > /dev/null
-fi
+base=$(baseBuild "$rev" "$build" "$root" -DQUORVEL_MPI=OFF)
+[ -n "$base" ] || { echo "bench: cannot check out the build before ($rev)"; exit 0; }
 
 # Borgelt's eclat and fpgrowth, built outside the tree from the shared sources.
 peers=""

@@ -28,18 +28,11 @@ done
 [ -s "$data/receipt-noisy.tsv" ] || "$build/bench/quorvel-scale" 642 0.1 0.05 7 < "$data/receipt.tsv" > "$data/receipt-noisy.tsv"
 
 # The previous build, from its own checkout.
+# shellcheck source=bench/base-build.sh
+. "$here/base-build.sh"
 rev=$(cat "$here/BASE")
-base="$build/base-$rev/quorvel-rules"
-if [ ! -x "$base" ]; then
-    src="$build/base-src-$rev"
-    if [ ! -d "$src" ]; then
-        git -C "$root" worktree prune
-        git -C "$root" worktree add --detach "$src" "$rev" > /dev/null 2>&1 ||
-            { echo "bench: cannot check out the previous build ($rev)"; exit 0; }
-    fi
-    cmake -S "$src" -B "$build/base-$rev" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_TESTS=OFF > /dev/null
-    cmake --build "$build/base-$rev" -j "$(nproc)" --target quorvel-rules > /dev/null
-fi
+base=$(baseBuild "$rev" "$build" "$root")
+[ -n "$base" ] || { echo "bench: cannot check out the previous build ($rev)"; exit 0; }
 
 rows() { echo $(($(wc -l < "$1") - 1)); }
 

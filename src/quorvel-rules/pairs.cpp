@@ -18,6 +18,16 @@ size_t pairSlot(size_t a, size_t b, size_t n) {
     return a * (2 * n - a - 1) / 2 + (b - a - 1);
 }
 
+// Subject `s`'s frequent items, as their places among the frequent ones.
+void ranksOf(const SubjectIndex& index, size_t s, const std::vector<uint32_t>& rank,
+             std::vector<uint32_t>& out) {
+    out.clear();
+    index.forEachItemOf(s, [&](ItemId id) {
+        if (rank[id] != NONE)
+            out.push_back(rank[id]);
+    });
+}
+
 } // namespace
 
 bool pairLevel(const Configuration& config, const SubjectIndex& index, const Level& items,
@@ -44,11 +54,7 @@ bool pairLevel(const Configuration& config, const SubjectIndex& index, const Lev
         std::vector<uint32_t> mine;
         uint64_t* table = counts[worker].data();
         for (size_t s = chunk * stretch; s < std::min(subjects, (chunk + 1) * stretch); ++s) {
-            mine.clear();
-            index.forEachItemOf(s, [&](ItemId id) {
-                if (rank[id] != NONE)
-                    mine.push_back(rank[id]);
-            });
+            ranksOf(index, s, rank, mine);
             const uint32_t weight = index.weight(s);
             for (size_t i = 0; i < mine.size(); ++i)
                 for (size_t j = i + 1; j < mine.size(); ++j)
@@ -89,11 +95,7 @@ bool pairLevel(const Configuration& config, const SubjectIndex& index, const Lev
             out.holders[k].reserve(out.counts[k]);
     std::vector<uint32_t> mine;
     for (size_t s = 0; s < subjects; ++s) {
-        mine.clear();
-        index.forEachItemOf(s, [&](ItemId id) {
-            if (rank[id] != NONE)
-                mine.push_back(rank[id]);
-        });
+        ranksOf(index, s, rank, mine);
         for (size_t i = 0; i < mine.size(); ++i)
             for (size_t j = i + 1; j < mine.size(); ++j) {
                 const uint32_t k = kept[pairSlot(mine[i], mine[j], n)];
