@@ -2,7 +2,7 @@
 // every stage, the peak memory, and the speed-up over the plain reference.
 //
 //   quorvel-bench CAP_SECONDS NAME=PATH:MINCOUNT:WINDOW[:THREADS] ...
-#include "mine.hpp"
+#include "apriori.hpp"
 #include "plain.hpp"
 #include "reference_miner.hpp"
 
@@ -71,14 +71,14 @@ size_t countRows(const std::string& path) {
     return rows ? rows - 1 : 0;
 }
 
-void runFast(const std::string& path, const Configuration& config, int fd) {
+void runFast(const std::string& path, const MiningParams& config, int fd) {
     Report r;
     auto start = Clock::now();
-    const mining::EventLog log = mining::readEventLog(path, '\t', config.threads);
+    const EventLog log = mining::readEventLog(path, '\t', config.threads);
     r.read = since(start);
     r.subjects = log.subjects();
     MiningResult result = mine(config, log);
-    const mining::StageTimes& times = result.times();
+    const StageTimes& times = result.times();
     r.index = times.index;
     r.itemSets = times.itemSets;
     r.rules = times.rules;
@@ -97,7 +97,7 @@ void runFast(const std::string& path, const Configuration& config, int fd) {
         std::_Exit(3);
 }
 
-void runReference(const std::string& path, const Configuration& config, int fd) {
+void runReference(const std::string& path, const MiningParams& config, int fd) {
     double read;
     size_t rows;
     TransactionSet txns = readTable(path, read, rows);
@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
         std::string rest = arg.substr(arg.find('=') + 1);
         std::string path = rest.substr(0, rest.find(':'));
         rest = rest.substr(rest.find(':') + 1);
-        Configuration config;
+        MiningParams config;
         config.minCount = static_cast<unsigned>(std::atoi(rest.substr(0, rest.find(':')).c_str()));
         rest = rest.substr(rest.find(':') + 1);
         config.windowSize =

@@ -1,11 +1,17 @@
-# What `make install` puts where: the two programs, the two libraries with
-# their public headers, a CMake package (find_package(quorvel)), a
+# What `make install` puts where: the two programs, the libraries with
+# their public headers (the rule model; reading and mining event logs), a CMake package (find_package(quorvel)), a
 # pkg-config file and the man pages.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 install(TARGETS quorvel-rules quorvel-links RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS brenlo quorvel EXPORT quorvelTargets
+# The mining API: reading event logs and mining them.
+add_library(quorvel_mining INTERFACE)
+target_link_libraries(quorvel_mining INTERFACE quorvel_engine quorvel_ingest)
+set_target_properties(quorvel_ingest PROPERTIES EXPORT_NAME ingest)
+set_target_properties(quorvel_engine PROPERTIES EXPORT_NAME engine)
+set_target_properties(quorvel_mining PROPERTIES EXPORT_NAME mining)
+install(TARGETS brenlo quorvel quorvel_ingest quorvel_engine quorvel_mining EXPORT quorvelTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/brenlo ${PROJECT_SOURCE_DIR}/include/quorvel

@@ -4,6 +4,8 @@
 // which a program does only when standard error is a terminal.
 #pragma once
 
+#include "brenlo/progress.hpp"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -12,11 +14,9 @@
 
 namespace brenlo::term {
 
-class Meter {
+class Meter : public Progress {
 public:
-    enum Unit { BYTES, SUBJECTS, SETS };
-
-    /// The process's meter.
+    /// The meter of the program's own terminal.
     static Meter& live();
 
     /// Draws to file descriptor `fd` from now on; -1 switches it off.
@@ -24,11 +24,11 @@ public:
     bool on() const { return m_fd >= 0; }
 
     /// Begins a stage of `total` units (0: not known beforehand).
-    void start(const std::string& label, uint64_t total, Unit unit);
+    void start(const std::string& label, uint64_t total, Unit unit) override;
     /// Counts `n` more units done; any thread may call it.
-    void advance(uint64_t n);
+    void advance(uint64_t n) override;
     /// Ends the stage and erases its line.
-    void finish();
+    void finish() override;
 
     /// The line as it would be drawn after `seconds`, for tests.
     std::string text(double seconds) const;
@@ -44,18 +44,6 @@ private:
     bool m_drawn = false;
     std::chrono::steady_clock::time_point m_start, m_last;
     std::mutex m_drawing;
-};
-
-/// Draws the live meter's stage for as long as it lives, ending it even
-/// when the stage throws.
-class MeterStage {
-public:
-    MeterStage(const std::string& label, uint64_t total, Meter::Unit unit) {
-        Meter::live().start(label, total, unit);
-    }
-    ~MeterStage() { Meter::live().finish(); }
-    MeterStage(const MeterStage&) = delete;
-    MeterStage& operator=(const MeterStage&) = delete;
 };
 
 } // namespace brenlo::term

@@ -4,7 +4,7 @@
 #include "columns.hpp"
 
 #include "quorvel/formats.hpp"
-#include "quorvel/thresholds.hpp"
+#include "quorvel/mine.hpp"
 
 #include <cstdint>
 #include <string>
@@ -12,31 +12,21 @@
 
 namespace quorvel::rule {
 
-struct Configuration : Thresholds {
+struct Configuration : MiningParams {
     std::string inputFile = "-";
     /// Tables (files or folders of part files) read instead of `inputFile`.
     std::vector<std::string> inputs;
     std::string outputFile = "-";
     std::string itemSetFile;
-    unsigned int maxOrder = 0;
-    unsigned int windowSize = 0;
     /// The window was given with a unit (seconds, minutes, ...).
     bool windowHasUnit = false;
     bool verbose = false;
     bool help = false;
     bool version = false;
     /// Where the subject, time and items are in the input, and how times read.
-    mining::TableLayout layout;
-    /// How the tables are written, and which rules in what order.
+    TableLayout layout;
+    /// How the tables are written (which rules, in what order: `selection`).
     TableFormat format = TableFormat::TSV;
-    RuleSelection selection;
-    /// Bytes the miner may hold; 0 for no limit.
-    uint64_t memoryBudget = 0;
-    /// Threads for reading and counting; 0 for one per processor.
-    unsigned int threads = 0;
-    /// Bytes level 2's table of pair counts may take (all threads); past
-    /// it, pairs are joined as the other levels are. Tests make it 0.
-    uint64_t pairTableBytes = uint64_t(64) << 20;
 
     /// What is read: the inputs, or else the input operand.
     std::vector<std::string> inputPaths() const {

@@ -2,15 +2,16 @@
 #include "budget.hpp"
 #include "config.hpp"
 #include "ingest.hpp"
-#include "mine.hpp"
+#include "mpi_peers.hpp"
 #include "options.hpp"
-#include "peers.hpp"
 #include "shared_read.hpp"
 #include "xes.hpp"
 
 #include "brenlo/exception.hpp"
 #include "brenlo/meter.hpp"
 #include "quorvel/driver.hpp"
+#include "quorvel/mine.hpp"
+#include "quorvel/peers.hpp"
 
 #include <cstdlib>
 #include <fcntl.h>
@@ -21,8 +22,6 @@
 #include <vector>
 
 using namespace quorvel::rule;
-using mining::peers;
-using mining::together;
 
 namespace {
 
@@ -44,33 +43,42 @@ std::vector<std::string> inputList(const Configuration& config) {
                                  : mining::inputFiles(config.inputs);
 }
 
-mining::EventLog readTxns(const Configuration& config) {
-    mining::EventLog log;
+// What a run of the program is given besides its settings.
+struct Context {
+    const Peers& peers;
+    brenlo::Progress* progress;
+};
+
+EventLog readTxns(const Configuration& config, const Context& context) {
+    const Peers& peers = context.peers;
+    mining::IngestSizes sizes;
+    sizes.progress = context.progress;
+    EventLog log;
     if (config.layout.xes) {
         // An XML stream has no place to cut it: one process reads it.
-        if (!config.inputs.empty() || !peers().alone())
+        if (!config.inputs.empty() || !peers.alone())
             throw brenlo::IOException("An XES log is read from one file by one process; give it "
                                       "as the input, without --inputs or mpirun.");
         log = mining::readXesLog(config.inputFile, mining::xesLayoutOf(config.layout),
                                  config.threads);
-    } else if (config.inputs.empty() && peers().alone()) {
-        log = mining::readEventLog(config.inputFile, config.layout, config.threads);
+    } else if (config.inputs.empty() && peers.alone()) {
+        log = mining::readEventLog(config.inputFile, config.layout, config.threads, sizes);
     } else {
         std::vector<std::string> files;
-        together([&] {
+        together(peers, [&] {
             files = inputList(config);
             if (files.size() > 1)
                 mining::checkParts(files);
         });
-        log = mining::readShared(files, config.layout, config.threads);
+        log = mining::readShared(peers, files, config.layout, config.threads, sizes);
     }
-    const uint64_t transactions = peers().total(log.transactions());
-    const uint64_t subjects = peers().total(log.subjects());
+    const uint64_t transactions = peers.total(log.transactions());
+    const uint64_t subjects = peers.total(log.subjects());
     std::cerr << "Read " << config.inputName() << " with " << transactions
               << " transaction(s) over " << subjects << " history record(s)." << std::endl;
-    mining::SkippedRows skipped;
-    skipped.noSubject = peers().total(log.skipped.noSubject);
-    skipped.noItem = peers().total(log.skipped.noItem);
+    SkippedRows skipped;
+    skipped.noSubject = peers.total(log.skipped.noSubject);
+    skipped.noItem = peers.total(log.skipped.noItem);
     if (!skipped.message().empty())
         std::cerr << skipped.message() << std::endl;
     return log;
@@ -84,14 +92,15 @@ void writeIS(const Configuration& config, const MiningResult& result, std::ostre
     writeItemSetTable(out, result.itemSets(), config.format);
 }
 
-void mine(const Configuration& config) {
+void mine(const Configuration& config, const Context& context) {
+    const Peers& peers = context.peers;
     // Every output is opened before the input is read, so a bad path fails
     // now rather than after the mining. Only the first process writes.
     quorvel::OutputSet out;
     std::ostream* rulesOut = nullptr;
     std::ostream* itemSetsOut = nullptr;
-    together([&] {
-        if (!peers().leads())
+    together(peers, [&] {
+        if (!peers.leads())
             return;
         std::vector<std::string> outputs{config.outputFile};
         if (!config.itemSetFile.empty())
@@ -102,9 +111,13 @@ void mine(const Configuration& config) {
             itemSetsOut = &out.add(config.itemSetFile);
     });
 
-    MiningResult result = quorvel::rule::mine(config, readTxns(config));
-    together([&] {
-        if (!peers().leads())
+    MiningContext mining;
+    mining.messages = &std::cerr;
+    mining.progress = context.progress;
+    mining.peers = &peers;
+    MiningResult result = quorvel::rule::mine(config, readTxns(config, context), mining);
+    together(peers, [&] {
+        if (!peers.leads())
             return;
         writeRules(config, result, *rulesOut);
         std::cerr << config.itemSetFile << std::endl;
@@ -118,22 +131,26 @@ void mine(const Configuration& config) {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    if (std::unique_ptr<mining::Peers> p = mining::mpiPeers(argc, argv))
-        mining::setPeers(std::move(p));
-    if (!peers().leads())
+    // Static, so that the usage text's and --version's std::exit end MPI too.
+    static std::unique_ptr<Peers> peers = mining::mpiPeers(argc, argv);
+    if (!peers)
+        peers = std::make_unique<Peers>();
+    if (!peers->leads())
         silenceFollower();
     int status = quorvel::runReportingFailures(
         [&] {
             Configuration config = configure(argc, argv);
-            if (peers().leads() && ::isatty(STDERR_FILENO))
-                brenlo::term::Meter::live().drawTo(STDERR_FILENO);
+            brenlo::term::Meter& meter = brenlo::term::Meter::live();
+            const bool drawn = peers->leads() && ::isatty(STDERR_FILENO);
+            if (drawn)
+                meter.drawTo(STDERR_FILENO);
             capAddressSpace(config.memoryBudget);
-            mine(config);
+            mine(config, Context{*peers, drawn ? &meter : nullptr});
         },
         "Out of memory: raise -c, or set -o to limit the rule order.");
     // Ending here, with every output out, spares taking millions of tree
     // nodes apart one by one, which on a large log costs more than mining.
     std::cerr.flush();
-    mining::setPeers(std::make_unique<mining::Peers>());
+    peers.reset(); // ends MPI
     std::_Exit(status);
 }

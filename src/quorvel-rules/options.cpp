@@ -5,6 +5,7 @@
 #include "xes.hpp"
 
 #include "brenlo/string.hpp"
+#include "brenlo/threads.hpp"
 
 #include <cstdio>
 
@@ -39,7 +40,7 @@ OptionRow<C> memoryRow() {
 // A window is a whole number, or a duration such as 7d; anything else is
 // refused as the parser refuses a number, and ends the parse there.
 bool readWindow(const char* text, unsigned int& size, bool& hasUnit) {
-    if (mining::parseDuration(text, size, hasUnit))
+    if (parseDuration(text, size, hasUnit))
         return true;
     hasUnit = false;
     return brenlo::string::parseOrDie<unsigned int>(text, size);
@@ -142,7 +143,7 @@ std::vector<OptionRow<C>> inputRows() {
                    "      --time-format=F\tRead times as number (default), iso8601, unix or "
                    "unix-ms (then -w takes 90s, 30m, 12h, 7d or 2w).\n",
                    [](C& c, const std::string& value, const std::string& option) {
-                       return mining::parseTimeFormat(value, c.layout.timeFormat) ||
+                       return parseTimeFormat(value, c.layout.timeFormat) ||
                               refuse(option, "number, iso8601, unix or unix-ms", value);
                    }),
     };
@@ -181,14 +182,15 @@ OptionTable<C> makeTable() {
         shortHelpRow<C>(),
         t.count,
         t.confidence,
-        wholeRow<C>('j', "threads", "Set the number of threads.",
-                    "  -j, --threads=i\tSet the number of threads (default: one per processor).\n",
-                    &C::threads),
+        wholeRow<C, unsigned int>(
+            'j', "threads", "Set the number of threads.",
+            "  -j, --threads=i\tSet the number of threads (default: one per processor).\n",
+            &C::threads),
         t.lift,
         memoryRow(),
-        wholeRow<C>('o', "order", "Set the maximum rule order to mine.",
-                    "  -o, --order=i\t\tSet the maximum rule order to mine (default: 0).\n",
-                    &C::maxOrder),
+        wholeRow<C, unsigned int>(
+            'o', "order", "Set the maximum rule order to mine.",
+            "  -o, --order=i\t\tSet the maximum rule order to mine (default: 0).\n", &C::maxOrder),
         t.support,
         t.conviction,
         verboseRow<C>("  -v, --verbose\t\tPrint additional information.\n"),
@@ -228,13 +230,13 @@ Configuration configure(int argc, char** argv) {
     if (!config.layout.xes && config.inputs.empty() && mining::looksLikeXml(config.inputFile))
         config.layout.xes = true;
     if (config.layout.xes)
-        config.layout.timeFormat = mining::TimeFormat::ISO8601;
+        config.layout.timeFormat = TimeFormat::ISO8601;
     if (config.layout.itemPrefix && config.layout.items.empty() && !config.layout.xes) {
         // Without names the header is not read, and there are none to use.
         std::fprintf(stderr, "Option \"--item-prefix\" needs --item to name the item columns.\n");
         std::exit(1);
     }
-    if (config.windowHasUnit && !mining::isTimestamp(config.layout.timeFormat)) {
+    if (config.windowHasUnit && !isTimestamp(config.layout.timeFormat)) {
         // Plain numbers may count anything; a unit would silently mean seconds.
         std::fprintf(stderr,
                      "Option \"-w, --window\" takes a duration with a unit only when times are "
@@ -244,7 +246,7 @@ Configuration configure(int argc, char** argv) {
     if (config.memoryBudget == 0)
         config.memoryBudget = defaultMemoryBudget();
     if (config.threads == 0)
-        config.threads = mining::availableThreads();
+        config.threads = brenlo::availableThreads();
     return config;
 }
 

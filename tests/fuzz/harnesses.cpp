@@ -2,10 +2,10 @@
 
 #include "quorvel/formats.hpp"
 
+#include "../../src/ingest/ingest.hpp"
+#include "../../src/ingest/xes.hpp"
 #include "../../src/quorvel-links/options.hpp"
-#include "../../src/quorvel-rules/ingest.hpp"
 #include "../../src/quorvel-rules/options.hpp"
-#include "../../src/quorvel-rules/xes.hpp"
 #include "brenlo/cmdline.hpp"
 #include "brenlo/compressed.hpp"
 #include "brenlo/exception.hpp"
@@ -255,14 +255,14 @@ void ingestAgrees(const std::string& text, size_t block) {
         TransactionSet txns;
         std::istringstream in(text);
         txns.readInto(in, '\t', "standard input");
-        want = quorvel::rule::mining::describe(quorvel::rule::mining::eventLogOf(txns));
+        want = quorvel::rule::describe(quorvel::rule::eventLogOf(txns));
     } catch (const brenlo::Exception& e) {
         want = e.what();
     }
     for (unsigned threads : {1u, 2u}) {
         std::string got;
         try {
-            got = quorvel::rule::mining::describe(quorvel::rule::mining::parseEventLog(
+            got = quorvel::rule::describe(quorvel::rule::mining::parseEventLog(
                 text, "standard input", '\t', threads, {block, 0}));
         } catch (const brenlo::Exception& e) {
             got = e.what();
@@ -438,13 +438,13 @@ std::string readBoth(const std::string& bytes, size_t block, std::string& librar
         TransactionSet txns;
         std::istringstream in(bytes);
         txns.readInto(in, '\t', "standard input");
-        library = quorvel::rule::mining::describe(quorvel::rule::mining::eventLogOf(txns));
+        library = quorvel::rule::describe(quorvel::rule::eventLogOf(txns));
     } catch (const brenlo::Exception& e) {
         library = e.what();
         ++failed;
     }
     try {
-        return quorvel::rule::mining::describe(
+        return quorvel::rule::describe(
             quorvel::rule::mining::parseEventLog(bytes, "standard input", '\t', 1, {block, 0}));
     } catch (const brenlo::Exception& e) {
         ++failed;

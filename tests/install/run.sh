@@ -87,4 +87,43 @@ if command -v pkg-config > /dev/null 2>&1; then
 else
     echo "pkg-config is absent: its file is installed but not tried"
 fi
+# A project that mines: a table read through the installed API, mined, and
+# its rule table written as the program writes it.
+mkdir -p "$work/miner"
+cat > "$work/miner/main.cpp" << 'CPP'
+#include "quorvel/formats.hpp"
+#include "quorvel/mine.hpp"
+#include "quorvel/read.hpp"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    using namespace quorvel::rule;
+    if (argc != 2)
+        return 2;
+    MiningParams params;
+    params.minCount = 2;
+    params.windowSize = 5;
+    const MiningResult result = mine(params, readLog(argv[1], TableLayout()));
+    writeRuleTable(std::cout, result.rules(), TableFormat::TSV);
+    return 0;
+}
+CPP
+cat > "$work/miner/CMakeLists.txt" << 'CMAKE'
+cmake_minimum_required(VERSION 3.16)
+project(miner CXX)
+find_package(quorvel 1 REQUIRED)
+add_executable(miner main.cpp)
+target_link_libraries(miner PRIVATE quorvel::mining)
+CMAKE
+printf 's\tt\ti\na\t1\tx\na\t2\ty\nb\t1\tx\nb\t4\ty\nc\t1\tx\nc\t9\ty\nc\t9\tz\n' > "$work/log.tsv"
+cmake -S "$work/miner" -B "$work/miner/build" -DCMAKE_PREFIX_PATH="$prefix" \
+    > "$work/configure.log" 2>&1 || { cat "$work/configure.log"; fail "find_package(quorvel) to mine"; }
+cmake --build "$work/miner/build" > "$work/build.log" 2>&1 ||
+    { cat "$work/build.log"; fail "building a miner against the installed libraries"; }
+got=$("$work/miner/build/miner" "$work/log.tsv")
+want=$(quorvel-rules -c 2 -w 5 "$work/log.tsv" 2> /dev/null)
+[ -n "$want" ] && [ "$got" = "$want" ] ||
+    fail "the installed API mined '$got', the program '$want'"
+
 echo "installed, read and linked against: OK"

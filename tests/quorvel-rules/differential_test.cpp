@@ -1,5 +1,6 @@
 // The fast miner against the plain reference: same tables, same messages.
-#include "mine.hpp"
+#include "apriori.hpp"
+#include "ingest.hpp"
 #include "reference_miner.hpp"
 #include "test_support.hpp"
 
@@ -16,7 +17,7 @@ namespace {
 
 struct Case {
     std::string table;
-    Configuration config;
+    MiningParams config;
 };
 
 // `longHistory`: the first subject has hundreds of rows, past one mask
@@ -116,20 +117,22 @@ TEST(Differential, FastMinerMatchesTheReferenceOnRandomTables) {
         testsupport::writeFile(path, c.table);
         TransactionSet txns;
         txns.readInto(path, '\t');
-        testing::internal::CaptureStderr();
-        quorvel::reference::MiningResultData slow = quorvel::reference::mine(c.config, txns);
-        std::string slowErr = testing::internal::GetCapturedStderr();
+        std::ostringstream slowSaid, fastSaid;
+        quorvel::reference::MiningResultData slow =
+            quorvel::reference::mine(c.config, txns, slowSaid);
+        const std::string slowErr = slowSaid.str();
 
         c.config.threads = 1 + static_cast<unsigned>(n % 3);
         // Level 2 by a table of pair counts, and now and then by the join.
         if (n % 4 == 1)
             c.config.pairTableBytes = 0;
-        const mining::EventLog log = mining::readEventLog(path, '\t', c.config.threads, {61, 0});
+        const EventLog log = mining::readEventLog(path, '\t', c.config.threads, {61, 0});
         ASSERT_EQ(log.subjects(), txns.size());
         ASSERT_EQ(log.transactions(), txns.transactionCount());
-        testing::internal::CaptureStderr();
-        MiningResult fast = mine(c.config, log);
-        std::string fastErr = testing::internal::GetCapturedStderr();
+        MiningContext context;
+        context.messages = &fastSaid;
+        MiningResult fast = mine(c.config, log, context);
+        const std::string fastErr = fastSaid.str();
 
         testing::internal::CaptureStderr();
         Output a = render(fast.rules(), fast.itemSets(), fastErr);

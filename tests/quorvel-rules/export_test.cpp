@@ -1,7 +1,8 @@
 // The analyst's way in and out, run as a user runs it: CSV exports mined
 // through named columns and timestamps, and the tables written as CSV and
 // JSON Lines, sorted and cut, read back by standard readers.
-#include "mine.hpp"
+#include "apriori.hpp"
+#include "ingest.hpp"
 #include "test_support.hpp"
 
 #include "quorvel/formats.hpp"
@@ -294,13 +295,12 @@ TEST(Exports, CsvAndJsonLinesReadBackThroughStandardReaders) {
         GTEST_SKIP() << "python3 is absent: the standard-reader round trip is skipped";
     TempDir dir;
     writeFile(dir.file("odd.tsv"), ODD_TABLE);
-    quorvel::rule::Configuration config;
+    quorvel::rule::MiningParams config;
     config.minCount = 1;
     config.windowSize = 3;
     config.threads = 1;
-    std::ostringstream quiet;
     const auto result = quorvel::rule::mine(
-        config, quorvel::rule::mining::parseEventLog(ODD_TABLE, "odd", '\t', 1), quiet);
+        config, quorvel::rule::mining::parseEventLog(ODD_TABLE, "odd", '\t', 1));
     ASSERT_GT(result.rules().size(), 3u);
     bool infinite = false;
     for (const auto& r : result.rules())

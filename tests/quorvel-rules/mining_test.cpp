@@ -1,8 +1,10 @@
-#include "mine.hpp"
+#include "apriori.hpp"
 #include "plain.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>
+
+#include <sstream>
 
 #include <cmath>
 
@@ -13,8 +15,8 @@ using testsupport::transactions;
 
 namespace {
 
-Configuration withCount(unsigned int minCount) {
-    Configuration c;
+MiningParams withCount(unsigned int minCount) {
+    MiningParams c;
     c.minCount = minCount;
     return c;
 }
@@ -44,7 +46,7 @@ uint64_t countOf(const RuleHistogram& h, const Rule& r) {
     return it == h.end() ? 0 : it->second;
 }
 
-RuleHistogram countRules(const Configuration& config, const TransactionSet& txns, const ItemSet& a,
+RuleHistogram countRules(const MiningParams& config, const TransactionSet& txns, const ItemSet& a,
                          const ItemSet& b) {
     RuleProposals proposals;
     proposals[a].insert(b);
@@ -85,7 +87,7 @@ TEST(FrequentItemSets, FilterKeepsCountsAtTheThreshold) {
 TEST(FrequentItemSets, MergeFormsUnionsOfTheRightSize) {
     // a and b occur in s1 only at different times: they still count together.
     TransactionSet txns = table("s1 1 a;s1 9 b;s2 1 a b;s3 1 a c;s3 2 b");
-    Configuration config = withCount(2);
+    MiningParams config = withCount(2);
     ItemSetSupports all = oneSets(config, txns);
     ItemSetSupports pairs = aprioriMerge(config, all, all, txns, 2);
     EXPECT_EQ(pairs.size(), 1u);
@@ -141,7 +143,7 @@ TEST(Proposals, RunsOfConsecutiveItemsAsAntecedents) {
 }
 
 TEST(WindowedCounting, AntecedentMustPrecedeAndSubsequentBeNew) {
-    Configuration config = withCount(0);
+    MiningParams config = withCount(0);
     const Rule ab(set({"a"}), set({"b"}));
     EXPECT_EQ(countOf(countRules(config, table("s 1 a;s 2 b"), set({"a"}), set({"b"})), ab), 1u);
     // One transaction only: nothing was seen before it.
@@ -159,7 +161,7 @@ TEST(WindowedCounting, AntecedentMustPrecedeAndSubsequentBeNew) {
 }
 
 TEST(WindowedCounting, SpreadAntecedentAndPartialOverlap) {
-    Configuration config = withCount(0);
+    MiningParams config = withCount(0);
     const Rule r(set({"a", "b"}), set({"c"}));
     // A's items may come from different earlier transactions.
     EXPECT_EQ(
@@ -175,7 +177,7 @@ TEST(WindowedCounting, SpreadAntecedentAndPartialOverlap) {
 }
 
 TEST(WindowedCounting, WindowBounds) {
-    Configuration config = withCount(0);
+    MiningParams config = withCount(0);
     config.windowSize = 3;
     const Rule ab(set({"a"}), set({"b"}));
     EXPECT_EQ(countOf(countRules(config, table("s 10 a;s 13 b"), set({"a"}), set({"b"})), ab), 1u);
@@ -198,7 +200,7 @@ TEST(WindowedCounting, WindowBounds) {
 }
 
 TEST(WindowedCounting, LastTimeBookkeeping) {
-    Configuration config = withCount(0);
+    MiningParams config = withCount(0);
     config.windowSize = 2;
     LastTime last;
     updateLastTimes(config, last, set({"a", "b"}), 1);
@@ -213,6 +215,21 @@ TEST(WindowedCounting, LastTimeBookkeeping) {
     EXPECT_EQ(last.size(), 1u);
 }
 
+namespace {
+
+// The level lines a run says, into `said`.
+RuleHistogram aprioriSaying(const MiningParams& config, const TransactionSet& txns,
+                            ItemSetSupports& all, std::string& said) {
+    std::ostringstream out;
+    MiningContext context;
+    context.messages = &out;
+    RuleHistogram counts = apriori(config, txns, all, Run(context));
+    said = out.str();
+    return counts;
+}
+
+} // namespace
+
 TEST(LevelLoop, MessagesForEveryMaxOrder) {
     TransactionSet txns = table("s1 1 a;s1 2 b;s1 3 c;s2 1 a;s2 2 b;s2 3 c;s3 1 a c;s3 2 b");
     const std::string head = "\t ... calculated 3 frequent item sets of size 1. \n"
@@ -220,12 +237,11 @@ TEST(LevelLoop, MessagesForEveryMaxOrder) {
                              "rules.\n"
                              "\t ... deducing rules of order 1.\n";
     for (unsigned int order : {0u, 1u, 3u}) {
-        Configuration config = withCount(2);
+        MiningParams config = withCount(2);
         config.maxOrder = order;
         ItemSetSupports all;
-        testing::internal::CaptureStderr();
-        RuleHistogram counts = apriori(config, txns, all);
-        std::string err = testing::internal::GetCapturedStderr();
+        std::string err;
+        RuleHistogram counts = aprioriSaying(config, txns, all, err);
         if (order == 1) {
             EXPECT_EQ(err, head);
             EXPECT_EQ(all.size(), 6u);
@@ -251,12 +267,11 @@ TEST(LevelLoop, MessagesForEveryMaxOrder) {
 
 TEST(LevelLoop, EmptyTransactionSet) {
     ItemSetSupports all;
-    testing::internal::CaptureStderr();
-    RuleHistogram counts = apriori(withCount(5), TransactionSet(), all);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "\t ... calculated 0 frequent item sets of size 1. \n"
-              "\t ... calculated 0 frequent item sets of size 2 with 0 proposed rules.\n"
-              "\t ... no rules of order 1 found.\n");
+    std::string err;
+    RuleHistogram counts = aprioriSaying(withCount(5), TransactionSet(), all, err);
+    EXPECT_EQ(err, "\t ... calculated 0 frequent item sets of size 1. \n"
+                   "\t ... calculated 0 frequent item sets of size 2 with 0 proposed rules.\n"
+                   "\t ... no rules of order 1 found.\n");
     EXPECT_TRUE(counts.empty());
     EXPECT_EQ(all.size(), 0u);
 }
@@ -264,9 +279,11 @@ TEST(LevelLoop, EmptyTransactionSet) {
 TEST(MiningResult, StatisticsOfAWholeRun) {
     // Six subjects; a => b observed in three, {a,b} held by 3, {a} by 3, {b} by 4.
     TransactionSet txns = table("s1 1 a;s1 2 b;s2 1 a;s2 2 b;s3 1 a;s3 5 b;s4 1 b;s5 1 c;s6 1 c");
-    testing::internal::CaptureStderr();
-    MiningResult result = mine(withCount(1), txns);
-    std::string err = testing::internal::GetCapturedStderr();
+    std::ostringstream said;
+    MiningContext context;
+    context.messages = &said;
+    MiningResult result = mine(withCount(1), txns, context);
+    const std::string err = said.str();
     EXPECT_EQ(err, "\t ... calculated 3 frequent item sets of size 1. \n"
                    "\t ... calculated 1 frequent item sets of size 2 with 2 proposed rules.\n"
                    "\t ... deducing rules of order 1.\n"
@@ -293,11 +310,11 @@ TEST(MiningResult, FilterDropsRulesBelowThresholds) {
     supports[set({"a", "b"})] = 1;
     RuleHistogram hist;
     hist[Rule(set({"a"}), set({"b"}))] = 1;
-    Configuration config = withCount(1);
+    MiningParams config = withCount(1);
     RuleSet kept;
-    testing::internal::CaptureStderr();
-    populateRuleSet(config, kept, supports, hist, 3);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\t ... preparing rules for reporting.\n");
+    std::ostringstream said;
+    populateRuleSet(config, kept, supports, hist, 3, said);
+    EXPECT_EQ(said.str(), "\t ... preparing rules for reporting.\n");
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(kept.begin()->second.support, 1.0 / 3.0);
     EXPECT_EQ(kept.begin()->second.lift, 3.0);
@@ -305,15 +322,11 @@ TEST(MiningResult, FilterDropsRulesBelowThresholds) {
 
     config.maxConviction = 1e300; // finite: confidence 1 means infinite conviction
     RuleSet none;
-    testing::internal::CaptureStderr();
-    populateRuleSet(config, none, supports, hist, 3);
-    testing::internal::GetCapturedStderr();
+    populateRuleSet(config, none, supports, hist, 3, said);
     EXPECT_EQ(none.size(), 0u);
 
     config = withCount(2);
-    testing::internal::CaptureStderr();
-    populateRuleSet(config, none, supports, hist, 3);
-    testing::internal::GetCapturedStderr();
+    populateRuleSet(config, none, supports, hist, 3, said);
     EXPECT_EQ(none.size(), 0u);
 
     RuleSet::Stats s;
@@ -322,12 +335,12 @@ TEST(MiningResult, FilterDropsRulesBelowThresholds) {
     s.confidence = 0.5;
     s.lift = 1;
     s.conviction = 2;
-    Configuration exact = withCount(2);
+    MiningParams exact = withCount(2);
     exact.minSupport = 0.5;
     exact.minConfidence = 0.5;
     exact.minLift = 1;
     exact.maxConviction = 2;
-    EXPECT_TRUE(filter(exact, s));
+    EXPECT_TRUE(exact.admits(s));
     s.lift = std::nan("");
-    EXPECT_FALSE(filter(exact, s));
+    EXPECT_FALSE(exact.admits(s));
 }

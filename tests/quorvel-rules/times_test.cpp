@@ -9,6 +9,7 @@
 #include <ctime>
 #include <random>
 
+using namespace quorvel::rule;
 using namespace quorvel::rule::mining;
 
 namespace {

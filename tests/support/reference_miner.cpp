@@ -16,7 +16,7 @@ using namespace quorvel::rule::mining;
 namespace {
 
 // Supports by scanning every history, not through an index.
-ItemSetSupports merge(const Configuration& config, const ItemSetSupports& src, ItemSetSupports& all,
+ItemSetSupports merge(const MiningParams& config, const ItemSetSupports& src, ItemSetSupports& all,
                       const TransactionSet& txns, uint64_t n) {
     ItemSetSupports ret;
     for (auto i = src.begin(); i != src.end(); ++i) {
@@ -35,7 +35,7 @@ ItemSetSupports merge(const Configuration& config, const ItemSetSupports& src, I
 
 class PlainSearch : public LevelSearch {
 public:
-    PlainSearch(const Configuration& config, const TransactionSet& txns, ItemSetSupports& all,
+    PlainSearch(const MiningParams& config, const TransactionSet& txns, ItemSetSupports& all,
                 RuleHistogram& counts)
         : m_config(config), m_txns(txns), m_all(all), m_counts(counts) {}
 
@@ -57,7 +57,7 @@ public:
     }
 
 private:
-    const Configuration& m_config;
+    const MiningParams& m_config;
     const TransactionSet& m_txns;
     ItemSetSupports& m_all;
     RuleHistogram& m_counts;
@@ -68,7 +68,7 @@ private:
 
 } // namespace
 
-MiningResultData mine(const Configuration& config, const TransactionSet& txns,
+MiningResultData mine(const MiningParams& config, const TransactionSet& txns,
                       std::ostream& progress) {
     MiningResultData result;
     RuleHistogram counts;

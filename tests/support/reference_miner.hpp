@@ -1,7 +1,7 @@
 // A plain, slow miner that the fast one is checked against.
 #pragma once
 
-#include "mine.hpp"
+#include "apriori.hpp"
 
 #include <iostream>
 
@@ -13,7 +13,7 @@ struct MiningResultData {
 };
 
 /// Mines as the product does, with the same messages on `progress`.
-MiningResultData mine(const quorvel::rule::Configuration& config,
+MiningResultData mine(const quorvel::rule::MiningParams& config,
                       const quorvel::rule::TransactionSet& txns,
                       std::ostream& progress = std::cerr);
 

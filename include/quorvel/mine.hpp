@@ -1,0 +1,89 @@
+// Mining an event log for sequential rules: the settings of a run, what a
+// run is given besides them (where its messages and progress go, how to
+// stop it, the processes sharing it), and what it finds. A run touches no
+// process-wide state: runs with different settings may go side by side.
+#pragma once
+
+#include "brenlo/progress.hpp"
+#include "quorvel/event_log.hpp"
+#include "quorvel/formats.hpp"
+#include "quorvel/peers.hpp"
+#include "quorvel/rule.hpp"
+#include "quorvel/thresholds.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <iosfwd>
+#include <stdexcept>
+
+namespace quorvel::rule {
+
+struct MiningParams : Thresholds {
+    /// The most items a rule holds, antecedent and subsequent together;
+    /// 0 for no limit.
+    unsigned int maxOrder = 0;
+    /// How long after the antecedent's last transaction the subsequent may
+    /// come, in the log's time units; 0 for within one transaction.
+    unsigned int windowSize = 0;
+    /// Threads for counting; 0 for one per processor.
+    unsigned int threads = 0;
+    /// Bytes the process may hold while mining; 0 for no limit. A level
+    /// that would pass it stops the run with an error saying so.
+    uint64_t memoryBudget = 0;
+    /// Which rules a table of them shows, in what order.
+    RuleSelection selection;
+    /// Bytes level 2's table of pair counts may take (all threads); past
+    /// it, pairs are joined as the other levels are. Tests make it 0.
+    uint64_t pairTableBytes = uint64_t(64) << 20;
+};
+
+/// What a run is given besides its settings; every part may be left out.
+struct MiningContext {
+    /// Where the level lines go ("Mining item sets of 2 items", ...).
+    std::ostream* messages = nullptr;
+    /// Where the long stages say how far they have got.
+    brenlo::Progress* progress = nullptr;
+    /// Set from any thread to stop the run: it then throws Cancelled.
+    const std::atomic<bool>* cancel = nullptr;
+    /// The processes that share the run, each with its own subjects; the
+    /// results are those of all subjects. This process alone when null.
+    const Peers* peers = nullptr;
+};
+
+/// A run stopped through its context's `cancel`.
+class Cancelled : public std::runtime_error {
+public:
+    Cancelled() : std::runtime_error("Cancelled.") {}
+};
+
+/// Seconds spent in each stage of a run.
+struct StageTimes {
+    double index = 0;
+    double itemSets = 0;
+    double rules = 0;
+    double statistics = 0;
+};
+
+class MiningResult {
+public:
+    /// Every rule that met the thresholds, with its measures.
+    const RuleSet& rules() const { return m_rules; }
+    /// Every frequent item set with the number of subjects holding it.
+    const ItemSetHistogram& itemSets() const { return m_itemSets; }
+    const StageTimes& times() const { return m_times; }
+
+private:
+    friend MiningResult mine(const MiningParams&, const EventLog&, const MiningContext&);
+    RuleSet m_rules;
+    ItemSetHistogram m_itemSets;
+    StageTimes m_times;
+};
+
+/// The frequent item sets of `log` and the rules among them that meet
+/// `params`' thresholds. Errors (the memory budget, say) are exceptions.
+MiningResult mine(const MiningParams& params, const EventLog& log,
+                  const MiningContext& context = MiningContext());
+MiningResult mine(const MiningParams& params, const TransactionSet& txns,
+                  const MiningContext& context = MiningContext());
+
+} // namespace quorvel::rule

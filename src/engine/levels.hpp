@@ -1,0 +1,48 @@
+// The level engine: frequent item sets one size at a time over the subject
+// index (prefix join, subset pruning, support by holder lists), and the
+// counting of every rule a level proposes.
+#pragma once
+
+#include "index.hpp"
+#include "plain.hpp"
+#include "quorvel/mine.hpp"
+#include "run.hpp"
+
+#include <cstdint>
+#include <vector>
+
+namespace quorvel::rule::mining {
+
+/// One level of frequent item sets: `size` ids per set, sets in item-set
+/// order, each with the subjects holding it as an ascending list (far
+/// smaller than a bitset for all but the most common sets).
+struct Level {
+    size_t size = 0;
+    std::vector<ItemId> ids;
+    std::vector<std::vector<uint32_t>> holders;
+    std::vector<size_t> counts;
+
+    size_t sets() const { return counts.size(); }
+    const ItemId* set(size_t k) const { return ids.data() + k * size; }
+    /// The rules proposed from its sets.
+    uint64_t proposals() const;
+};
+
+/// The frequent single items.
+Level frequentItems(const MiningParams& config, const SubjectIndex& index, const Run& run);
+
+/// The next level: sets sharing all but their last item are joined, and a
+/// candidate is kept when every subset is in `prev` and enough subjects
+/// hold it. Stops with an error before passing the memory budget.
+Level nextLevel(const MiningParams& config, const SubjectIndex& index, const Level& prev,
+                const Run& run);
+
+/// Adds the level's frequent sets and their counts to `all`.
+void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all);
+
+/// Counts, over every subject, the rules proposed from each set of the
+/// level, adding the observed ones to `counts`.
+void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
+                RuleHistogram& counts, const Run& run);
+
+} // namespace quorvel::rule::mining

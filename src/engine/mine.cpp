@@ -1,0 +1,147 @@
+#include "apriori.hpp"
+
+#include "index.hpp"
+#include "levels.hpp"
+#include "quorvel/peers.hpp"
+#include "search.hpp"
+
+#include "brenlo/threads.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <ostream>
+
+namespace quorvel::rule {
+
+namespace mining {
+
+namespace {
+
+// Adds the time since construction to a stage when it goes out of scope.
+class StageClock {
+public:
+    explicit StageClock(double& stage)
+        : m_stage(stage), m_start(std::chrono::steady_clock::now()) {}
+    ~StageClock() {
+        m_stage +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+    }
+
+private:
+    double& m_stage;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+// The level engine over the subject index.
+class IndexedSearch : public LevelSearch {
+public:
+    IndexedSearch(const MiningParams& config, const SubjectIndex& index, const Run& run,
+                  ItemSetSupports& all, RuleHistogram& counts, StageTimes& times)
+        : m_config(config), m_index(index), m_run(run), m_all(all), m_counts(counts),
+          m_times(times) {}
+
+    size_t firstLevel() override {
+        StageClock clock(m_times.itemSets);
+        m_level = frequentItems(m_config, m_index, m_run);
+        record(m_index, m_level, m_all);
+        return m_all.size();
+    }
+    size_t nextLevel() override {
+        StageClock clock(m_times.itemSets);
+        m_level = mining::nextLevel(m_config, m_index, m_level, m_run);
+        record(m_index, m_level, m_all);
+        return m_level.sets();
+    }
+    uint64_t proposals() const override { return m_level.proposals(); }
+    void countRules() override {
+        StageClock clock(m_times.rules);
+        countLevel(m_config, m_index, m_level, m_counts, m_run);
+    }
+
+private:
+    const MiningParams& m_config;
+    const SubjectIndex& m_index;
+    const Run& m_run;
+    ItemSetSupports& m_all;
+    RuleHistogram& m_counts;
+    StageTimes& m_times;
+    Level m_level;
+};
+
+} // namespace
+
+RuleHistogram apriori(const MiningParams& config, const TransactionSet& txns, ItemSetSupports& all,
+                      const Run& run, StageTimes* times) {
+    return apriori(config, eventLogOf(txns), all, run, times);
+}
+
+RuleHistogram apriori(const MiningParams& params, const EventLog& log, ItemSetSupports& all,
+                      const Run& run, StageTimes* times) {
+    MiningParams config = params;
+    config.threads = brenlo::threadCount(params.threads);
+    StageTimes local;
+    StageTimes& t = times ? *times : local;
+    RuleHistogram counts;
+    all = ItemSetSupports();
+    auto start = std::chrono::steady_clock::now();
+    IndexShape shape;
+    shape.minCount = config.minCount;
+    shape.merge = true;
+    shape.byTime = config.windowSize > 0;
+    shape.threads = config.threads;
+    shape.peers = &run.peers();
+    const SubjectIndex index(log, shape);
+    t.index = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    IndexedSearch search(config, index, run, all, counts, t);
+    searchLevels(config, search, run.messages());
+    return counts;
+}
+
+void populateRuleSet(const MiningParams& config, RuleSet& ret, const ItemSetSupports& supports,
+                     const RuleHistogram& hist, size_t txnCount, std::ostream& progress) {
+    progress << "\t ... preparing rules for reporting." << std::endl;
+    const unsigned int t = static_cast<unsigned int>(txnCount);
+    for (const auto& entry : hist) {
+        const Rule& rule = entry.first;
+        const uint64_t countR = entry.second;
+        const uint64_t countI = supports.at(rule.items());
+        const uint64_t countA = supports.at(rule.antecedent());
+        const uint64_t countS = supports.at(rule.subsequent());
+        const double supportI = support(static_cast<unsigned int>(countI), t);
+        const double supportA = support(static_cast<unsigned int>(countA), t);
+        const double supportS = support(static_cast<unsigned int>(countS), t);
+        RuleSet::Stats stats;
+        stats.count = countR;
+        stats.icount = countI;
+        stats.support = support(static_cast<unsigned int>(countR), t);
+        stats.confidence = confidence(supportI, supportA);
+        stats.lift = lift(supportI, supportA, supportS);
+        stats.conviction = conviction(supportS, stats.confidence);
+        stats.probability = probability(supportI, supportS);
+        stats.certainty = certainty(supportI, supportS);
+        if (config.admits(stats))
+            ret[rule] = stats;
+    }
+}
+
+} // namespace mining
+
+MiningResult mine(const MiningParams& params, const EventLog& log, const MiningContext& context) {
+    const mining::Run run(context);
+    MiningResult result;
+    RuleHistogram counts = mining::apriori(params, log, result.m_itemSets, run, &result.m_times);
+    {
+        mining::StageClock clock(result.m_times.statistics);
+        mining::populateRuleSet(params, result.m_rules, result.m_itemSets, counts,
+                                run.peers().total(log.subjects()), run.messages());
+    }
+    run.messages() << "\t ... have " << result.m_rules.size() << " rules." << std::endl;
+    return result;
+}
+
+MiningResult mine(const MiningParams& params, const TransactionSet& txns,
+                  const MiningContext& context) {
+    return mine(params, eventLogOf(txns), context);
+}
+
+} // namespace quorvel::rule
