@@ -44,6 +44,9 @@ std::vector<RuleSet::ConstIterator> selectRules(const RuleSet& rules, const Rule
 /// Writes the rule table, then the number of rows written on standard error.
 void writeRuleTable(std::ostream& out, const RuleSet& rules, TableFormat format,
                     const RuleSelection& pick = RuleSelection());
+/// The header and `rows`, in that order, as writeRuleTable writes them.
+void writeRuleRows(std::ostream& out, const std::vector<RuleSet::ConstIterator>& rows,
+                   TableFormat format);
 void writeItemSetTable(std::ostream& out, const ItemSetHistogram& sets, TableFormat format);
 
 /// A JSON string holding `text`: UTF-8 kept, control characters escaped,

@@ -155,6 +155,12 @@ std::vector<RuleSet::ConstIterator> selectRules(const RuleSet& rules, const Rule
 void writeRuleTable(std::ostream& out, const RuleSet& rules, TableFormat format,
                     const RuleSelection& pick) {
     const std::vector<RuleSet::ConstIterator> rows = selectRules(rules, pick);
+    writeRuleRows(out, rows, format);
+    std::cerr << rows.size() << std::endl;
+}
+
+void writeRuleRows(std::ostream& out, const std::vector<RuleSet::ConstIterator>& rows,
+                   TableFormat format) {
     if (format == TableFormat::TSV)
         out << "Rule\tCount\tA union S\tSupport\tConfidence\tLift\tConviction\tProbability\t"
                "Certainty\n";
@@ -198,7 +204,6 @@ void writeRuleTable(std::ostream& out, const RuleSet& rules, TableFormat format,
         }
     }
     out.flush();
-    std::cerr << rows.size() << std::endl;
 }
 
 void writeItemSetTable(std::ostream& out, const ItemSetHistogram& sets, TableFormat format) {

@@ -126,4 +126,15 @@ want=$(quorvel-rules -c 2 -w 5 "$work/log.tsv" 2> /dev/null)
 [ -n "$want" ] && [ "$got" = "$want" ] ||
     fail "the installed API mined '$got', the program '$want'"
 
+# The Python package, where it was built, imports from where it went.
+site=$(find "$prefix" -type d -name site-packages | head -1)
+if [ -n "$site" ] && [ -f "$site/quorvel/__init__.py" ]; then
+    got=$(cd "$work" && PYTHONPATH=$site /usr/bin/python3 -c "
+import quorvel
+print(quorvel.to_table(quorvel.read('$work/log.tsv', min_count=2, window=5)), end='')")
+    [ "$got" = "$want" ] || fail "the installed Python package mined '$got', the program '$want'"
+else
+    echo "the Python package was not built: its install is not tried"
+fi
+
 echo "installed, read and linked against: OK"

@@ -1,0 +1,201 @@
+"""Sequential association rules over event histories.
+
+    import quorvel
+    rules = quorvel.mine(df, subject="case", time="timestamp", item="activity",
+                         window="7d", min_count=50)
+
+Each subject's events are grouped into transactions (one per time); a rule
+A => B is counted once per subject in which B follows A within the window.
+The results are DataFrames: rules with `antecedent` and `subsequent` as
+tuples of items, `count`, `a_union_s` and the measures; item sets with
+`items` and `count`. The numbers are the command line's, exactly.
+"""
+
+import math
+
+import numpy as np
+import pandas as pd
+
+from . import _quorvel
+from ._quorvel import Error
+
+__all__ = ["mine", "item_sets", "read", "to_table", "Error"]
+
+_NO_TIME = np.iinfo(np.int64).min
+
+
+def _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
+              max_conviction, max_order, sort, top, threads, memory):
+    if isinstance(window, str):
+        seconds, unit = _quorvel.duration(window)
+        if unit and not timestamps:
+            raise ValueError(
+                f'window="{window}" has a unit, but the times are plain numbers; give it as '
+                "a number in their unit, or give the times as datetimes")
+    else:
+        seconds = int(window)
+        if seconds < 0 or seconds > 0xFFFFFFFF:
+            raise ValueError(f"window={window} is not from 0 to 4294967295")
+    if memory is None:
+        memory = _quorvel.default_memory()
+    elif isinstance(memory, str):
+        memory = _quorvel.memory_size(memory)
+    return {
+        "window": seconds, "min_count": int(min_count), "min_support": float(min_support),
+        "min_confidence": float(min_confidence), "min_lift": float(min_lift),
+        "max_conviction": float(max_conviction), "max_order": int(max_order),
+        "sort": sort or "", "top": int(top or 0), "threads": int(threads),
+        "memory": int(memory),
+    }
+
+
+def _codes(series):
+    """Codes from 0 (-1 where missing or empty) and the text of each code."""
+    if isinstance(series.dtype, pd.CategoricalDtype):
+        codes = series.cat.codes.to_numpy(dtype=np.int64)
+        texts = [str(c) for c in series.cat.categories]
+    else:
+        codes, uniques = pd.factorize(series, sort=False)
+        codes = codes.astype(np.int64, copy=False)
+        texts = [str(u) for u in uniques]
+    empty = [k for k, t in enumerate(texts) if t == ""]
+    if empty:
+        codes = np.where(np.isin(codes, empty), -1, codes)
+    return codes, texts
+
+
+def _seconds(series):
+    """The times as int64 (the missing ones _NO_TIME), and whether they are
+    timestamps (seconds since 1970 UTC) rather than plain numbers."""
+    if pd.api.types.is_datetime64_any_dtype(series):
+        if getattr(series.dt, "tz", None) is not None:
+            series = series.dt.tz_convert("UTC").dt.tz_localize(None)
+        values = series.to_numpy()
+        # Fractions of a second are dropped, as the command line drops them.
+        return values.astype("datetime64[s]").astype(np.int64), True
+    if pd.api.types.is_bool_dtype(series):
+        raise TypeError("a time column of booleans")
+    if pd.api.types.is_integer_dtype(series):
+        if series.hasnans:
+            return series.to_numpy(dtype=np.float64, na_value=np.nan).astype(object), False
+        return series.to_numpy(dtype=np.int64), False
+    if pd.api.types.is_float_dtype(series):
+        values = series.to_numpy(dtype=np.float64)
+        known = ~np.isnan(values)
+        if not np.all(np.floor(values[known]) == values[known]):
+            raise ValueError("the time column holds fractions; give whole numbers or datetimes")
+        out = np.full(len(values), _NO_TIME, dtype=np.int64)
+        out[known] = values[known].astype(np.int64)
+        return out, False
+    # Text: ISO 8601 as the command line reads it, each distinct text once.
+    codes, uniques = pd.factorize(series, sort=False)
+    parsed = _quorvel.iso_seconds([str(u) for u in uniques])
+    out = np.where(codes < 0, _NO_TIME, parsed[np.maximum(codes, 0)] if len(parsed) else 0)
+    return out.astype(np.int64), True
+
+
+def _log(df, subject, time, item, item_prefix, threads):
+    if not isinstance(df, pd.DataFrame):
+        raise TypeError("mine() takes a pandas DataFrame")
+    names = [item] if isinstance(item, str) else list(item)
+    if not names:
+        raise ValueError("item names no column")
+    for name in [subject, time] + names:
+        if name not in df.columns:
+            raise KeyError(f'no column "{name}"; the columns are {", ".join(map(str, df.columns))}')
+    subjects, _ = _codes(df[subject])
+    times, timestamps = _seconds(df[time])
+    if times.dtype == object:  # integers with missing values
+        times = np.array([_NO_TIME if (isinstance(t, float) and math.isnan(t)) else int(t)
+                          for t in times], dtype=np.int64)
+    columns, dictionary = [], []
+    for name in names:
+        codes, texts = _codes(df[name])
+        if item_prefix:
+            texts = [f"{name}={t}" for t in texts]
+        columns.append(np.where(codes < 0, -1, codes + len(dictionary)).astype(np.int64))
+        dictionary.extend(texts)
+    log = _quorvel.log_of_columns(subjects, times, columns, dictionary, int(threads))
+    return log, timestamps
+
+
+def _rules_frame(columns):
+    frame = pd.DataFrame({name: columns[name] for name in
+                          ["antecedent", "subsequent", "count", "a_union_s"]
+                          + _quorvel.measures()[2:]})
+    return frame
+
+
+def _item_sets_frame(columns):
+    return pd.DataFrame({"items": columns["items"], "count": columns["count"]})
+
+
+def _results(found, want_item_sets):
+    rules = _rules_frame(found["rules"])
+    if want_item_sets:
+        return rules, _item_sets_frame(found["item_sets"])
+    return rules
+
+
+def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_confidence=0.0,
+         min_lift=0.0, max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0,
+         memory=None, item_prefix=False, item_sets=False, progress=None):
+    """The rules of the event log in `df`.
+
+    subject, time: the columns naming each event's subject and time; item: the
+    column (or list of columns) of its items. Times may be datetimes (any
+    unit, naive ones read as UTC), whole numbers or ISO 8601 texts. window:
+    how long after the antecedent the subsequent may come, in seconds ("7d",
+    "12h", "90s" or a number; a number of the times' own unit for plain
+    numbers). Rows without a subject or item are skipped, as the command line
+    skips them. sort names a measure to sort by (largest first), top keeps the
+    first rules. threads=0 is one per processor; memory a budget such as "8G".
+    progress(stage, done, total), when given, is called now and then.
+    With item_sets=True, returns (rules, item_sets).
+    """
+    settings_args = (min_count, min_support, min_confidence, min_lift, max_conviction,
+                     max_order, sort, top, threads, memory)
+    log, timestamps = _log(df, subject, time, item, item_prefix, threads)
+    settings = _settings(window, timestamps, *settings_args)
+    return _results(_quorvel.mine(log, settings, progress), item_sets)
+
+
+def item_sets(df, subject, time, item, **options):
+    """The frequent item sets of the event log in `df`, with the number of
+    subjects holding each; the options are mine()'s."""
+    options["item_sets"] = True
+    return mine(df, subject, time, item, **options)[1]
+
+
+def read(path, subject=None, time=None, item=None, time_format="number", delimiter="\t",
+         csv=False, xes=False, lifecycle="complete", item_prefix=False, window=0,
+         min_count=5, min_support=0.0, min_confidence=0.0, min_lift=0.0,
+         max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0, memory=None,
+         item_sets=False, progress=None):
+    """The rules of the table (or XES log) at `path`, read as the command line
+    reads it with the same options: subject/time/item name columns of the
+    header (item may be a list), time_format is number, iso8601, unix or
+    unix-ms, csv=True reads commas; a gzipped file is read as it is. The
+    mining options are mine()'s."""
+    if lifecycle not in ("complete", "all"):
+        raise ValueError(f'lifecycle="{lifecycle}" is neither complete nor all')
+    items = [] if item is None else ([item] if isinstance(item, str) else list(item))
+    layout = {
+        "delimiter": "," if csv else delimiter, "time_format": time_format,
+        "subject": subject or "", "time": time or "", "items": items, "xes": bool(xes),
+        "all_lifecycles": lifecycle == "all", "item_prefix": bool(item_prefix),
+    }
+    log = _quorvel.read_file(str(path), layout, int(threads), progress)
+    timestamps = xes or time_format != "number" or _quorvel.looks_like_xml(str(path))
+    settings = _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
+                         max_conviction, max_order, sort, top, threads, memory)
+    return _results(_quorvel.mine(log, settings, progress), item_sets)
+
+
+def to_table(frame, format="tsv"):
+    """A rules or item-sets DataFrame as the command line writes the table
+    (format tsv, csv or jsonl), rows in the frame's order."""
+    columns = {name: list(frame[name]) for name in frame.columns}
+    if "antecedent" in frame.columns:
+        return _quorvel.rule_table(columns, format)
+    return _quorvel.item_set_table(columns, format)
