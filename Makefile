@@ -59,6 +59,7 @@ bench:
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DQUORVEL_TESTS=OFF -DQUORVEL_BENCH=ON
 	cmake --build $(RELEASE) -j $(JOBS)
 	./bench/run.sh $(RELEASE) $(BENCH_CAP)
+	./bench/python.sh $(RELEASE) $(PYTHON_BENCH_COUNT)
 
 FUZZ_SECONDS ?= 60
 fuzz:
