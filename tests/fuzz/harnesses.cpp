@@ -1,4 +1,5 @@
 #include "harnesses.hpp"
+#include "harness_support.hpp"
 
 #include "quorvel/formats.hpp"
 
@@ -28,62 +29,7 @@
 
 namespace fuzz {
 
-namespace {
-
 using namespace quorvel::rule;
-
-void check(bool ok, const char* what) {
-    if (!ok)
-        throw PropertyViolation(what);
-}
-
-// Runs `f`, swallowing the errors a reader may legitimately raise.
-template <class F> bool tolerant(F f) {
-    try {
-        f();
-        return true;
-    } catch (brenlo::Exception* e) {
-        delete e;
-    } catch (const brenlo::Exception&) {
-    }
-    return false;
-}
-
-// A byte source for building structured values out of fuzz data.
-class Bytes {
-public:
-    Bytes(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    bool empty() const { return m_pos >= m_size; }
-    uint8_t byte() { return m_pos < m_size ? m_data[m_pos++] : 0; }
-    std::string text(size_t max) {
-        size_t n = byte() % (max + 1);
-        std::string s;
-        for (size_t k = 0; k < n && !empty(); ++k)
-            s += static_cast<char>(byte());
-        return s;
-    }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
-};
-
-// A table cell as a careful writer would put it: quoted when it must be.
-std::string cell(const std::string& text) {
-    bool quote = text.empty() || text[0] == '"';
-    for (char c : text)
-        if (c == '\t' || c == '\r' || c == '\n')
-            quote = true;
-    if (!quote)
-        return text;
-    std::string out = "\"";
-    for (char c : text)
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
-}
-
-} // namespace
 
 int rows(const uint8_t* data, size_t size) {
     if (size == 0)
@@ -400,122 +346,5 @@ int commandLine(const uint8_t* data, size_t size) {
     }
     return 0;
 }
-
-namespace {
-
-// `text` as gzip, in members cut at `cuts` (as `cat a.gz b.gz` makes); in
-// `ends`, where each member ends.
-std::string gzipped(const std::string& text, const std::vector<size_t>& cuts,
-                    std::vector<size_t>& ends) {
-    std::string out;
-    size_t from = 0;
-    for (size_t k = 0; k <= cuts.size(); ++k) {
-        const size_t to =
-            k < cuts.size() ? std::min(text.size(), std::max(from, cuts[k])) : text.size();
-        z_stream z{};
-        check(deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK,
-              "deflateInit2");
-        std::string member(deflateBound(&z, to - from) + 32, '\0');
-        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data() + from));
-        z.avail_in = static_cast<uInt>(to - from);
-        z.next_out = reinterpret_cast<Bytef*>(&member[0]);
-        z.avail_out = static_cast<uInt>(member.size());
-        check(deflate(&z, Z_FINISH) == Z_STREAM_END, "deflate");
-        member.resize(member.size() - z.avail_out);
-        deflateEnd(&z);
-        out += member;
-        ends.push_back(out.size());
-        from = to;
-    }
-    return out;
-}
-
-// The outcome of reading `bytes` with both readers, as text; `failed`
-// counts the readers that raised an error.
-std::string readBoth(const std::string& bytes, size_t block, std::string& library, int& failed) {
-    failed = 0;
-    try {
-        TransactionSet txns;
-        std::istringstream in(bytes);
-        txns.readInto(in, '\t', "standard input");
-        library = quorvel::rule::describe(quorvel::rule::eventLogOf(txns));
-    } catch (const brenlo::Exception& e) {
-        library = e.what();
-        ++failed;
-    }
-    try {
-        return quorvel::rule::describe(
-            quorvel::rule::mining::parseEventLog(bytes, "standard input", '\t', 1, {block, 0}));
-    } catch (const brenlo::Exception& e) {
-        ++failed;
-        return e.what();
-    }
-}
-
-} // namespace
-
-// A table reads the same gzipped (in one member or several) as plain, in
-// both readers; gzip data cut anywhere short of its end is refused.
-int compressed(const uint8_t* data, size_t size) {
-    if (size < 3)
-        return 0;
-    const std::string text(reinterpret_cast<const char*>(data) + 3, size - 3);
-    const std::vector<size_t> cuts = {data[0] % 2 ? size_t(data[1]) : text.size(),
-                                      size_t(data[1]) + data[2]};
-    const size_t block = 1 + data[2] % 61;
-    std::string plainLibrary, packedLibrary;
-    int plainFailed = 0, packedFailed = 0;
-    const std::string plain = readBoth(text, block, plainLibrary, plainFailed);
-    std::vector<size_t> ends;
-    const std::string packed = gzipped(text, cuts, ends);
-    const std::string got = readBoth(packed, block, packedLibrary, packedFailed);
-    if (brenlo::io::compressionOf(text.data(), text.size()) == brenlo::io::Compression::NONE) {
-        check(got == plain, "the ingest reads gzip data unlike the same bytes plain");
-        check(packedLibrary == plainLibrary, "the table reader reads gzip unlike plain");
-    }
-    const size_t cut = data[1] * 7 % packed.size();
-    // Two bytes at least: fewer are no gzip magic, and read as text.
-    if (cut >= 2 && std::find(ends.begin(), ends.end(), cut) == ends.end()) {
-        // Never fewer rows: an error, and the decoder's when the rows are sound.
-        std::string libraryCut;
-        int cutFailed = 0;
-        const std::string shortened = readBoth(packed.substr(0, cut), block, libraryCut, cutFailed);
-        check(cutFailed == 2, "cut gzip data read without an error");
-        if (plainFailed == 0) {
-            check(shortened.rfind("standard input: Cannot read: the gzip data", 0) == 0,
-                  "cut gzip data of a sound table read without the decoder's error");
-            check(libraryCut.rfind("standard input: Cannot read: the gzip data", 0) == 0,
-                  "cut gzip data of a sound table read by the table reader without its error");
-        }
-    }
-    return 0;
-}
-
-// Any bytes as an XES log: a log, or an error that says where; the
-// same log with every lifecycle read holds at least as many events.
-int xesLog(const uint8_t* data, size_t size) {
-    using namespace quorvel::rule::mining;
-    const std::string text(reinterpret_cast<const char*>(data), size);
-    XesLayout layout;
-    size_t complete = 0;
-    bool read =
-        tolerant([&] { complete = parseXesLog(text, "log.xes", layout, 1).transactions(); });
-    layout.allLifecycles = true;
-    size_t all = 0;
-    bool readAll = tolerant([&] { all = parseXesLog(text, "log.xes", layout, 2).transactions(); });
-    check(!read || !readAll || all >= complete, "more events read with fewer lifecycles");
-    return 0;
-}
-
-const Target TARGETS[] = {{"rows", rows},
-                          {"values", values},
-                          {"texts", texts},
-                          {"rule-table", ruleTable},
-                          {"transaction-table", transactionTable},
-                          {"command-line", commandLine},
-                          {"export-table", exportTable},
-                          {"compressed", compressed},
-                          {"xes", xesLog}};
-const size_t TARGET_COUNT = sizeof TARGETS / sizeof TARGETS[0];
 
 } // namespace fuzz

@@ -343,44 +343,6 @@ TEST(NothingLost, AHopelessLevelStopsWithinSeconds) {
     EXPECT_EQ(listing(dir), "wide.tsv\n");
 }
 
-TEST(NothingLost, OptionsWithNothingAfterTheirEqualsSign) {
-    TempDir dir;
-    writeFile(dir.file("in.csv"), "case,act,when\nc1,a,1\n");
-    for (const char* option : {"subject", "sort", "delimiter", "item", "time", "format", "memory",
-                               "inputs", "time-format", "count", "window", "top"}) {
-        const std::string word = std::string("--") + option + "=";
-        auto r = runRules({word, "in.csv", "out.tsv"}, "", dir.path());
-        EXPECT_EQ(r.status, 1) << word;
-        EXPECT_EQ(r.err.substr(0, r.err.find('\n')),
-                  "Option \"--" + std::string(option) + "\" needs a value after \"=\".")
-            << word;
-        EXPECT_FALSE(testsupport::fileExists(dir.file("out.tsv"))) << word;
-    }
-    auto r = runRules({"-M", "512K", "in.csv"}, "", dir.path());
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.substr(0, r.err.find('\n')),
-              "Option \"-M, --memory\" needs at least 1M, not \"512K\".");
-}
-
-TEST(NothingLost, AValueThatDoesNotConvertEndsTheParse) {
-    TempDir dir;
-    writeFile(dir.file("in.tsv"), "h\ns1\t1\ta\n");
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"-w", "x", "--bogus", "in.tsv"}, "Couldn't parse \"x\".\n"},
-        {{"-w", "5x", "-c", "y", "in.tsv"}, "Couldn't parse \"5x\".\n"},
-        {{"-x", "-w=-1", "-c", "y", "in.tsv"}, "Unknown short option: x\nCouldn't parse \"-1\".\n"},
-    };
-    for (const auto& c : cases) {
-        auto r = runRules(c.first, "", dir.path());
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err.substr(0, c.second.size()), c.second);
-        EXPECT_EQ(r.err.substr(c.second.size(), 21), "usage: quorvel-rules ") << r.err;
-    }
-    // A duration still reads as one.
-    auto r = runRules({"--time-format=unix", "-w", "2d", "-c", "1", "in.tsv", "o"}, "", dir.path());
-    EXPECT_EQ(r.status, 0) << r.err;
-}
-
 TEST(NothingLost, AFolderGivenAsTheInputIsAFolderEmptyOrNot) {
     TempDir dir;
     ::mkdir(dir.file("d").c_str(), 0755);
