@@ -16,9 +16,6 @@ echo "== The same rules as CSV, for a dataframe"
 "$build/quorvel-rules" "${columns[@]}" -c 15 -w 60d --sort=lift --format=csv \
     "$here/clinic-export.csv" "$out/rules.csv" 2> /dev/null
 
-echo "== Drawing the item-to-item rules"
-"$build/quorvel-links" -c 15 --splines=spline --legend "$out/rules.tsv" "$out/graph.dot"
-
 if ! command -v dot > /dev/null 2>&1; then
     if [ "$(id -u)" = 0 ] && command -v apt-get > /dev/null 2>&1; then
         echo "== Installing Graphviz to render the graph"
@@ -26,10 +23,16 @@ if ! command -v dot > /dev/null 2>&1; then
             { apt-get update > /dev/null 2>&1 && apt-get install -y graphviz > /dev/null 2>&1; } || true
     fi
 fi
+echo "== Drawing the item-to-item rules, and a report of them to open in a browser"
+"$build/quorvel-links" -c 15 --splines=spline --legend --html="$out/report.html" \
+    "$out/rules.tsv" "$out/graph.dot"
+
 if command -v dot > /dev/null 2>&1; then
     dot -Tsvg "$out/graph.dot" -o "$out/graph.svg"
-    echo "== Done: $out/rules.tsv, $out/rules.csv, $out/item-sets.tsv, $out/graph.dot, $out/graph.svg"
+    echo "== Done: $out/rules.tsv, $out/rules.csv, $out/item-sets.tsv, $out/graph.dot, $out/graph.svg,"
+    echo "   $out/report.html"
 else
-    echo "== Done: $out/rules.tsv, $out/rules.csv, $out/item-sets.tsv, $out/graph.dot"
+    echo "== Done: $out/rules.tsv, $out/rules.csv, $out/item-sets.tsv, $out/graph.dot,"
+    echo "   $out/report.html (without its picture)"
     echo "   Install Graphviz and run: dot -Tsvg $out/graph.dot -o $out/graph.svg"
 fi

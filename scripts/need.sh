@@ -29,6 +29,7 @@ need 'command -v pkg-config' pkg-config   # a consumer built through pkg-config
 need 'command -v gzip' gzip
 need 'command -v mpirun && [ -e /usr/include/x86_64-linux-gnu/openmpi/mpi.h -o -e /usr/lib/x86_64-linux-gnu/openmpi/include/mpi.h ]' \
     openmpi-bin libopenmpi-dev             # the miner across processes
+need 'command -v chromium' chromium     # the HTML report, opened in a real browser
 # The Python module, built for and tested with Debian's own interpreter
 # (the python3 first on PATH may be another without these packages).
 need '/usr/bin/python3 -c "import pybind11, numpy, pandas, pytest" && [ -e /usr/include/python3*/Python.h ]' \

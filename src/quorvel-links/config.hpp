@@ -27,6 +27,8 @@ struct Configuration : quorvel::rule::Thresholds {
     bool labels = false;
     /// A cluster explaining pen width and colour.
     bool legend = false;
+    /// Where the HTML report goes; "" for none.
+    std::string htmlFile;
 };
 
 } // namespace quorvel::links

@@ -42,7 +42,10 @@ RuleSet readRules(const Configuration& config) {
 }
 
 Digraph route(const Configuration& config) {
-    RuleSet rules = readRules(config);
+    return route(config, readRules(config));
+}
+
+Digraph route(const Configuration& config, RuleSet rules) {
     std::cerr << "Read in " << rules.size() << " rules." << std::endl;
     rules.filter(config);
     std::cerr << rules.size() << std::endl;

@@ -62,6 +62,8 @@ quorvel::rule::RuleSet readRules(const Configuration& config);
 /// The graph of the table's rules between two single items that pass the
 /// thresholds and the minimum certainty, with progress on standard error.
 Digraph route(const Configuration& config);
+/// The same from rules already read.
+Digraph route(const Configuration& config, quorvel::rule::RuleSet rules);
 
 /// The `top` links of `graph` that rank highest by `by`, ties kept in
 /// graph order; says how many on standard error.

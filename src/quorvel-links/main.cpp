@@ -3,12 +3,15 @@
 #include "digraph.hpp"
 #include "dot.hpp"
 #include "options.hpp"
+#include "report.hpp"
 
 #include "brenlo/io.hpp"
 #include "quorvel/driver.hpp"
 
 #include <ostream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 using namespace quorvel::links;
 
@@ -26,13 +29,25 @@ void render(const Configuration& config, const Digraph& graph, std::ostream& des
 }
 
 void run(Configuration config) {
-    quorvel::refuseSharedFiles({config.inputFile}, {config.outputFile});
+    std::vector<std::string> outputs{config.outputFile};
+    if (!config.htmlFile.empty())
+        outputs.push_back(config.htmlFile);
+    quorvel::refuseSharedFiles({config.inputFile}, outputs);
     quorvel::OutputSet out;
     std::ostream& dest = out.add(config.outputFile);
-    Digraph graph = route(config);
+    std::ostream* html = config.htmlFile.empty() ? nullptr : &out.add(config.htmlFile);
+    const quorvel::rule::RuleSet rules = readRules(config);
+    Digraph graph = route(config, rules);
     if (config.splines.empty())
         config.splines = defaultSplines(graph);
-    render(config, graph, dest);
+    std::ostringstream dot;
+    render(config, graph, dot);
+    dest << dot.str();
+    if (html) {
+        std::string why;
+        const std::string svg = drawSvg(dot.str(), why);
+        writeReport(*html, config, rules, svg, why);
+    }
     out.commit();
 }
 

@@ -54,6 +54,13 @@ std::vector<OptionRow<C>> pictureRows() {
                    "      --labels\t\tLabel each edge with its confidence and lift.\n", &C::labels),
         flagRow<C>('\0', "legend", "Draw a legend.",
                    "      --legend\t\tDraw a legend of pen widths and colours.\n", &C::legend),
+        textRow<C>('\0', "html", "Write an HTML report.",
+                   "      --html=FILE\tAlso write a report to open in a browser: the rules as a "
+                   "table to sort and filter, and the picture.\n",
+                   [](C& c, const std::string& value, const std::string&) {
+                       c.htmlFile = value;
+                       return true;
+                   }),
     };
 }
 
