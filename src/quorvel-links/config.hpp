@@ -27,6 +27,8 @@ struct Configuration : quorvel::rule::Thresholds {
     bool labels = false;
     /// A cluster explaining pen width and colour.
     bool legend = false;
+    /// Gateway colours spread by the rank of their certainty, not its value.
+    bool shadeByRank = false;
     /// Where the HTML report goes; "" for none.
     std::string htmlFile;
 };

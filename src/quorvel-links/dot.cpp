@@ -57,9 +57,11 @@ struct Scale {
     // The largest finite certainty, at least 1. An infinite one would
     // flatten the scale of all the others.
     double maxCertainty = 1.0;
+    // With colours by rank: the finite gateway certainties, ascending.
+    std::vector<double> gatewayRanks;
 };
 
-Scale scaleOf(const Digraph& graph) {
+Scale scaleOf(const Digraph& graph, const Configuration& config) {
     Scale scale;
     for (const auto& node : graph)
         for (const auto& edge : node.second) {
@@ -68,7 +70,13 @@ Scale scaleOf(const Digraph& graph) {
             scale.minSupport = std::min(scale.minSupport, s.support);
             if (s.certainty > scale.maxCertainty && !std::isinf(s.certainty))
                 scale.maxCertainty = s.certainty;
+            if (config.shadeByRank && s.certainty > config.gatewayCertainty &&
+                !std::isinf(s.certainty))
+                scale.gatewayRanks.push_back(s.certainty);
         }
+    std::sort(scale.gatewayRanks.begin(), scale.gatewayRanks.end());
+    scale.gatewayRanks.erase(std::unique(scale.gatewayRanks.begin(), scale.gatewayRanks.end()),
+                             scale.gatewayRanks.end());
     return scale;
 }
 
@@ -85,6 +93,16 @@ double gatewayShade(double certainty, double threshold, double maxFinite) {
     if (std::isinf(certainty) && certainty > 0)
         return 1;
     return (certainty - threshold) / (maxFinite - threshold);
+}
+
+// By rank instead: the distinct finite certainties evenly spread, so that a
+// few outliers do not leave every other edge the same colour.
+double rankShade(double certainty, const std::vector<double>& ranks) {
+    if ((std::isinf(certainty) && certainty > 0) || ranks.size() < 2)
+        return 1;
+    const size_t k = static_cast<size_t>(std::lower_bound(ranks.begin(), ranks.end(), certainty) -
+                                         ranks.begin());
+    return static_cast<double>(k) / static_cast<double>(ranks.size() - 1);
 }
 
 struct EdgeStyle {
@@ -110,7 +128,9 @@ EdgeStyle styleOf(const quorvel::rule::RuleSet::Stats& s, const Scale& scale,
     if (style.gateway)
         style.color =
             GATEWAY_LOW
-                .lerp(gatewayShade(s.certainty, config.gatewayCertainty, scale.maxCertainty),
+                .lerp(config.shadeByRank
+                          ? rankShade(s.certainty, scale.gatewayRanks)
+                          : gatewayShade(s.certainty, config.gatewayCertainty, scale.maxCertainty),
                       GATEWAY_HIGH)
                 .toHex6();
     return style;
@@ -212,7 +232,10 @@ void renderLegend(brenlo::io::TextWriter& out, const Digraph& graph, const Scale
     entries.push_back(
         {brenlo::string::strprintf("black: certainty at most %.2g", config.gatewayCertainty), ""});
     entries.push_back(
-        {brenlo::string::strprintf("certainty just above %.2g", config.gatewayCertainty),
+        {config.shadeByRank && !scale.gatewayRanks.empty()
+             ? brenlo::string::strprintf("certainty %.3g (colours by rank)",
+                                         scale.gatewayRanks.front())
+             : brenlo::string::strprintf("certainty just above %.2g", config.gatewayCertainty),
          "color=\"" + GATEWAY_LOW.toHex6() + "\""});
     const bool finite = scale.maxCertainty > config.gatewayCertainty;
     const std::string top = brenlo::string::strprintf("certainty %.3g", scale.maxCertainty);
@@ -243,7 +266,7 @@ void renderLegend(brenlo::io::TextWriter& out, const Digraph& graph, const Scale
 }
 
 void renderEdges(brenlo::io::TextWriter& out, const Digraph& graph, const Configuration& config) {
-    const Scale scale = scaleOf(graph);
+    const Scale scale = scaleOf(graph, config);
     for (const auto& node : graph)
         for (const auto& edge : node.second)
             writeEdge(out, node.first, edge.first, styleOf(edge.second, scale, config), config);

@@ -54,6 +54,14 @@ std::vector<OptionRow<C>> pictureRows() {
                    "      --labels\t\tLabel each edge with its confidence and lift.\n", &C::labels),
         flagRow<C>('\0', "legend", "Draw a legend.",
                    "      --legend\t\tDraw a legend of pen widths and colours.\n", &C::legend),
+        textRow<C>('\0', "shade", "Set how gateway colours are spread.",
+                   "      --shade=S\t\tSpread gateway colours by certainty's value (default) or "
+                   "rank.\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       c.shadeByRank = value == "rank";
+                       return value == "rank" || value == "value" ||
+                              refuse(option, "value or rank", value);
+                   }),
         textRow<C>('\0', "html", "Write an HTML report.",
                    "      --html=FILE\tAlso write a report to open in a browser: the rules as a "
                    "table to sort and filter, and the picture.\n",

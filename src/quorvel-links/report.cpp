@@ -145,9 +145,12 @@ void key(std::ostream& out, const Configuration& config) {
            "of the picture to the thickest.</li>\n"
            "<li>Black arrows are rules of certainty up to "
         << escaped(shown(config.gatewayCertainty))
-        << "; coloured ones, <i>gateways</i>, pass it: olive just above it, blue at the "
-           "picture's largest finite certainty and for infinite ones (b never seen without "
-           "a before it).</li>\n"
+        << "; coloured ones, <i>gateways</i>, pass it: "
+        << (config.shadeByRank
+                ? "olive for the lowest certainty among them, blue for the highest, the "
+                  "others spread evenly by their rank between the two"
+                : "olive just above it, blue at the picture's largest finite certainty")
+        << ", and blue for infinite ones (b never seen without a before it).</li>\n"
            "<li><b>Lift</b> above 1: b follows a more often than b's own frequency would "
            "have it. <b>Confidence</b>: the share of subjects with a in which b followed.</li>\n"
            "</ul>\n";

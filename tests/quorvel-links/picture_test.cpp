@@ -140,6 +140,44 @@ TEST(Picture, LabelsAndLegend) {
     EXPECT_NE(named.out.find("certainty 3 or infinite"), std::string::npos);
 }
 
+TEST(Picture, GatewayColoursByValueOrByRank) {
+    // Certainties 1.5, 2 and 101 above the gateway threshold 1, one infinite.
+    const std::string table = HEADER + row("a => b", 0.5, 0.9, 2, 1.5) +
+                              row("a => c", 0.5, 0.9, 2, 2) + row("b => c", 0.5, 0.9, 2, 101) +
+                              row("c => d", 0.5, 0.9, 2, 1.0 / 0.0) + row("d => a", 0.5, 0.9, 2);
+    auto colour = [](const std::string& dot, const std::string& edge) {
+        const size_t at = dot.find(edge + "[");
+        const size_t c = dot.find("color=\"", at);
+        return at == std::string::npos || c > dot.find('\n', at) ? std::string("black")
+                                                                 : dot.substr(c + 7, 7);
+    };
+    TempDir dir;
+    writeFile(dir.file("rules.tsv"), table);
+    auto draw = [&](std::vector<std::string> args) {
+        args.insert(args.end(), {"rules.tsv", "g.dot"});
+        const auto drawn = runLinks(args, "", dir.path());
+        EXPECT_EQ(drawn.status, 0) << drawn.err;
+        return readFile(dir.file("g.dot"));
+    };
+    const std::string byDefault = draw({}), byValue = draw({"--shade=value"}),
+                      byRank = draw({"--shade=rank", "--legend"});
+    EXPECT_EQ(byValue, byDefault);
+    // By value the two small certainties are one colour...
+    EXPECT_EQ(colour(byValue, "a->b"), "#A9A955");
+    EXPECT_EQ(colour(byValue, "a->c"), "#A9A955");
+    // ...by rank they are the first and the middle step.
+    EXPECT_EQ(colour(byRank, "a->b"), "#AAAA55");
+    EXPECT_EQ(colour(byRank, "a->c"), "#7F7F7F");
+    EXPECT_EQ(colour(byRank, "b->c"), "#5555AA");
+    EXPECT_EQ(colour(byRank, "c->d"), "#5555AA");
+    EXPECT_EQ(colour(byRank, "d->a"), "black");
+    EXPECT_NE(byRank.find("certainty 1.5 (colours by rank)"), std::string::npos);
+    const auto wrong = runLinks({"--shade=log", "rules.tsv", "x.dot"}, "", dir.path());
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(wrong.err.substr(0, wrong.err.find('\n')),
+              "Option \"--shade\" needs value or rank, not \"log\".");
+}
+
 TEST(Picture, GraphvizDrawsEveryOption) {
     if (std::system("command -v dot > /dev/null 2>&1") != 0)
         GTEST_SKIP() << "Graphviz is not installed";
@@ -152,6 +190,7 @@ TEST(Picture, GraphvizDrawsEveryOption) {
         {"--top=2"},
         {"--labels"},
         {"--legend"},
+        {"--shade=rank", "--legend"},
         {"--legend", "--labels", "--top=3", "--by=confidence", "--splines=line"}};
     for (const auto& o : options) {
         TempDir dir;
