@@ -215,17 +215,21 @@ std::string ruleTable(const py::dict& c, const std::string& word) {
     formatOf(word, format);
     const py::list antecedent = c["antecedent"], subsequent = c["subsequent"];
     const std::vector<Measure>& all = measures();
+    // The frame's columns are named as the measures are.
+    std::vector<py::list> column;
+    for (const Measure& m : all)
+        column.push_back(c[m.name]);
     RuleSet rules;
     std::vector<Rule> order;
     for (size_t r = 0; r < antecedent.size(); ++r) {
         const Rule rule(itemSetOf(antecedent[r]), itemSetOf(subsequent[r]));
         RuleSet::Stats& s = rules[rule];
-        s.count = c["count"].cast<py::list>()[r].cast<uint64_t>();
-        s.icount = c["a_union_s"].cast<py::list>()[r].cast<uint64_t>();
+        s.count = column[0][r].cast<uint64_t>();
+        s.icount = column[1][r].cast<uint64_t>();
         double* real[] = {&s.support,    &s.confidence,  &s.lift,
                           &s.conviction, &s.probability, &s.certainty};
         for (size_t m = 2; m < all.size(); ++m)
-            *real[m - 2] = c[all[m].name].cast<py::list>()[r].cast<double>();
+            *real[m - 2] = column[m][r].cast<double>();
         order.push_back(rule);
     }
     std::map<Rule, RuleSet::ConstIterator> where;

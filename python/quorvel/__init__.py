@@ -75,12 +75,11 @@ def _seconds(series):
         return values.astype("datetime64[s]").astype(np.int64), True
     if pd.api.types.is_bool_dtype(series):
         raise TypeError("a time column of booleans")
-    if pd.api.types.is_integer_dtype(series):
-        if series.hasnans:
-            return series.to_numpy(dtype=np.float64, na_value=np.nan).astype(object), False
+    if pd.api.types.is_integer_dtype(series) and not series.hasnans:
         return series.to_numpy(dtype=np.int64), False
-    if pd.api.types.is_float_dtype(series):
-        values = series.to_numpy(dtype=np.float64)
+    if pd.api.types.is_integer_dtype(series) or pd.api.types.is_float_dtype(series):
+        # Missing values come as NaN; times past 2**53 are out of range anyway.
+        values = series.to_numpy(dtype=np.float64, na_value=np.nan)
         known = ~np.isnan(values)
         if not np.all(np.floor(values[known]) == values[known]):
             raise ValueError("the time column holds fractions; give whole numbers or datetimes")
@@ -105,9 +104,6 @@ def _log(df, subject, time, item, item_prefix, threads):
             raise KeyError(f'no column "{name}"; the columns are {", ".join(map(str, df.columns))}')
     subjects, _ = _codes(df[subject])
     times, timestamps = _seconds(df[time])
-    if times.dtype == object:  # integers with missing values
-        times = np.array([_NO_TIME if (isinstance(t, float) and math.isnan(t)) else int(t)
-                          for t in times], dtype=np.int64)
     columns, dictionary = [], []
     for name in names:
         codes, texts = _codes(df[name])
