@@ -43,14 +43,9 @@ std::vector<std::string> inputList(const Configuration& config) {
                                  : mining::inputFiles(config.inputs);
 }
 
-// What a run of the program is given besides its settings.
-struct Context {
-    const Peers& peers;
-    brenlo::Progress* progress;
-};
 
-EventLog readTxns(const Configuration& config, const Context& context) {
-    const Peers& peers = context.peers;
+EventLog readTxns(const Configuration& config, const MiningContext& context) {
+    const Peers& peers = *context.peers;
     mining::IngestSizes sizes;
     sizes.progress = context.progress;
     EventLog log;
@@ -92,8 +87,8 @@ void writeIS(const Configuration& config, const MiningResult& result, std::ostre
     writeItemSetTable(out, result.itemSets(), config.format);
 }
 
-void mine(const Configuration& config, const Context& context) {
-    const Peers& peers = context.peers;
+void mine(const Configuration& config, const MiningContext& context) {
+    const Peers& peers = *context.peers;
     // Every output is opened before the input is read, so a bad path fails
     // now rather than after the mining. Only the first process writes.
     quorvel::OutputSet out;
@@ -111,11 +106,7 @@ void mine(const Configuration& config, const Context& context) {
             itemSetsOut = &out.add(config.itemSetFile);
     });
 
-    MiningContext mining;
-    mining.messages = &std::cerr;
-    mining.progress = context.progress;
-    mining.peers = &peers;
-    MiningResult result = quorvel::rule::mine(config, readTxns(config, context), mining);
+    MiningResult result = quorvel::rule::mine(config, readTxns(config, context), context);
     together(peers, [&] {
         if (!peers.leads())
             return;
@@ -145,7 +136,11 @@ int main(int argc, char** argv) {
             if (drawn)
                 meter.drawTo(STDERR_FILENO);
             capAddressSpace(config.memoryBudget);
-            mine(config, Context{*peers, drawn ? &meter : nullptr});
+            MiningContext context;
+            context.messages = &std::cerr;
+            context.progress = drawn ? &meter : nullptr;
+            context.peers = peers.get();
+            mine(config, context);
         },
         "Out of memory: raise -c, or set -o to limit the rule order.");
     // Ending here, with every output out, spares taking millions of tree
