@@ -6,6 +6,8 @@
 #include "plain.hpp"
 #include "reference_miner.hpp"
 
+#include "quorvel/read.hpp"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -74,7 +76,7 @@ size_t countRows(const std::string& path) {
 void runFast(const std::string& path, const MiningParams& config, int fd) {
     Report r;
     auto start = Clock::now();
-    const EventLog log = mining::readEventLog(path, '\t', config.threads);
+    const EventLog log = readLog(path, TableLayout(), config.threads);
     r.read = since(start);
     r.subjects = log.subjects();
     MiningResult result = mine(config, log);
