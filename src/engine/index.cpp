@@ -136,7 +136,11 @@ void SubjectIndex::gatherHolds(const Subject& sub, const ItemId* items, size_t n
 }
 
 void SubjectIndex::observeAll(size_t s, const ItemId* items, size_t n, const MaskedRules& rules,
-                              History::Time window, uint64_t* observed) const {
+                              History::Time window, uint64_t* observed,
+                              uint64_t* bound) const {
+    if (bound)
+        for (size_t r = 0; r < rules.size(); ++r)
+            bound[r] += weight(s);
     thread_local std::vector<TimedHolds> steps;
     gatherHolds(m_subjects[s], items, n, steps);
     for (size_t first = 0; first < rules.size(); first += 64) {
@@ -188,13 +192,13 @@ void SubjectIndex::Cursor::makeMasks(uint32_t e, size_t local) {
 }
 
 void SubjectIndex::Cursor::observe(const ItemId* items, size_t n, const MaskedRules& rules,
-                                   uint64_t* observed) {
+                                   uint64_t* observed, uint64_t* bound) {
     const Subject& sub = m_index.m_subjects[m_subject];
     // Nothing can follow anything within a single transaction.
     if (n < 2 || sub.txnEnd - sub.txnBegin < 2)
         return;
     if (m_walk) {
-        m_index.observeAll(m_subject, items, n, rules, m_window, observed);
+        m_index.observeAll(m_subject, items, n, rules, m_window, observed, bound);
         return;
     }
     auto masksOf = [&](uint32_t e) -> const uint64_t* {
@@ -229,7 +233,10 @@ void SubjectIndex::Cursor::observe(const ItemId* items, size_t n, const MaskedRu
         for (size_t k = n; k-- > 0;)
             after[k] = after[k + 1] & m_at[k] & ~m_seen[k];
         // Few rules are observed in any one subject: counted as met.
-        forEachObserved(m_at, m_seen, m_before, after, n, [&](size_t r) { observed[r] += weight; });
+        forEachObserved(m_at, m_seen, m_before, after, n, [&](size_t r, bool met) {
+            bound[r] += weight;
+            observed[r] += met ? weight : 0;
+        });
         return;
     }
     const uint64_t* at[MAX_RULE_ITEMS];
@@ -239,13 +246,19 @@ void SubjectIndex::Cursor::observe(const ItemId* items, size_t n, const MaskedRu
         at[k] = masks;
         seen[k] = masks + m_words;
     }
-    uint64_t hits[(MAX_RULE_ITEMS * (MAX_RULE_ITEMS + 1) / 2 + 63) / 64];
+    constexpr size_t MAX_WORDS = (MAX_RULE_ITEMS * (MAX_RULE_ITEMS + 1) / 2 + 63) / 64;
+    uint64_t hits[MAX_WORDS], bounds[MAX_WORDS];
     const size_t hitWords = (rules.size() + 63) / 64;
     std::fill(hits, hits + hitWords, 0);
-    observedRules(at, seen, n, m_words, hits);
-    for (size_t w = 0; w < hitWords; ++w)
-        for (uint64_t bits = hits[w]; bits; bits &= bits - 1)
-            observed[w * 64 + static_cast<size_t>(__builtin_ctzll(bits))] += weight;
+    std::fill(bounds, bounds + hitWords, 0);
+    observedRules(at, seen, n, m_words, hits, bounds);
+    auto add = [&](const uint64_t* bits, uint64_t* to) {
+        for (size_t w = 0; w < hitWords; ++w)
+            for (uint64_t b = bits[w]; b; b &= b - 1)
+                to[w * 64 + static_cast<size_t>(__builtin_ctzll(b))] += weight;
+    };
+    add(hits, observed);
+    add(bounds, bound);
 }
 
 } // namespace quorvel::rule::mining

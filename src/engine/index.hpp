@@ -121,9 +121,10 @@ public:
 
     /// Adds the subject's weight to `observed[r]` for every rule r that subject `s` observes
     /// (see RuleWalk). `items` are the `n` ids of the rules' item set,
-    /// ascending.
+    /// ascending. The walk does not tell the rules' bounds (rule_masks.hpp)
+    /// apart: given `bound`, it adds the weight to every rule's.
     void observeAll(size_t s, const ItemId* items, size_t n, const MaskedRules& rules,
-                    History::Time window, uint64_t* observed) const;
+                    History::Time window, uint64_t* observed, uint64_t* bound = nullptr) const;
 
     /// Tests many item sets against one subject at a time: the subject's
     /// items are looked up in a table, and each item's masks over the
@@ -137,8 +138,11 @@ public:
                size_t maskWords = DEFAULT_MASK_WORDS);
         /// Makes `s` the current subject.
         void load(size_t s);
-        /// observeAll for the current subject, with the cursor's window.
-        void observe(const ItemId* items, size_t n, const MaskedRules& rules, uint64_t* observed);
+        /// observeAll for the current subject, with the cursor's window,
+        /// adding the weight to `bound[r]` for every rule r whose bound the
+        /// subject meets.
+        void observe(const ItemId* items, size_t n, const MaskedRules& rules, uint64_t* observed,
+                     uint64_t* bound);
 
         static constexpr size_t DEFAULT_MASK_WORDS = size_t(1) << 22;
 

@@ -3,6 +3,7 @@
 #include "budget.hpp"
 #include "level_guard.hpp"
 #include "pairs.hpp"
+#include "rule_bounds.hpp"
 
 #include "brenlo/threads.hpp"
 #include "quorvel/peers.hpp"
@@ -177,8 +178,11 @@ private:
 // are taken in blocks, each loaded once and tested against every set of the
 // level that it holds. Stretches of blocks go to the threads, each counting
 // into its own array; the sums do not depend on who counted what.
+// Each set's counts, then each set's bounds, in one array: summed across
+// processes at once.
 std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectIndex& index,
-                                   const Level& level, const MaskedRules& rules, const Run& run) {
+                                   const Level& level, const MaskedRules& rules,
+                                   const RuleBounds& bounds, const Run& run) {
     const unsigned threads = std::max(1u, config.threads);
     // Subjects handed out at once: enough stretches for every thread to
     // keep busy, few enough that finding each set's place in each is cheap.
@@ -188,8 +192,9 @@ std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectInde
     const size_t stretches = (index.subjects() + STRETCH - 1) / STRETCH;
     std::vector<std::vector<uint64_t>> observed(
         std::min<size_t>(threads, std::max<size_t>(stretches, 1)));
+    const size_t half = level.sets() * rules.size();
     for (auto& o : observed)
-        o.assign(level.sets() * rules.size(), 0);
+        o.assign(2 * half, 0);
     std::vector<SubjectIndex::Cursor> cursors(observed.size(),
                                               SubjectIndex::Cursor(index, config.windowSize));
     // The meter counts subjects as the Read line does: a merged history for
@@ -219,6 +224,8 @@ std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectInde
             for (auto& sets : setsOf)
                 sets.clear();
             for (size_t k = 0; k < level.sets(); ++k) {
+                if (!bounds.anyOf(k))
+                    continue;
                 const std::vector<uint32_t>& list = level.holders[k];
                 for (size_t& p = next[k]; p < list.size() && list[p] < end; ++p)
                     setsOf[list[p] - first].push_back(static_cast<uint32_t>(k));
@@ -228,9 +235,10 @@ std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectInde
                 if (setsOf[i].empty())
                     continue;
                 cursor.load(first + i);
+                uint64_t* mine = observed[worker].data();
                 for (uint32_t k : setsOf[i])
-                    cursor.observe(level.set(k), level.size, rules,
-                                   observed[worker].data() + k * rules.size());
+                    cursor.observe(level.set(k), level.size, rules, mine + k * rules.size(),
+                                   mine + half + k * rules.size());
             }
             run.advance(represented(first, end));
         }
@@ -238,8 +246,7 @@ std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectInde
     for (size_t w = 1; w < observed.size(); ++w)
         for (size_t k = 0; k < observed[0].size(); ++k)
             observed[0][k] += observed[w][k];
-    return observed.empty() ? std::vector<uint64_t>(level.sets() * rules.size(), 0)
-                            : std::move(observed[0]);
+    return observed.empty() ? std::vector<uint64_t>(2 * half, 0) : std::move(observed[0]);
 }
 
 // The observed rules, as rules of the model, into `counts`.
@@ -365,24 +372,28 @@ void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all)
 }
 
 void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
-                RuleHistogram& counts, const Run& run) {
+                RuleBounds& bounds, RuleHistogram& counts, const Run& run) {
     const size_t m = level.size;
     if (m > MAX_RULE_ITEMS)
         throw std::length_error("an item set of more than 64 items");
     // The proposals are the same for every set of the level, as masks.
     MaskedRules rules = MaskedRules::proposedFor(m);
     rules.tabulate(m);
+    bounds = RuleBounds(level, rules, bounds);
+    const size_t half = level.sets() * rules.size();
     std::vector<uint64_t> observed;
     run.together([&] {
         if (config.memoryBudget)
-            checkLevelBudget(config.memoryBudget,
-                             residentBytes() + uint64_t(level.sets()) * rules.size() * 8, m,
+            checkLevelBudget(config.memoryBudget, residentBytes() + uint64_t(half) * 16, m,
                              level.sets());
         // Baskets of one transaction each observe nothing.
-        observed = index.anyLongerThanOne() ? observeLevel(config, index, level, rules, run)
-                                            : std::vector<uint64_t>(level.sets() * rules.size(), 0);
+        observed = index.anyLongerThanOne() ? observeLevel(config, index, level, rules, bounds, run)
+                                            : std::vector<uint64_t>(2 * half, 0);
     });
     run.peers().sum(observed);
+    bounds.keepReaching(std::vector<uint64_t>(observed.begin() + half, observed.end()),
+                        config.minCount);
+    observed.resize(half);
     recordObserved(index, level, rules, observed, counts);
 }
 

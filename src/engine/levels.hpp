@@ -13,6 +13,8 @@
 
 namespace quorvel::rule::mining {
 
+class RuleBounds;
+
 /// One level of frequent item sets: `size` ids per set, sets in item-set
 /// order, each with the subjects holding it as an ascending list (far
 /// smaller than a bitset for all but the most common sets).
@@ -41,8 +43,10 @@ Level nextLevel(const MiningParams& config, const SubjectIndex& index, const Lev
 void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all);
 
 /// Counts, over every subject, the rules proposed from each set of the
-/// level, adding the observed ones to `counts`.
+/// level that may reach the minimum count, adding the observed ones to
+/// `counts`. `bounds` holds what the level before left and is given what
+/// this one leaves (rule_bounds.hpp).
 void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
-                RuleHistogram& counts, const Run& run);
+                RuleBounds& bounds, RuleHistogram& counts, const Run& run);
 
 } // namespace quorvel::rule::mining

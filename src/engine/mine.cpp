@@ -2,6 +2,7 @@
 
 #include "index.hpp"
 #include "levels.hpp"
+#include "rule_bounds.hpp"
 #include "quorvel/peers.hpp"
 #include "search.hpp"
 
@@ -55,7 +56,7 @@ public:
     uint64_t proposals() const override { return m_level.proposals(); }
     void countRules() override {
         StageClock clock(m_times.rules);
-        countLevel(m_config, m_index, m_level, m_counts, m_run);
+        countLevel(m_config, m_index, m_level, m_bounds, m_counts, m_run);
     }
 
 private:
@@ -66,6 +67,7 @@ private:
     RuleHistogram& m_counts;
     StageTimes& m_times;
     Level m_level;
+    RuleBounds m_bounds;
 };
 
 } // namespace

@@ -48,7 +48,7 @@ void seenMask(const uint32_t* positions, size_t count, const History::Time* time
 }
 
 void observedRules(const uint64_t* const* at, const uint64_t* const* seen, size_t n, size_t words,
-                   uint64_t* hits) {
+                   uint64_t* hits, uint64_t* bounds) {
     uint64_t a[64], s[64], before[65], after[65];
     for (size_t w = 0; w < words; ++w) {
         before[0] = after[n] = ~uint64_t(0);
@@ -59,8 +59,11 @@ void observedRules(const uint64_t* const* at, const uint64_t* const* seen, size_
         }
         for (size_t k = n; k-- > 0;)
             after[k] = after[k + 1] & a[k] & ~s[k];
-        forEachObserved(a, s, before, after, n,
-                        [&](size_t r) { hits[r / 64] |= uint64_t(1) << (r % 64); });
+        forEachObserved(a, s, before, after, n, [&](size_t r, bool observed) {
+            const uint64_t bit = uint64_t(1) << (r % 64);
+            bounds[r / 64] |= bit;
+            hits[r / 64] |= observed ? bit : 0;
+        });
     }
 }
 

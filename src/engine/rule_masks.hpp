@@ -8,6 +8,11 @@
 // and running ANDs from each run start give every rule of a set of n items
 // in O(n^2) word operations per 64 transactions, far fewer in practice:
 // a run whose items were never all seen together ends its longer runs.
+//
+// Without its last term the same test bounds the rule from above, and that
+// bound can only fall as items are added to A or B: a subject that meets it
+// for A => B meets it for every rule of one item fewer on either side. The
+// level engine skips the rules whose smaller rules fall short (rule_bounds).
 #pragma once
 
 #include "quorvel/rule.hpp"
@@ -30,8 +35,9 @@ void heldMask(const uint32_t* positions, size_t count, size_t words, uint64_t* o
 /// One word of an item set's masks: `at[k]` and `seen[k]` of its k-th item,
 /// and the ANDs of fresh (at & ~seen) masks over the items before k,
 /// `before[k]` (before[0] all ones), and from k on, `after[k]` (after[n]
-/// all ones). Calls hit(r) for each rule r of MaskedRules::proposedFor(n)
-/// observed in these transactions.
+/// all ones). Calls hit(r, observed) for each rule r of
+/// MaskedRules::proposedFor(n) whose bound these transactions meet, with
+/// whether they also observe it.
 template <class Hit>
 inline void forEachObserved(const uint64_t* at, const uint64_t* seen, const uint64_t* before,
                             const uint64_t* after, size_t n, Hit hit) {
@@ -50,17 +56,19 @@ inline void forEachObserved(const uint64_t* at, const uint64_t* seen, const uint
             const uint64_t live = left & allSeen;
             if (!live)
                 break; // longer antecedents are seen in fewer transactions
-            if (live & after[j + 1] & ~allHeld)
-                hit(r);
+            const uint64_t bound = live & after[j + 1];
+            if (bound)
+                hit(r, (bound & ~allHeld) != 0);
         }
         r += last - j;
     }
 }
 
 /// Sets bit r of `hits` (zeroed by the caller, one bit per rule) for every
-/// rule r of MaskedRules::proposedFor(n) the subject observes; `at[k]` and
-/// `seen[k]` are the `words`-word masks of the set's k-th item, 2 <= n <= 64.
+/// rule r of MaskedRules::proposedFor(n) the subject observes, and of
+/// `bounds` for every rule whose bound it meets; `at[k]` and `seen[k]` are
+/// the `words`-word masks of the set's k-th item, 2 <= n <= 64.
 void observedRules(const uint64_t* const* at, const uint64_t* const* seen, size_t n, size_t words,
-                   uint64_t* hits);
+                   uint64_t* hits, uint64_t* bounds);
 
 } // namespace quorvel::rule::mining

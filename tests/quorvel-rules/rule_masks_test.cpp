@@ -2,14 +2,16 @@
 // transactions, which states the rule test plainly: one word and several,
 // no window and windows, sets whose rules fill one hit word and several,
 // sets that share their start with the set before, and subjects too long
-// for masks.
+// for masks; and the bounds the masks give against their definition.
 #include "index.hpp"
+#include "rule_bounds.hpp"
 #include "rule_masks.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <string>
 
@@ -62,16 +64,48 @@ std::vector<IdSet> randomSets(std::mt19937& rng, size_t items) {
     return sets;
 }
 
+// The bound of rule A => B (masks over `set`) in subject `s`, as defined:
+// some transaction holds all of B, none of B was seen within the window
+// before it, and all of A was.
+bool boundMet(const EventLog& log, size_t s, const IdSet& set, uint64_t a, uint64_t b,
+              History::Time window) {
+    const uint32_t from = log.subjectBegin[s], to = log.subjectBegin[s + 1];
+    auto holds = [&](uint32_t t, ItemId id) {
+        return std::binary_search(log.txnItems.begin() + log.txnBegin[t],
+                                  log.txnItems.begin() + log.txnBegin[t + 1], id);
+    };
+    auto seenBefore = [&](uint32_t t, ItemId id) {
+        for (uint32_t e = from; e < t; ++e)
+            if (holds(e, id) && (window == 0 || uint64_t(log.txnTime[e]) + window >= log.txnTime[t]))
+                return true;
+        return false;
+    };
+    for (uint32_t t = from; t < to; ++t) {
+        bool met = true;
+        for (size_t k = 0; k < set.size() && met; ++k) {
+            if (b >> k & 1)
+                met = holds(t, set[k]) && !seenBefore(t, set[k]);
+            else if (a >> k & 1)
+                met = seenBefore(t, set[k]);
+        }
+        if (met)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 TEST(RuleMasks, CountAsTheWalkThroughTheTransactions) {
     std::mt19937 rng(20261209);
-    size_t compared = 0, observedSome = 0, manyRules = 0;
+    size_t compared = 0, observedSome = 0, manyRules = 0, boundsMet = 0, boundsAbove = 0;
     for (int trial = 0; trial < 250; ++trial) {
         const int items = 2 + static_cast<int>(rng() % 15);
         const std::string table = randomTable(rng, items);
         const TransactionSet txns = testsupport::transactions(table);
         const SubjectIndex index(txns);
+        const EventLog log = eventLogOf(txns);
+        ASSERT_EQ(log.items.size(), index.items());
         if (index.items() < 2)
             continue;
         const unsigned window = trial % 3 == 0 ? 0u : 1u + static_cast<unsigned>(rng() % 12);
@@ -85,12 +119,27 @@ TEST(RuleMasks, CountAsTheWalkThroughTheTransactions) {
                 cursor.load(s);
                 for (const IdSet& set : sets) {
                     const MaskedRules rules = MaskedRules::proposedFor(set.size());
-                    std::vector<uint64_t> got(rules.size(), 0), want(rules.size(), 0);
-                    cursor.observe(set.data(), set.size(), rules, got.data());
+                    std::vector<uint64_t> got(rules.size(), 0), want(rules.size(), 0),
+                        bound(rules.size(), 0), wantBound(rules.size(), 0);
+                    cursor.observe(set.data(), set.size(), rules, got.data(), bound.data());
                     index.observeAll(s, set.data(), set.size(), rules, window, want.data());
                     ASSERT_EQ(got, want) << "subject " << s << ", window " << window << ", "
                                          << set.size() << " items\n"
                                          << table;
+                    for (size_t r = 0; r < rules.size(); ++r) {
+                        wantBound[r] = boundMet(log, s, set, rules.antecedent[r],
+                                                rules.subsequent[r], window);
+                        ASSERT_LE(got[r], wantBound[r]) << "a count above its bound";
+                    }
+                    // A walked subject bounds every rule by its weight.
+                    if (bound != wantBound) {
+                        ASSERT_EQ(maskWords, 8u) << "subject " << s << ", window " << window
+                                                 << ", " << set.size() << " items\n"
+                                                 << table;
+                        ASSERT_EQ(bound, std::vector<uint64_t>(rules.size(), 1));
+                        ++boundsAbove;
+                    }
+                    boundsMet += std::count(bound.begin(), bound.end(), 1u);
                     ++compared;
                     observedSome += got != std::vector<uint64_t>(rules.size(), 0);
                     manyRules += rules.size() > 64;
@@ -101,6 +150,8 @@ TEST(RuleMasks, CountAsTheWalkThroughTheTransactions) {
     EXPECT_GT(compared, 10000u);
     EXPECT_GT(observedSome, 1000u);
     EXPECT_GT(manyRules, 500u);
+    EXPECT_GT(boundsMet, 10000u);
+    EXPECT_GT(boundsAbove, 100u);
 }
 
 TEST(RuleMasks, SeenMasksFollowTheWindow) {
@@ -150,11 +201,128 @@ TEST(RuleMasks, RulesPastTheFirstSixtyFour) {
         for (unsigned window : {0u, 1u}) {
             SubjectIndex::Cursor cursor(index, window);
             cursor.load(0);
-            std::vector<uint64_t> got(rules.size(), 0), want(rules.size(), 0);
-            cursor.observe(set.data(), set.size(), rules, got.data());
+            std::vector<uint64_t> got(rules.size(), 0), want(rules.size(), 0),
+                bound(rules.size(), 0);
+            cursor.observe(set.data(), set.size(), rules, got.data(), bound.data());
             index.observeAll(0, set.data(), set.size(), rules, window, want.data());
             EXPECT_EQ(got, want) << filler << " filler transactions";
             EXPECT_EQ(got[66], 1u) << filler << " filler transactions";
+            EXPECT_EQ(bound[66], 1u) << filler << " filler transactions";
         }
     }
+}
+
+namespace {
+
+// The sets of `n` of the ids 0 .. items - 1, in item-set order.
+Level everySet(size_t items, size_t n) {
+    Level level;
+    level.size = n;
+    std::vector<bool> pick(items, false);
+    std::fill(pick.begin(), pick.begin() + static_cast<long>(n), true);
+    do {
+        for (size_t k = 0; k < items; ++k)
+            if (pick[k])
+                level.ids.push_back(static_cast<ItemId>(k));
+        level.counts.push_back(0);
+    } while (std::prev_permutation(pick.begin(), pick.end()));
+    return level;
+}
+
+typedef std::pair<IdSet, IdSet> SidedRule;
+
+SidedRule sidesOf(const IdSet& set, uint64_t a, uint64_t b) {
+    SidedRule rule;
+    for (size_t k = 0; k < set.size(); ++k) {
+        if (a >> k & 1)
+            rule.first.push_back(set[k]);
+        if (b >> k & 1)
+            rule.second.push_back(set[k]);
+    }
+    return rule;
+}
+
+// The rules one item smaller that bound A => B: B less one item, and A
+// less its first or last, where a side is left.
+std::vector<SidedRule> smallerRules(const SidedRule& rule) {
+    std::vector<SidedRule> out;
+    const IdSet& a = rule.first;
+    const IdSet& b = rule.second;
+    if (b.size() > 1)
+        for (size_t k = 0; k < b.size(); ++k) {
+            IdSet less = b;
+            less.erase(less.begin() + static_cast<long>(k));
+            out.push_back({a, less});
+        }
+    if (a.size() > 1) {
+        out.push_back({IdSet(a.begin() + 1, a.end()), b});
+        out.push_back({IdSet(a.begin(), a.end() - 1), b});
+    }
+    return out;
+}
+
+} // namespace
+
+// Only the sets with a rule left are counted, as the level engine does; the
+// rules left after counting are exactly those whose bound reaches the
+// count, and the bound of every rule is at most that of its smaller rules.
+TEST(RuleBounds, ARuleIsLeftExactlyWhenItsBoundReachesTheCount) {
+    std::mt19937 rng(912);
+    size_t kept = 0, skipped = 0;
+    for (int trial = 0; trial < 60; ++trial) {
+        const int items = 3 + static_cast<int>(rng() % 4);
+        const std::string table = randomTable(rng, items);
+        const TransactionSet txns = testsupport::transactions(table);
+        const SubjectIndex index(txns);
+        const EventLog log = eventLogOf(txns);
+        if (index.items() < 3)
+            continue;
+        const unsigned window = trial % 2 ? 0u : 1u + static_cast<unsigned>(rng() % 12);
+        const uint64_t minCount = 1 + rng() % index.subjects();
+        std::map<SidedRule, uint64_t> before; // each rule's bound, summed
+        RuleBounds bounds;
+        for (size_t n = 2; n <= index.items(); ++n) {
+            const Level level = everySet(index.items(), n);
+            const MaskedRules rules = MaskedRules::proposedFor(n);
+            bounds = RuleBounds(level, rules, bounds);
+            std::vector<uint64_t> sums(level.sets() * rules.size(), 0), given = sums;
+            std::map<SidedRule, uint64_t> now;
+            for (size_t k = 0; k < level.sets(); ++k) {
+                const IdSet set(level.set(k), level.set(k) + n);
+                for (size_t r = 0; r < rules.size(); ++r) {
+                    uint64_t& sum = sums[k * rules.size() + r];
+                    for (size_t s = 0; s < index.subjects(); ++s)
+                        sum += boundMet(log, s, set, rules.antecedent[r], rules.subsequent[r],
+                                        window);
+                    const SidedRule rule = sidesOf(set, rules.antecedent[r], rules.subsequent[r]);
+                    // Before counting, a rule is left while its smaller ones reached it.
+                    bool left = true;
+                    for (const SidedRule& smaller : smallerRules(rule)) {
+                        ASSERT_LE(sum, before.at(smaller)) << table;
+                        left = left && before.at(smaller) >= minCount;
+                    }
+                    ASSERT_EQ(bounds.live(k, r), left) << n << " items, rule " << r;
+                    now[rule] = sum;
+                    given[k * rules.size() + r] = bounds.anyOf(k) ? sum : 0;
+                }
+                skipped += !bounds.anyOf(k);
+            }
+            bounds.keepReaching(given, minCount);
+            for (size_t k = 0; k < level.sets(); ++k) {
+                bool any = false;
+                for (size_t r = 0; r < rules.size(); ++r) {
+                    const bool reaches = sums[k * rules.size() + r] >= minCount;
+                    ASSERT_EQ(bounds.live(k, r), reaches)
+                        << n << " items, rule " << r << ", at least " << minCount << "\n"
+                        << table;
+                    any = any || reaches;
+                    kept += reaches;
+                }
+                ASSERT_EQ(bounds.anyOf(k), any);
+            }
+            before = std::move(now);
+        }
+    }
+    EXPECT_GT(kept, 100u);
+    EXPECT_GT(skipped, 100u);
 }

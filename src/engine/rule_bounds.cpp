@@ -1,0 +1,107 @@
+#include "rule_bounds.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace quorvel::rule::mining {
+
+namespace {
+
+constexpr uint32_t NONE = 0xFFFFFFFFu;
+
+// `mask` without bit d, the bits above it one lower.
+uint64_t dropBit(uint64_t mask, size_t d) {
+    const uint64_t low = d == 0 ? 0 : mask & (~uint64_t(0) >> (64 - d));
+    return low | (d == 63 ? 0 : (mask >> (d + 1)) << d);
+}
+
+// For rule r of a set of n items and each position d, the rule of the set
+// without its d-th item that bounds r: [r * n + d], NONE where dropping d
+// leaves no proposed rule (a side emptied, or A broken in two).
+std::vector<uint32_t> smallerRules(const MaskedRules& rules, size_t n) {
+    const MaskedRules smaller = MaskedRules::proposedFor(n - 1);
+    std::unordered_map<uint64_t, uint32_t> byAntecedent;
+    for (size_t r = 0; r < smaller.size(); ++r)
+        byAntecedent[smaller.antecedent[r]] = static_cast<uint32_t>(r);
+    std::vector<uint32_t> out(rules.size() * n, NONE);
+    for (size_t r = 0; r < rules.size(); ++r) {
+        const uint64_t a = rules.antecedent[r], b = rules.subsequent[r];
+        const size_t first = static_cast<size_t>(__builtin_ctzll(a));
+        const size_t last = 63 - static_cast<size_t>(__builtin_clzll(a));
+        for (size_t d = 0; d < n; ++d) {
+            const bool inA = a >> d & 1;
+            if (inA ? (first == last || (d != first && d != last)) : (b & (b - 1)) == 0)
+                continue;
+            const auto found = byAntecedent.find(dropBit(a, d));
+            if (found != byAntecedent.end())
+                out[r * n + d] = found->second;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+RuleBounds::RuleBounds(const Level& level, const MaskedRules& rules, const RuleBounds& prev)
+    : m_size(level.size), m_rules(rules.size()), m_words((rules.size() + 63) / 64),
+      m_ids(level.ids), m_live(level.sets() * m_words, ~uint64_t(0)), m_any(level.sets(), 1) {
+    const size_t n = m_size;
+    if (prev.m_size + 1 != n || n < 3)
+        return; // nothing known about smaller rules
+    const std::vector<uint32_t> smaller = smallerRules(rules, n);
+    std::vector<ItemId> subset(n - 1);
+    std::vector<size_t> at(n);
+    for (size_t k = 0; k < level.sets(); ++k) {
+        const ItemId* x = level.set(k);
+        for (size_t d = 0; d < n; ++d) {
+            std::copy(x, x + d, subset.begin());
+            std::copy(x + d + 1, x + n, subset.begin() + d);
+            at[d] = prev.find(subset.data());
+        }
+        if (std::find(at.begin(), at.end(), NONE_SET) != at.end())
+            continue; // a subset the level before lacks: assume nothing
+        uint64_t* live = m_live.data() + k * m_words;
+        bool any = false;
+        for (size_t r = 0; r < m_rules; ++r) {
+            bool ok = true;
+            for (size_t d = 0; d < n && ok; ++d) {
+                const uint32_t s = smaller[r * n + d];
+                ok = s == NONE || prev.live(at[d], s);
+            }
+            if (!ok)
+                live[r / 64] &= ~(uint64_t(1) << (r % 64));
+            any = any || ok;
+        }
+        m_any[k] = any;
+    }
+}
+
+void RuleBounds::keepReaching(const std::vector<uint64_t>& bound, uint64_t minCount) {
+    for (size_t k = 0; k < m_any.size(); ++k) {
+        bool any = false;
+        for (size_t r = 0; r < m_rules; ++r) {
+            if (bound[k * m_rules + r] < minCount)
+                m_live[k * m_words + r / 64] &= ~(uint64_t(1) << (r % 64));
+            any = any || live(k, r);
+        }
+        m_any[k] = any;
+    }
+}
+
+size_t RuleBounds::find(const ItemId* x) const {
+    const size_t sets = m_any.size();
+    size_t lo = 0, hi = sets;
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (std::lexicographical_compare(m_ids.data() + mid * m_size,
+                                         m_ids.data() + (mid + 1) * m_size, x, x + m_size))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == sets || !std::equal(x, x + m_size, m_ids.data() + lo * m_size))
+        return NONE_SET;
+    return lo;
+}
+
+} // namespace quorvel::rule::mining

@@ -1,0 +1,50 @@
+// Which rules of a level can still reach the minimum count. A rule's count
+// is at most its bound (rule_masks.hpp), and the bound of A => B is at most
+// that of each rule one item smaller that a set of the level before
+// proposes: A => B less one item of B, and A less its first or last item
+// => B. So a rule is counted only while every such smaller rule's bound
+// reached the count; the others could not be reported.
+#pragma once
+
+#include "levels.hpp"
+#include "observe.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quorvel::rule::mining {
+
+class RuleBounds {
+public:
+    /// Before any level: nothing is known, every rule may reach the count.
+    RuleBounds() = default;
+
+    /// The rules of each set of `level` (proposed as `rules`) whose smaller
+    /// rules reached the count in `prev`, the level before.
+    RuleBounds(const Level& level, const MaskedRules& rules, const RuleBounds& prev);
+
+    /// Keeps the rules whose summed bound, `bound[k * rules + r]`, reaches
+    /// `minCount`.
+    void keepReaching(const std::vector<uint64_t>& bound, uint64_t minCount);
+
+    /// Whether some rule of the level's k-th set may reach the count.
+    bool anyOf(size_t k) const { return m_any[k] != 0; }
+    /// Whether its r-th rule may.
+    bool live(size_t k, size_t r) const { return m_live[k * m_words + r / 64] >> (r % 64) & 1; }
+
+private:
+    /// The index of the set `x` of `m_size` ids in this level (its sets
+    /// ascend, so it is found by binary search), or NONE_SET.
+    size_t find(const ItemId* x) const;
+    static constexpr size_t NONE_SET = ~size_t(0);
+
+    size_t m_size = 0;  // items per set; 0: before any level
+    size_t m_rules = 0; // per set
+    size_t m_words = 0; // of m_live per set
+    std::vector<ItemId> m_ids;
+    std::vector<uint64_t> m_live;
+    std::vector<uint8_t> m_any;
+};
+
+} // namespace quorvel::rule::mining
