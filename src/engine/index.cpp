@@ -49,6 +49,18 @@ SubjectBits SubjectBits::intersect(const SubjectBits& other, size_t& count) cons
     return out;
 }
 
+size_t SubjectIndex::weightOf(const uint64_t* bits, size_t count) const {
+    if (m_weights.empty())
+        return count;
+    // Each subject counts once, and the few heavier ones their extra weight.
+    const uint64_t* heavy = m_heavy.data();
+    size_t extra = 0;
+    for (size_t w = 0; w < m_heavy.words(); ++w)
+        for (uint64_t b = bits[w] & heavy[w]; b; b &= b - 1)
+            extra += m_weights[w * 64 + static_cast<size_t>(__builtin_ctzll(b))] - 1;
+    return count + extra;
+}
+
 const SubjectBits& SubjectIndex::holders(ItemId id) const {
     std::call_once(m_built[id], [&] {
         SubjectBits bits(m_subjects.size());

@@ -28,6 +28,8 @@ class SubjectBits {
 public:
     SubjectBits() {}
     explicit SubjectBits(size_t subjects) : m_words((subjects + 63) / 64, 0) {}
+    /// The subjects of `words`, 64 a word.
+    explicit SubjectBits(std::vector<uint64_t> words) : m_words(std::move(words)) {}
 
     void set(size_t s) { m_words[s / 64] |= uint64_t(1) << (s % 64); }
     void reset(size_t s) { m_words[s / 64] &= ~(uint64_t(1) << (s % 64)); }
@@ -83,6 +85,9 @@ public:
     uint32_t weight(size_t s) const { return m_weights.empty() ? 1 : m_weights[s]; }
     /// Whether every subject stands for itself alone.
     bool unweighted() const { return m_weights.empty(); }
+    /// The weight of the `count` subjects of `bits` (as many words as a
+    /// SubjectBits of the index has).
+    size_t weightOf(const uint64_t* bits, size_t count) const;
     /// The weight of the subjects holding the item.
     size_t holderWeight(ItemId id) const {
         return m_weights.empty() ? holderCount(id) : m_holderWeight[id];
@@ -209,6 +214,7 @@ private:
     std::vector<uint32_t> m_weights;      // per subject; empty: all 1
     std::vector<uint64_t> m_hashes;       // per subject while building
     std::vector<uint64_t> m_holderWeight; // per item, with weights
+    SubjectBits m_heavy;                  // subjects of weight above 1
     std::vector<uint32_t> m_holderBegin;  // item -> range of m_holderList
     std::vector<uint32_t> m_holderList;   // subjects, ascending, per item
     // Made on first use, by whichever thread asks first.

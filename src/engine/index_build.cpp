@@ -225,6 +225,10 @@ void SubjectIndex::buildHolderLists() {
         for (uint32_t s = 0; s < m_subjects.size(); ++s)
             for (uint32_t k = m_subjects[s].itemBegin; k < m_subjects[s].itemEnd; ++k)
                 m_holderWeight[m_subjectItems[k].item] += m_weights[s];
+        m_heavy = SubjectBits(m_subjects.size());
+        for (uint32_t s = 0; s < m_subjects.size(); ++s)
+            if (m_weights[s] > 1)
+                m_heavy.set(s);
     }
     m_holders.resize(m_items.size());
     m_built.reset(new std::once_flag[m_items.size()]);

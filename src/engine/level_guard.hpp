@@ -26,15 +26,15 @@ public:
             return;
         for (size_t i = 0; i < runEnd.size(); ++i)
             m_candidates += runEnd[i] - i - 1;
-        uint64_t holders = 0;
-        for (const auto& list : prev.holders)
-            holders += list.size();
+        uint64_t holders = 0; // bytes
+        for (const Holders& h : prev.holders)
+            holders += h.bytes();
         const uint64_t k = m_level, rules = k * (k + 1) / 2 - 1;
         // What each kept set costs once the level is recorded and counted: its
         // item-set entry and its rule counters...
         m_later = (96 + 80 * k) + 8 * rules;
         // ...on top of its ids, holder list and count, held from the join on.
-        m_perSet = 4 * k + 24 + 4 * (holders / std::max<size_t>(prev.sets(), 1)) + 8 + m_later;
+        m_perSet = 4 * k + 24 + holders / std::max<size_t>(prev.sets(), 1) + 8 + m_later;
         const uint64_t bound = residentBytes() + m_candidates * m_perSet;
         m_watching = bound > m_budget;
     }

@@ -92,7 +92,8 @@ public:
 private:
     void joinFrom(size_t i) {
         const ItemId* si = m_prev.set(i);
-        const std::vector<uint32_t>& list = m_prev.holders[i];
+        const Holders& base = m_prev.holders[i];
+        const std::vector<uint32_t>& list = base.list();
         // A long list is counted against each candidate item as a bitset, a
         // short one subject by subject.
         const bool dense = m_index.unweighted() && list.size() > m_words / 2;
@@ -110,15 +111,23 @@ private:
             m_subsets.candidate()[m_prev.size] = last;
             if (!m_subsets.allSubsetsKnown())
                 continue;
-            if (dense && !denseEnough(list, last, filled))
-                continue;
             size_t held = 0;
-            const size_t n = keepHolders(list, last, held);
-            if (held < m_config.minCount)
-                continue;
+            if (base.dense()) {
+                const size_t n = andHolders(base.bits(), last, held);
+                if (held < m_config.minCount)
+                    continue;
+                m_next.holders.push_back(Holders::of(SubjectBits(m_and), n));
+            } else {
+                if (dense && !denseEnough(list, last, filled))
+                    continue;
+                const size_t n = keepHolders(list, last, held);
+                if (held < m_config.minCount)
+                    continue;
+                m_next.holders.push_back(Holders::of(
+                    std::vector<uint32_t>(m_kept.data(), m_kept.data() + n), m_index.subjects()));
+            }
             m_next.ids.insert(m_next.ids.end(), si, si + m_prev.size);
             m_next.ids.push_back(last);
-            m_next.holders.emplace_back(m_kept.data(), m_kept.data() + n);
             m_next.counts.push_back(held);
         }
         if (filled)
@@ -134,6 +143,21 @@ private:
             filled = true;
         }
         return m_scratch.intersectCount(m_index.holders(last)) >= m_config.minCount;
+    }
+
+    // The subjects of `bits` that hold `last`, into m_and; their number,
+    // and in `held` the subjects they stand for.
+    size_t andHolders(const SubjectBits& bits, ItemId last, size_t& held) {
+        const uint64_t* a = bits.data();
+        const uint64_t* b = m_index.holders(last).data();
+        m_and.resize(bits.words());
+        size_t n = 0;
+        for (size_t w = 0; w < m_and.size(); ++w) {
+            m_and[w] = a[w] & b[w];
+            n += static_cast<size_t>(__builtin_popcountll(m_and[w]));
+        }
+        held = m_index.unweighted() ? n : m_index.weightOf(m_and.data(), n);
+        return n;
     }
 
     // Keeps the subjects of `list` that hold `last`, without a branch per
@@ -170,6 +194,7 @@ private:
     SubsetCheck m_subsets;
     SubjectBits m_scratch;
     std::vector<uint32_t> m_kept;
+    std::vector<uint64_t> m_and;
     size_t m_words;
     Level m_next;
 };
@@ -215,7 +240,7 @@ std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectInde
         // Each set's place in its holder list, found once per stretch.
         std::vector<size_t> next(level.sets());
         for (size_t k = 0; k < level.sets(); ++k) {
-            const std::vector<uint32_t>& list = level.holders[k];
+            const std::vector<uint32_t>& list = level.holders[k].list();
             next[k] = static_cast<size_t>(
                 std::lower_bound(list.begin(), list.end(), uint32_t(from)) - list.begin());
         }
@@ -226,9 +251,9 @@ std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectInde
             for (size_t k = 0; k < level.sets(); ++k) {
                 if (!bounds.anyOf(k))
                     continue;
-                const std::vector<uint32_t>& list = level.holders[k];
-                for (size_t& p = next[k]; p < list.size() && list[p] < end; ++p)
-                    setsOf[list[p] - first].push_back(static_cast<uint32_t>(k));
+                level.holders[k].forEachIn(first, end, next[k], [&](size_t s) {
+                    setsOf[s - first].push_back(static_cast<uint32_t>(k));
+                });
             }
             SubjectIndex::Cursor& cursor = cursors[worker];
             for (size_t i = 0; i < end - first; ++i) {
@@ -286,7 +311,7 @@ Level frequentItems(const MiningParams& config, const SubjectIndex& index, const
     for (ItemId id = 0; id < index.items(); ++id) {
         if (holders[id] >= config.minCount) {
             level.ids.push_back(id);
-            level.holders.push_back(index.holderList(id));
+            level.holders.push_back(Holders::of(index.holderList(id), index.subjects()));
             level.counts.push_back(holders[id]);
         }
     }

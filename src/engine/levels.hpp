@@ -3,6 +3,7 @@
 // counting of every rule a level proposes.
 #pragma once
 
+#include "holders.hpp"
 #include "index.hpp"
 #include "plain.hpp"
 #include "quorvel/mine.hpp"
@@ -16,12 +17,11 @@ namespace quorvel::rule::mining {
 class RuleBounds;
 
 /// One level of frequent item sets: `size` ids per set, sets in item-set
-/// order, each with the subjects holding it as an ascending list (far
-/// smaller than a bitset for all but the most common sets).
+/// order, each with the subjects holding it.
 struct Level {
     size_t size = 0;
     std::vector<ItemId> ids;
-    std::vector<std::vector<uint32_t>> holders;
+    std::vector<Holders> holders;
     std::vector<size_t> counts;
 
     size_t sets() const { return counts.size(); }

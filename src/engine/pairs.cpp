@@ -87,10 +87,10 @@ bool pairLevel(const MiningParams& config, const SubjectIndex& index, const Leve
     if (config.memoryBudget)
         checkLevelBudget(config.memoryBudget,
                          residentBytes() + holderEntries * 4 + uint64_t(out.sets()) * 64, 2, pairs);
-    out.holders.resize(out.sets());
+    std::vector<std::vector<uint32_t>> lists(out.sets());
     if (index.unweighted())
         for (size_t k = 0; k < out.sets(); ++k)
-            out.holders[k].reserve(out.counts[k]);
+            lists[k].reserve(out.counts[k]);
     std::vector<uint32_t> mine;
     for (size_t s = 0; s < subjects; ++s) {
         ranksOf(index, s, rank, mine);
@@ -98,8 +98,13 @@ bool pairLevel(const MiningParams& config, const SubjectIndex& index, const Leve
             for (size_t j = i + 1; j < mine.size(); ++j) {
                 const uint32_t k = kept[pairSlot(mine[i], mine[j], n)];
                 if (k != NONE)
-                    out.holders[k].push_back(static_cast<uint32_t>(s));
+                    lists[k].push_back(static_cast<uint32_t>(s));
             }
+    }
+    out.holders.reserve(out.sets());
+    for (std::vector<uint32_t>& list : lists) {
+        out.holders.push_back(Holders::of(std::move(list), subjects));
+        list = std::vector<uint32_t>();
     }
     return true;
 }
