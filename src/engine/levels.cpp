@@ -274,9 +274,12 @@ std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectInde
     return observed.empty() ? std::vector<uint64_t>(2 * half, 0) : std::move(observed[0]);
 }
 
-// The observed rules, as rules of the model, into `counts`.
+// The rules observed in at least `minCount` subjects (the others are never
+// reported), as rules of the model, into `counts`.
 void recordObserved(const SubjectIndex& index, const Level& level, const MaskedRules& rules,
-                    const std::vector<uint64_t>& observed, RuleHistogram& counts) {
+                    const std::vector<uint64_t>& observed, uint64_t minCount,
+                    RuleHistogram& counts) {
+    minCount = std::max<uint64_t>(minCount, 1);
     IdSet side;
     auto sideOf = [&](const ItemId* x, uint64_t mask) {
         side.clear();
@@ -288,7 +291,7 @@ void recordObserved(const SubjectIndex& index, const Level& level, const MaskedR
     for (size_t k = 0; k < level.sets(); ++k) {
         const ItemId* x = level.set(k);
         for (size_t r = 0; r < rules.size(); ++r)
-            if (observed[k * rules.size() + r])
+            if (observed[k * rules.size() + r] >= minCount)
                 counts[Rule(sideOf(x, rules.antecedent[r]), sideOf(x, rules.subsequent[r]))] =
                     observed[k * rules.size() + r];
     }
@@ -419,7 +422,7 @@ void countLevel(const MiningParams& config, const SubjectIndex& index, const Lev
     bounds.keepReaching(std::vector<uint64_t>(observed.begin() + half, observed.end()),
                         config.minCount);
     observed.resize(half);
-    recordObserved(index, level, rules, observed, counts);
+    recordObserved(index, level, rules, observed, config.minCount, counts);
 }
 
 } // namespace quorvel::rule::mining

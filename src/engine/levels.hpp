@@ -43,7 +43,7 @@ Level nextLevel(const MiningParams& config, const SubjectIndex& index, const Lev
 void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all);
 
 /// Counts, over every subject, the rules proposed from each set of the
-/// level that may reach the minimum count, adding the observed ones to
+/// level that may reach the minimum count, adding those that reach it to
 /// `counts`. `bounds` holds what the level before left and is given what
 /// this one leaves (rule_bounds.hpp).
 void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
