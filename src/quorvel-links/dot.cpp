@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <set>
 #include <vector>
 
 namespace quorvel::links {
@@ -211,7 +212,10 @@ std::string legendPrefix(const Digraph& graph) {
 }
 
 // Pairs of blank nodes whose edges show what width and colour mean, each
-// labelled; drawn with the same styles as the graph's own edges.
+// labelled; drawn with the same styles as the graph's own edges. The pairs
+// share one rank, below every item (unseen edges from each item rank them),
+// and their edges do not rank them: one row under the graph, not a column
+// beside it.
 void renderLegend(brenlo::io::TextWriter& out, const Digraph& graph, const Scale& scale,
                   const Configuration& config) {
     bool infinite = false;
@@ -245,9 +249,17 @@ void renderLegend(brenlo::io::TextWriter& out, const Digraph& graph, const Scale
                        "color=\"" + GATEWAY_HIGH.toHex6() + "\""});
     out.writeLine("subgraph cluster_legend {");
     out.writeLine("label=\"Legend\"; fontsize=10; color=gray60;");
-    out.writeLine("node [shape=point,width=0.05,color=gray60]; edge [fontsize=9,arrowsize=0.6];");
-    // Graphviz places the last entry leftmost.
-    for (size_t k = entries.size(); k-- > 0;) {
+    out.writeLine("node [shape=point,width=0.05,color=gray60]; "
+                  "edge [fontsize=9,arrowsize=0.6,constraint=false];");
+    // Graphviz places the nodes of a rank right to left as they are named.
+    out.writeString("{rank=same;");
+    for (size_t k = 2 * entries.size(); k-- > 0;) {
+        out.writeString(" ");
+        out.write(dotId(prefix + std::to_string(k)));
+        out.writeString(";");
+    }
+    out.writeLine("}");
+    for (size_t k = 0; k < entries.size(); ++k) {
         out.write(dotId(prefix + std::to_string(2 * k)));
         out.writeString("->");
         out.write(dotId(prefix + std::to_string(2 * k + 1)));
@@ -263,6 +275,19 @@ void renderLegend(brenlo::io::TextWriter& out, const Digraph& graph, const Scale
         out.writeLine("];");
     }
     out.writeLine("}");
+    std::set<std::string> items;
+    for (const auto& node : graph) {
+        items.insert(node.first);
+        for (const auto& edge : node.second)
+            items.insert(edge.first);
+    }
+    for (const std::string& item : items) {
+        out.write(dotId(item));
+        out.writeString("->");
+        out.write(dotId(prefix + "0"));
+        // Graphviz ranks by no edge of weight 0.
+        out.writeLine("[style=invis];");
+    }
 }
 
 void renderEdges(brenlo::io::TextWriter& out, const Digraph& graph, const Configuration& config) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -125,7 +126,11 @@ TEST(Picture, LabelsAndLegend) {
     EXPECT_NE(dot.find("[xlabel=\"certainty just above 1\",color=\"#AAAA55\"];"),
               std::string::npos);
     EXPECT_NE(dot.find("[xlabel=\"certainty 4\",color=\"#5555AA\"];"), std::string::npos) << dot;
-    EXPECT_EQ(dot.substr(dot.size() - 4), "}\n}\n");
+    // Every item ranks the legend below it by an unseen edge.
+    const std::string tail = "}\na->\"legend 0\"[style=invis];\nb->\"legend 0\"[style=invis];\n"
+                             "c->\"legend 0\"[style=invis];\nd->\"legend 0\"[style=invis];\n}\n";
+    ASSERT_GT(dot.size(), tail.size());
+    EXPECT_EQ(dot.substr(dot.size() - tail.size()), tail);
     // The edges before the legend are the graph's own, unchanged.
     EXPECT_EQ(dot.substr(0, dot.find("subgraph")),
               graph(TABLE).out.substr(0, dot.find("subgraph")));
@@ -203,5 +208,54 @@ TEST(Picture, GraphvizDrawsEveryOption) {
                                     dir.path());
         EXPECT_EQ(dot.status, 0) << o[0] << ": " << dot.err << readFile(dir.file("g.dot"));
         EXPECT_EQ(dot.err, "") << o[0];
+    }
+}
+
+// Laid out by Graphviz, the legend is one row under the whole graph, and
+// narrower than a column of its entries would be tall.
+TEST(Picture, TheLegendIsARowUnderTheGraph) {
+    if (std::system("command -v dot > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "Graphviz is not installed";
+    for (const std::string splines : {"curved", "spline", "ortho"}) {
+        TempDir dir;
+        writeFile(dir.file("rules.tsv"), TABLE + row("d => e", 0.3, 0.6, 1.2, 1.0 / 0.0) +
+                                             row("e => a", 0.3, 0.6, 1.2, 2));
+        auto drawn = runLinks({"--legend", "--labels", "--splines=" + splines, "rules.tsv", "g.dot"},
+                              "", dir.path());
+        ASSERT_EQ(drawn.status, 0) << drawn.err;
+        auto plain = testsupport::run(
+            "/bin/sh", {"-c", "timeout 120 dot -Tplain g.dot"}, "", dir.path());
+        ASSERT_EQ(plain.status, 0) << plain.err;
+        // "node NAME X Y ...", Y upwards; the legend's names start with "legend.
+        double lowestItem = 1e9, highestLegend = -1e9;
+        std::vector<double> legendY;
+        size_t items = 0;
+        std::istringstream lines(plain.out);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.compare(0, 5, "node ") != 0)
+                continue;
+            std::istringstream fields(line.substr(5));
+            std::string name;
+            double x, y;
+            if (line[5] == '"') {
+                std::getline(fields, name, '"');
+                std::getline(fields, name, '"');
+            } else {
+                fields >> name;
+            }
+            fields >> x >> y;
+            if (name.compare(0, 7, "legend ") == 0) {
+                legendY.push_back(y);
+                highestLegend = std::max(highestLegend, y);
+            } else {
+                lowestItem = std::min(lowestItem, y);
+                ++items;
+            }
+        }
+        EXPECT_EQ(items, 5u) << plain.out;
+        ASSERT_EQ(legendY.size(), 10u) << plain.out;
+        EXPECT_LT(highestLegend, lowestItem) << splines << "\n" << plain.out;
+        for (double y : legendY)
+            EXPECT_EQ(y, legendY.front()) << splines << ": not one row\n" << plain.out;
     }
 }
