@@ -1,0 +1,144 @@
+// Counting the rules of a level: every subject holding a set tests the
+// set's rules that may still reach the minimum count.
+#include "levels.hpp"
+
+#include "budget.hpp"
+#include "rule_bounds.hpp"
+
+#include "brenlo/threads.hpp"
+#include "quorvel/peers.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace quorvel::rule::mining {
+
+namespace {
+// Every subject holding a set of the level walks the set's rules; subjects
+// are taken in blocks, each loaded once and tested against every set of the
+// level that it holds. Stretches of blocks go to the threads, each counting
+// into its own array; the sums do not depend on who counted what. Returns
+// each set's counts, then each set's bounds, in one array, to be summed
+// across processes at once.
+std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectIndex& index,
+                                   const Level& level, const MaskedRules& rules,
+                                   const RuleBounds& bounds, const Run& run) {
+    const unsigned threads = std::max(1u, config.threads);
+    // Subjects handed out at once: enough stretches for every thread to
+    // keep busy, few enough that finding each set's place in each is cheap.
+    const size_t STRETCH = std::min<size_t>(
+        16384, std::max<size_t>(256, index.subjects() / (8 * size_t(threads)) + 1));
+    const size_t BLOCK = std::min<size_t>(2048, STRETCH); // subjects
+    const size_t stretches = (index.subjects() + STRETCH - 1) / STRETCH;
+    std::vector<std::vector<uint64_t>> observed(
+        std::min<size_t>(threads, std::max<size_t>(stretches, 1)));
+    const size_t half = level.sets() * rules.size();
+    for (auto& o : observed)
+        o.assign(2 * half, 0);
+    std::vector<SubjectIndex::Cursor> cursors(observed.size(),
+                                              SubjectIndex::Cursor(index, config.windowSize));
+    // The meter counts subjects as the Read line does: a merged history for
+    // every subject it stands for.
+    auto represented = [&](size_t from, size_t to) {
+        uint64_t n = 0;
+        for (size_t s = from; s < to; ++s)
+            n += index.weight(s);
+        return n;
+    };
+    brenlo::ProgressStage stage(
+        run.progress(), "Counting rules of item sets of " + std::to_string(level.size) + " items",
+        represented(0, index.subjects()), brenlo::Progress::SUBJECTS);
+    brenlo::forEachChunk(threads, stretches, [&](size_t chunk, unsigned worker) {
+        const size_t from = chunk * STRETCH;
+        const size_t to = std::min(index.subjects(), from + STRETCH);
+        std::vector<std::vector<uint32_t>> setsOf(BLOCK);
+        // Each set's place in its holder list, found once per stretch.
+        std::vector<size_t> next(level.sets());
+        for (size_t k = 0; k < level.sets(); ++k) {
+            const std::vector<uint32_t>& list = level.holders[k].list();
+            next[k] = static_cast<size_t>(
+                std::lower_bound(list.begin(), list.end(), uint32_t(from)) - list.begin());
+        }
+        for (size_t first = from; first < to; first += BLOCK) {
+            const size_t end = std::min(to, first + BLOCK);
+            for (auto& sets : setsOf)
+                sets.clear();
+            for (size_t k = 0; k < level.sets(); ++k) {
+                if (!bounds.anyOf(k))
+                    continue;
+                level.holders[k].forEachIn(first, end, next[k], [&](size_t s) {
+                    setsOf[s - first].push_back(static_cast<uint32_t>(k));
+                });
+            }
+            SubjectIndex::Cursor& cursor = cursors[worker];
+            for (size_t i = 0; i < end - first; ++i) {
+                if (setsOf[i].empty())
+                    continue;
+                cursor.load(first + i);
+                uint64_t* mine = observed[worker].data();
+                for (uint32_t k : setsOf[i])
+                    cursor.observe(level.set(k), level.size, rules, mine + k * rules.size(),
+                                   mine + half + k * rules.size());
+            }
+            run.advance(represented(first, end));
+        }
+    });
+    for (size_t w = 1; w < observed.size(); ++w)
+        for (size_t k = 0; k < observed[0].size(); ++k)
+            observed[0][k] += observed[w][k];
+    return observed.empty() ? std::vector<uint64_t>(2 * half, 0) : std::move(observed[0]);
+}
+
+// The rules observed in at least `minCount` subjects (the others are never
+// reported), as rules of the model, into `counts`.
+void recordObserved(const SubjectIndex& index, const Level& level, const MaskedRules& rules,
+                    const std::vector<uint64_t>& observed, uint64_t minCount,
+                    RuleHistogram& counts) {
+    minCount = std::max<uint64_t>(minCount, 1);
+    IdSet side;
+    auto sideOf = [&](const ItemId* x, uint64_t mask) {
+        side.clear();
+        for (size_t k = 0; k < level.size; ++k)
+            if (mask >> k & 1)
+                side.push_back(x[k]);
+        return index.toItemSet(side);
+    };
+    for (size_t k = 0; k < level.sets(); ++k) {
+        const ItemId* x = level.set(k);
+        for (size_t r = 0; r < rules.size(); ++r)
+            if (observed[k * rules.size() + r] >= minCount)
+                counts[Rule(sideOf(x, rules.antecedent[r]), sideOf(x, rules.subsequent[r]))] =
+                    observed[k * rules.size() + r];
+    }
+}
+
+} // namespace
+
+void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
+                RuleBounds& bounds, RuleHistogram& counts, const Run& run) {
+    const size_t m = level.size;
+    if (m > MAX_RULE_ITEMS)
+        throw std::length_error("an item set of more than 64 items");
+    // The proposals are the same for every set of the level, as masks.
+    MaskedRules rules = MaskedRules::proposedFor(m);
+    rules.tabulate(m);
+    bounds = RuleBounds(level, rules, bounds);
+    const size_t half = level.sets() * rules.size();
+    std::vector<uint64_t> observed;
+    run.together([&] {
+        if (config.memoryBudget)
+            checkLevelBudget(config.memoryBudget, residentBytes() + uint64_t(half) * 16, m,
+                             level.sets());
+        // Baskets of one transaction each observe nothing.
+        observed = index.anyLongerThanOne() ? observeLevel(config, index, level, rules, bounds, run)
+                                            : std::vector<uint64_t>(2 * half, 0);
+    });
+    run.peers().sum(observed);
+    bounds.keepReaching(std::vector<uint64_t>(observed.begin() + half, observed.end()),
+                        config.minCount);
+    observed.resize(half);
+    recordObserved(index, level, rules, observed, config.minCount, counts);
+}
+
+
+} // namespace quorvel::rule::mining
