@@ -115,7 +115,7 @@ TEST(Differential, FastMinerMatchesTheReferenceOnRandomTables) {
     int withRules = 0, deep = 0;
     for (int n = 0; n < 1000; ++n) {
         // The largest crowds on one thread, whose stretches start inside a word.
-        Case c = randomCase(rng, n % 10 == 0, n % 150 == 57 ? 2 : n % 50 == 7 ? 1 : 0);
+        Case c = randomCase(rng, n % 10 == 0, n % 300 == 57 ? 2 : n % 50 == 7 ? 1 : 0);
         testsupport::writeFile(path, c.table);
         TransactionSet txns;
         txns.readInto(path, '\t');
