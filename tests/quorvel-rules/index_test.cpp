@@ -1,5 +1,6 @@
 // The subject index built on several threads, in stretches, is the index
 // built subject by subject: the same subjects, weights, holders and walks.
+#include "holders.hpp"
 #include "index.hpp"
 #include "ingest.hpp"
 
@@ -69,4 +70,36 @@ TEST(SubjectIndex, BuiltInStretchesOnThreadsIsTheSameIndex) {
         many.stretch = 1 + n % 11;
         expectSame(SubjectIndex(log, one), SubjectIndex(log, many), table);
     }
+}
+
+// Holders in either form give the subjects of any range, ranges that start
+// and end inside a word and follow one another as a level's blocks do.
+TEST(Holders, EitherFormGivesTheSubjectsOfARange) {
+    std::mt19937 rng(77);
+    size_t dense = 0, sparse = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        const size_t subjects = 1 + rng() % 700;
+        const unsigned share = 1 + rng() % 64; // one in `share` holds the set
+        std::vector<uint32_t> list;
+        for (uint32_t s = 0; s < subjects; ++s)
+            if (rng() % share == 0)
+                list.push_back(s);
+        const mining::Holders holders = mining::Holders::of(list, subjects);
+        ASSERT_EQ(holders.size(), list.size());
+        (holders.dense() ? dense : sparse) += 1;
+        const size_t step = 1 + rng() % 150;
+        size_t at = 0;
+        std::vector<uint32_t> got;
+        for (size_t from = 0; from < subjects; from += step) {
+            const size_t to = std::min(subjects, from + step);
+            holders.forEachIn(from, to, at, [&](size_t s) {
+                ASSERT_GE(s, from);
+                ASSERT_LT(s, to);
+                got.push_back(static_cast<uint32_t>(s));
+            });
+        }
+        ASSERT_EQ(got, list) << subjects << " subjects, ranges of " << step;
+    }
+    EXPECT_GT(dense, 50u);
+    EXPECT_GT(sparse, 50u);
 }
