@@ -134,11 +134,9 @@ void countLevel(const MiningParams& config, const SubjectIndex& index, const Lev
                                             : std::vector<uint64_t>(2 * half, 0);
     });
     run.peers().sum(observed);
-    bounds.keepReaching(std::vector<uint64_t>(observed.begin() + half, observed.end()),
-                        config.minCount);
+    bounds.keepReaching(observed.data() + half, config.minCount);
     observed.resize(half);
     recordObserved(index, level, rules, observed, config.minCount, counts);
 }
-
 
 } // namespace quorvel::rule::mining

@@ -76,7 +76,7 @@ RuleBounds::RuleBounds(const Level& level, const MaskedRules& rules, const RuleB
     }
 }
 
-void RuleBounds::keepReaching(const std::vector<uint64_t>& bound, uint64_t minCount) {
+void RuleBounds::keepReaching(const uint64_t* bound, uint64_t minCount) {
     for (size_t k = 0; k < m_any.size(); ++k) {
         bool any = false;
         for (size_t r = 0; r < m_rules; ++r) {

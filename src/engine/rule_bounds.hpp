@@ -26,7 +26,7 @@ public:
 
     /// Keeps the rules whose summed bound, `bound[k * rules + r]`, reaches
     /// `minCount`.
-    void keepReaching(const std::vector<uint64_t>& bound, uint64_t minCount);
+    void keepReaching(const uint64_t* bound, uint64_t minCount);
 
     /// Whether some rule of the level's k-th set may reach the count.
     bool anyOf(size_t k) const { return m_any[k] != 0; }

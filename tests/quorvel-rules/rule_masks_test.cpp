@@ -307,7 +307,7 @@ TEST(RuleBounds, ARuleIsLeftExactlyWhenItsBoundReachesTheCount) {
                 }
                 skipped += !bounds.anyOf(k);
             }
-            bounds.keepReaching(given, minCount);
+            bounds.keepReaching(given.data(), minCount);
             for (size_t k = 0; k < level.sets(); ++k) {
                 bool any = false;
                 for (size_t r = 0; r < rules.size(); ++r) {
