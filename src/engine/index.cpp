@@ -165,6 +165,7 @@ void SubjectIndex::observeAll(size_t s, const ItemId* items, size_t n, const Mas
 
 SubjectIndex::Cursor::Cursor(const SubjectIndex& index, History::Time window, size_t maskWords)
     : m_index(index), m_window(window), m_maskWords(maskWords), m_slot(index.items(), NONE),
+      m_first(index.items()),
       m_subject(0) {}
 
 void SubjectIndex::Cursor::load(size_t s) {
@@ -173,8 +174,11 @@ void SubjectIndex::Cursor::load(size_t s) {
         m_slot[m_index.m_subjectItems[k].item] = NONE;
     m_subject = s;
     const Subject& sub = m_index.m_subjects[s];
-    for (uint32_t k = sub.itemBegin; k < sub.itemEnd; ++k)
-        m_slot[m_index.m_subjectItems[k].item] = k;
+    for (uint32_t k = sub.itemBegin; k < sub.itemEnd; ++k) {
+        const SubjectItem& si = m_index.m_subjectItems[k];
+        m_slot[si.item] = k;
+        m_first[si.item] = m_index.m_positions[si.begin];
+    }
     m_words = (sub.txnEnd - sub.txnBegin + size_t(63)) / 64;
     m_lastN = 0;
     m_before[0] = ~uint64_t(0);
@@ -197,7 +201,9 @@ void SubjectIndex::Cursor::makeMasks(uint32_t e, size_t local) {
         const SubjectItem& si = m_index.m_subjectItems[e];
         const uint32_t* positions = m_index.m_positions.data() + si.begin;
         heldMask(positions, si.end - si.begin, m_words, masks);
-        seenMask(positions, si.end - si.begin, m_index.m_times.data() + sub.txnBegin,
+        // Without a window the first positions tell all (observeFirsts).
+        if (m_window != 0)
+            seenMask(positions, si.end - si.begin, m_index.m_times.data() + sub.txnBegin,
                  sub.txnEnd - sub.txnBegin, m_window, masks + m_words);
         m_ready[local] = 1;
     }
@@ -222,6 +228,10 @@ void SubjectIndex::Cursor::observe(const ItemId* items, size_t n, const MaskedRu
         return m_masks.data() + 2 * m_words * local;
     };
     const uint32_t weight = m_index.weight(m_subject);
+    if (m_window == 0) {
+        observeFirsts(items, n, observed, bound, masksOf, weight);
+        return;
+    }
     if (m_words == 1) {
         // Histories of up to 64 transactions, the common case. A subject's
         // sets come in item-set order, so most share all but their last
@@ -271,6 +281,26 @@ void SubjectIndex::Cursor::observe(const ItemId* items, size_t n, const MaskedRu
     };
     add(hits, observed);
     add(bounds, bound);
+}
+
+template <class MasksOf>
+void SubjectIndex::Cursor::observeFirsts(const ItemId* items, size_t n, uint64_t* observed,
+                                         uint64_t* bound, MasksOf& masksOf, uint32_t weight) {
+    uint32_t first[MAX_RULE_ITEMS];
+    for (size_t k = 0; k < n; ++k) {
+        if (m_slot[items[k]] == NONE)
+            return; // a set the subject does not hold observes nothing
+        first[k] = m_first[items[k]];
+    }
+    WindowlessRule rule;
+    if (!windowlessRule([&](size_t k) { return first[k]; }, n, rule))
+        return;
+    bound[rule.rule] += weight;
+    for (size_t k = rule.from; k <= rule.to; ++k)
+        if (!(masksOf(m_slot[items[k]])[rule.at / 64] >> (rule.at % 64) & 1)) {
+            observed[rule.rule] += weight;
+            return;
+        }
 }
 
 } // namespace quorvel::rule::mining

@@ -12,6 +12,7 @@
 #include "quorvel/peers.hpp"
 #include "quorvel/rule.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -117,6 +118,29 @@ public:
         for (uint32_t k = m_subjects[s].itemBegin; k < m_subjects[s].itemEnd; ++k)
             f(m_subjectItems[k].item);
     }
+    /// Calls f(id, entry, first) for every item of subject `s`'s history,
+    /// ascending: `entry` names the item's transactions there (holdsAt),
+    /// and `first` is the place of the first of them among the subject's.
+    template <class F> void forEachEntryOf(size_t s, F f) const {
+        for (uint32_t k = m_subjects[s].itemBegin; k < m_subjects[s].itemEnd; ++k)
+            f(m_subjectItems[k].item, k, m_positions[m_subjectItems[k].begin]);
+    }
+    /// Whether the subject's transaction at `position` holds the item of
+    /// `entry`.
+    bool holdsAt(uint32_t entry, uint32_t position) const {
+        const uint32_t* p = m_positions.data();
+        return std::binary_search(p + m_subjectItems[entry].begin, p + m_subjectItems[entry].end,
+                                  position);
+    }
+    /// Which of the subject's first 64 transactions hold the item of
+    /// `entry`, one bit each.
+    uint64_t heldAmongFirst64(uint32_t entry) const {
+        uint64_t held = 0;
+        for (uint32_t k = m_subjectItems[entry].begin;
+             k < m_subjectItems[entry].end && m_positions[k] < 64; ++k)
+            held |= uint64_t(1) << m_positions[k];
+        return held;
+    }
     /// The id of `item`; false when no history holds it.
     bool find(const Item& item, ItemId& id) const;
     /// Ids of every item of `is`; false when some item is unknown.
@@ -156,11 +180,16 @@ public:
         /// Makes the masks of the subject's entry `e`, its `local`-th:
         /// `at`, then `seen`.
         void makeMasks(uint32_t e, size_t local);
+        /// observe without a window, from where the set's items first appear.
+        template <class MasksOf>
+        void observeFirsts(const ItemId* items, size_t n, uint64_t* observed, uint64_t* bound,
+                           MasksOf& masksOf, uint32_t weight);
 
         const SubjectIndex& m_index;
         History::Time m_window;
         size_t m_maskWords;
         std::vector<uint32_t> m_slot; // item -> entry of the current subject
+        std::vector<uint32_t> m_first; // item -> its first transaction there
         size_t m_subject;
         size_t m_words = 0;            // per mask of the current subject
         bool m_walk = false;           // the subject is too long for masks

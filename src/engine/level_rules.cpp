@@ -3,6 +3,7 @@
 #include "levels.hpp"
 
 #include "budget.hpp"
+#include "first_appearances.hpp"
 #include "rule_bounds.hpp"
 
 #include "brenlo/threads.hpp"
@@ -89,6 +90,40 @@ std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectInde
     return observed.empty() ? std::vector<uint64_t>(2 * half, 0) : std::move(observed[0]);
 }
 
+// The same without a window, from where items first appear: set after set
+// over its holders, sets in stretches to the threads, each set counted by
+// one of them.
+std::vector<uint64_t> observeBySet(const MiningParams& config, const SubjectIndex& index,
+                                   const Level& level, const MaskedRules& rules,
+                                   const RuleBounds& bounds, const FirstAppearances& firsts,
+                                   const Run& run) {
+    const unsigned threads = std::max(1u, config.threads);
+    const size_t half = level.sets() * rules.size();
+    std::vector<uint64_t> observed(2 * half, 0);
+    const size_t STRETCH = std::max<size_t>(1, level.sets() / (32 * size_t(threads)));
+    const size_t stretches = (level.sets() + STRETCH - 1) / STRETCH;
+    brenlo::ProgressStage stage(
+        run.progress(), "Counting rules of item sets of " + std::to_string(level.size) + " items",
+        level.sets(), brenlo::Progress::SETS);
+    brenlo::forEachChunk(threads, stretches, [&](size_t chunk, unsigned) {
+        const size_t from = chunk * STRETCH, to = std::min(level.sets(), from + STRETCH);
+        for (size_t k = from; k < to; ++k) {
+            if (!bounds.anyOf(k))
+                continue;
+            const Holders& holders = level.holders[k];
+            firsts.observe(
+                index, level.set(k), level.size,
+                [&](auto f) {
+                    size_t at = 0;
+                    holders.forEachIn(0, index.subjects(), at, f);
+                },
+                observed.data() + k * rules.size(), observed.data() + half + k * rules.size());
+        }
+        run.advance(to - from);
+    });
+    return observed;
+}
+
 // The rules observed in at least `minCount` subjects (the others are never
 // reported), as rules of the model, into `counts`.
 void recordObserved(const SubjectIndex& index, const Level& level, const MaskedRules& rules,
@@ -115,7 +150,8 @@ void recordObserved(const SubjectIndex& index, const Level& level, const MaskedR
 } // namespace
 
 void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
-                RuleBounds& bounds, RuleHistogram& counts, const Run& run) {
+                RuleBounds& bounds, RuleHistogram& counts, const Run& run,
+                const FirstAppearances* firsts) {
     const size_t m = level.size;
     if (m > MAX_RULE_ITEMS)
         throw std::length_error("an item set of more than 64 items");
@@ -130,8 +166,12 @@ void countLevel(const MiningParams& config, const SubjectIndex& index, const Lev
             checkLevelBudget(config.memoryBudget, residentBytes() + uint64_t(half) * 16, m,
                              level.sets());
         // Baskets of one transaction each observe nothing.
-        observed = index.anyLongerThanOne() ? observeLevel(config, index, level, rules, bounds, run)
-                                            : std::vector<uint64_t>(2 * half, 0);
+        if (!index.anyLongerThanOne())
+            observed.assign(2 * half, 0);
+        else if (firsts && !firsts->empty() && config.windowSize == 0)
+            observed = observeBySet(config, index, level, rules, bounds, *firsts, run);
+        else
+            observed = observeLevel(config, index, level, rules, bounds, run);
     });
     run.peers().sum(observed);
     bounds.keepReaching(observed.data() + half, config.minCount);

@@ -1,5 +1,7 @@
 #include "apriori.hpp"
 
+#include "budget.hpp"
+#include "first_appearances.hpp"
 #include "index.hpp"
 #include "levels.hpp"
 #include "rule_bounds.hpp"
@@ -56,10 +58,22 @@ public:
     uint64_t proposals() const override { return m_level.proposals(); }
     void countRules() override {
         StageClock clock(m_times.rules);
-        countLevel(m_config, m_index, m_level, m_bounds, m_counts, m_run);
+        if (m_config.windowSize == 0 && m_firsts.empty() && m_index.anyLongerThanOne() &&
+            FirstAppearances::fits(m_index, firstsBytes()))
+            m_firsts = FirstAppearances(m_index);
+        countLevel(m_config, m_index, m_level, m_bounds, m_counts, m_run, &m_firsts);
     }
 
 private:
+    // A table of first appearances may take what the budget leaves.
+    uint64_t firstsBytes() const {
+        if (!m_config.memoryBudget)
+            return m_config.firstTableBytes;
+        const uint64_t used = residentBytes();
+        const uint64_t left = m_config.memoryBudget > used ? m_config.memoryBudget - used : 0;
+        return std::min(m_config.firstTableBytes, left / 4);
+    }
+
     const MiningParams& m_config;
     const SubjectIndex& m_index;
     const Run& m_run;
@@ -68,6 +82,7 @@ private:
     StageTimes& m_times;
     Level m_level;
     RuleBounds m_bounds;
+    FirstAppearances m_firsts;
 };
 
 } // namespace

@@ -64,6 +64,38 @@ inline void forEachObserved(const uint64_t* at, const uint64_t* seen, const uint
     }
 }
 
+/// Without a window an item is fresh only where it first appears, so B's
+/// items must all first appear in one transaction, `at`, and A's before it:
+/// `at` is the latest first appearance of the set's `n` items (by
+/// position, first(k) of the k-th), B the items that make it and A the rest, which must be a run
+/// of items, `from` to `to`. The one rule of MaskedRules::proposedFor(n)
+/// whose bound the subject may meet, in `rule`; false when there is none.
+/// It is observed when some item of A is not held at `at`.
+struct WindowlessRule {
+    size_t rule, from, to;
+    uint32_t at;
+};
+template <class First> inline bool windowlessRule(First first, size_t n, WindowlessRule& out) {
+    uint32_t t = 0;
+    for (size_t k = 0; k < n; ++k)
+        t = first(k) > t ? first(k) : t;
+    uint64_t a = 0;
+    for (size_t k = 0; k < n; ++k)
+        a |= uint64_t(first(k) < t) << k;
+    if (a == 0)
+        return false; // all first held together
+    const size_t p = static_cast<size_t>(__builtin_ctzll(a));
+    const size_t j = 63 - static_cast<size_t>(__builtin_clzll(a));
+    if ((a >> p) & ((a >> p) + 1))
+        return false; // A is no run
+    // n - 1 rules have A from the first item, then n - q from each later q.
+    out.rule = p == 0 ? j : (n - 1) + (p - 1) * n - (p - 1) * p / 2 + (j - p);
+    out.from = p;
+    out.to = j;
+    out.at = t;
+    return true;
+}
+
 /// Sets bit r of `hits` (zeroed by the caller, one bit per rule) for every
 /// rule r of MaskedRules::proposedFor(n) the subject observes, and of
 /// `bounds` for every rule whose bound it meets; `at[k]` and `seen[k]` are

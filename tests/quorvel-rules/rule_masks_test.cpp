@@ -3,6 +3,7 @@
 // no window and windows, sets whose rules fill one hit word and several,
 // sets that share their start with the set before, and subjects too long
 // for masks; and the bounds the masks give against their definition.
+#include "first_appearances.hpp"
 #include "index.hpp"
 #include "rule_bounds.hpp"
 #include "rule_masks.hpp"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <map>
+#include <numeric>
 #include <random>
 #include <string>
 
@@ -21,7 +23,8 @@ using namespace quorvel::rule::mining;
 namespace {
 
 // Subjects of 1 to 200 transactions (one to four mask words) over `items`
-// items, several items a transaction, with gaps and equal times.
+// items, several items a transaction, with gaps and equal times; in some,
+// half the items are first held past 64 transactions.
 std::string randomTable(std::mt19937& rng, int items) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     std::string table = "subject\ttime\titem\n";
@@ -29,11 +32,14 @@ std::string randomTable(std::mt19937& rng, int items) {
     for (int s = 0; s < subjects; ++s) {
         const int lengths[] = {1 + pick(10), 60 + pick(10), 120 + pick(80)};
         const int rows = lengths[pick(3)];
+        // Now and then half the items first appear past the first word.
+        const bool late = pick(3) == 0;
         unsigned time = static_cast<unsigned>(pick(5));
         for (int r = 0; r < rows; ++r) {
             table += "s" + std::to_string(s) + "\t" + std::to_string(time);
+            const int reach = late && r < 64 ? std::max(1, items / 2) : items;
             for (int k = 1 + pick(4); k > 0; --k)
-                table += "\ti" + std::to_string(10 + pick(items));
+                table += "\ti" + std::to_string(10 + pick(reach));
             table += "\n";
             time += static_cast<unsigned>(pick(6));
         }
@@ -94,11 +100,44 @@ bool boundMet(const EventLog& log, size_t s, const IdSet& set, uint64_t a, uint6
     return false;
 }
 
+// Whether some item of `set` is first held in subject `s` past its first 64
+// transactions.
+bool lateIn(const EventLog& log, size_t s, const IdSet& set) {
+    const uint32_t from = log.subjectBegin[s], to = log.subjectBegin[s + 1];
+    for (ItemId id : set)
+        for (uint32_t t = from; t < to; ++t)
+            if (std::binary_search(log.txnItems.begin() + log.txnBegin[t],
+                                   log.txnItems.begin() + log.txnBegin[t + 1], id)) {
+                if (t - from >= 64)
+                    return true;
+                break;
+            }
+    return false;
+}
+
+// Without a window, the rules of `set` in subject `s` alone, from the
+// table of first appearances, which is given only the set's holders.
+void observeFirsts(const FirstAppearances& firsts, const SubjectIndex& index, size_t s,
+                   const IdSet& set, uint64_t* count, uint64_t* bound) {
+    size_t held = 0;
+    index.forEachItemOf(s, [&](ItemId id) {
+        held += std::binary_search(set.begin(), set.end(), id);
+    });
+    firsts.observe(
+        index, set.data(), set.size(),
+        [&](auto f) {
+            if (held == set.size())
+                f(s);
+        },
+        count, bound);
+}
+
 } // namespace
 
 TEST(RuleMasks, CountAsTheWalkThroughTheTransactions) {
     std::mt19937 rng(20261209);
-    size_t compared = 0, observedSome = 0, manyRules = 0, boundsMet = 0, boundsAbove = 0;
+    size_t compared = 0, observedSome = 0, manyRules = 0, boundsMet = 0, boundsAbove = 0,
+           lateRules = 0;
     for (int trial = 0; trial < 250; ++trial) {
         const int items = 2 + static_cast<int>(rng() % 15);
         const std::string table = randomTable(rng, items);
@@ -112,6 +151,7 @@ TEST(RuleMasks, CountAsTheWalkThroughTheTransactions) {
         // Every fourth trial walks the long subjects instead of masking them.
         const size_t maskWords = trial % 4 == 3 ? 8 : SubjectIndex::Cursor::DEFAULT_MASK_WORDS;
         SubjectIndex::Cursor cursor(index, window, maskWords);
+        const FirstAppearances firsts(index);
         const std::vector<IdSet> sets = randomSets(rng, index.items());
         // Subjects in turn, and back again, as stretches hand them out.
         for (size_t pass = 0; pass < 2; ++pass)
@@ -130,6 +170,18 @@ TEST(RuleMasks, CountAsTheWalkThroughTheTransactions) {
                         wantBound[r] = boundMet(log, s, set, rules.antecedent[r],
                                                 rules.subsequent[r], window);
                         ASSERT_LE(got[r], wantBound[r]) << "a count above its bound";
+                    }
+                    if (window == 0 && pass == 0) {
+                        std::vector<uint64_t> count(rules.size(), 0), bounds(rules.size(), 0);
+                        observeFirsts(firsts, index, s, set, count.data(), bounds.data());
+                        ASSERT_EQ(count, want) << "subject " << s << ", " << set.size()
+                                               << " items, by first appearances\n"
+                                               << table;
+                        ASSERT_EQ(bounds, wantBound) << "subject " << s << ", " << set.size()
+                                                     << " items, by first appearances\n"
+                                                     << table;
+                        lateRules += count != std::vector<uint64_t>(rules.size(), 0) &&
+                                     index.subjects() > 0 && lateIn(log, s, set);
                     }
                     // A walked subject bounds every rule by its weight.
                     if (bound != wantBound) {
@@ -152,6 +204,7 @@ TEST(RuleMasks, CountAsTheWalkThroughTheTransactions) {
     EXPECT_GT(manyRules, 500u);
     EXPECT_GT(boundsMet, 10000u);
     EXPECT_GT(boundsAbove, 100u);
+    EXPECT_GT(lateRules, 10u);
 }
 
 TEST(RuleMasks, SeenMasksFollowTheWindow) {
@@ -209,6 +262,11 @@ TEST(RuleMasks, RulesPastTheFirstSixtyFour) {
             EXPECT_EQ(got[66], 1u) << filler << " filler transactions";
             EXPECT_EQ(bound[66], 1u) << filler << " filler transactions";
         }
+        std::vector<uint64_t> count(rules.size(), 0), bound(rules.size(), 0);
+        observeFirsts(FirstAppearances(index), index, 0, set, count.data(), bound.data());
+        EXPECT_EQ(count[66], 1u) << filler << " filler transactions, by first appearances";
+        EXPECT_EQ(std::accumulate(count.begin(), count.end(), uint64_t(0)), 1u);
+        EXPECT_EQ(bound, count);
     }
 }
 
