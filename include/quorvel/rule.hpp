@@ -164,6 +164,12 @@ public:
     ConstIterator find(const ItemSet& is) const { return m_data.find(is); }
     /// Inserts `is` with `count` unless it is already present.
     void add(const ItemSet& is, size_t count) { m_data.emplace(is, count); }
+    /// The same, looking first just before `hint`, so that sets added in
+    /// ascending order, each before the hint its successor gives, are put
+    /// in place without a search. Where `is` is.
+    Iterator add(Iterator hint, ItemSet is, size_t count) {
+        return m_data.emplace_hint(hint, std::move(is), count);
+    }
     /// The count of `is`, or `otherwise` when it is absent.
     size_t count(const ItemSet& is, size_t otherwise) const;
     void erase(Iterator it) { m_data.erase(it); }

@@ -30,7 +30,21 @@ QUORVEL_POPCOUNT_CLONES size_t andPopcount(const uint64_t* a, const uint64_t* b,
     return c;
 }
 
+QUORVEL_POPCOUNT_CLONES size_t andIntoPopcount(const uint64_t* a, const uint64_t* b, uint64_t* out,
+                                                size_t n) {
+    size_t c = 0;
+    for (size_t k = 0; k < n; ++k) {
+        out[k] = a[k] & b[k];
+        c += static_cast<size_t>(__builtin_popcountll(out[k]));
+    }
+    return c;
+}
+
 } // namespace
+
+size_t andInto(const uint64_t* a, const uint64_t* b, uint64_t* out, size_t words) {
+    return andIntoPopcount(a, b, out, words);
+}
 
 size_t SubjectBits::count() const {
     return popcount(m_words.data(), m_words.size());
@@ -43,9 +57,7 @@ size_t SubjectBits::intersectCount(const SubjectBits& other) const {
 SubjectBits SubjectBits::intersect(const SubjectBits& other, size_t& count) const {
     SubjectBits out;
     out.m_words.resize(m_words.size());
-    for (size_t k = 0; k < m_words.size(); ++k)
-        out.m_words[k] = m_words[k] & other.m_words[k];
-    count = out.count();
+    count = andInto(m_words.data(), other.m_words.data(), out.m_words.data(), m_words.size());
     return out;
 }
 

@@ -24,6 +24,10 @@ namespace quorvel::rule::mining {
 
 typedef std::vector<ItemId> IdSet;
 
+/// Sets the `words` words at `out` to those at `a` AND those at `b`; the
+/// bits set.
+size_t andInto(const uint64_t* a, const uint64_t* b, uint64_t* out, size_t words);
+
 /// A set of subjects, one bit each.
 class SubjectBits {
 public:

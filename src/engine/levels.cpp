@@ -149,11 +149,7 @@ private:
         const uint64_t* a = bits.data();
         const uint64_t* b = m_index.holders(last).data();
         m_and.resize(bits.words());
-        size_t n = 0;
-        for (size_t w = 0; w < m_and.size(); ++w) {
-            m_and[w] = a[w] & b[w];
-            n += static_cast<size_t>(__builtin_popcountll(m_and[w]));
-        }
+        const size_t n = andInto(a, b, m_and.data(), m_and.size());
         held = m_index.unweighted() ? n : m_index.weightOf(m_and.data(), n);
         return n;
     }
@@ -294,9 +290,25 @@ Level nextLevel(const MiningParams& config, const SubjectIndex& index, const Lev
     return next;
 }
 
-void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all) {
-    for (size_t k = 0; k < level.sets(); ++k)
-        all[index.toItemSet(level.set(k), level.size)] = level.counts[k];
+void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all,
+            unsigned threads) {
+    // Making the item sets takes the time, on the threads; they go in one
+    // by one.
+    std::vector<ItemSet> sets(level.sets());
+    const size_t stretch = 1024;
+    brenlo::forEachChunk(threads, (level.sets() + stretch - 1) / stretch, [&](size_t c, unsigned) {
+        for (size_t k = c * stretch; k < std::min(level.sets(), (c + 1) * stretch); ++k)
+            sets[k] = index.toItemSet(level.set(k), level.size);
+    });
+    // A level's sets ascend, and few sets of other sizes lie between two of
+    // them: each is found a few steps after the one before.
+    ItemSetSupports::Iterator at = all.end(); // the first is searched for
+    for (size_t k = 0; k < level.sets(); ++k) {
+        while (at != all.end() && at->first < sets[k])
+            ++at;
+        at = all.add(at, std::move(sets[k]), level.counts[k]);
+        ++at;
+    }
 }
 
 } // namespace quorvel::rule::mining

@@ -41,7 +41,8 @@ Level nextLevel(const MiningParams& config, const SubjectIndex& index, const Lev
                 const Run& run);
 
 /// Adds the level's frequent sets and their counts to `all`.
-void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all);
+void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all,
+            unsigned threads = 1);
 
 /// Counts, over every subject, the rules proposed from each set of the
 /// level that may reach the minimum count, adding those that reach it to

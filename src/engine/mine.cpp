@@ -46,13 +46,13 @@ public:
     size_t firstLevel() override {
         StageClock clock(m_times.itemSets);
         m_level = frequentItems(m_config, m_index, m_run);
-        record(m_index, m_level, m_all);
+        record(m_index, m_level, m_all, m_config.threads);
         return m_all.size();
     }
     size_t nextLevel() override {
         StageClock clock(m_times.itemSets);
         m_level = mining::nextLevel(m_config, m_index, m_level, m_run);
-        record(m_index, m_level, m_all);
+        record(m_index, m_level, m_all, m_config.threads);
         return m_level.sets();
     }
     uint64_t proposals() const override { return m_level.proposals(); }

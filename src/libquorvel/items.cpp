@@ -2,6 +2,7 @@
 
 #include "cells.hpp"
 
+#include <algorithm>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
@@ -84,6 +85,17 @@ std::ostream& ItemSet::writeInto(std::ostream& out) const {
 }
 
 std::string ItemSet::toString() const {
+    // Plain items are written as they are, without a stream: a table of
+    // item sets writes one string a row.
+    if (std::all_of(m_data.begin(), m_data.end(), isPlainItem)) {
+        std::string text = "{";
+        for (const Item& item : m_data) {
+            if (text.size() > 1)
+                text += ',';
+            text += item;
+        }
+        return text + '}';
+    }
     std::ostringstream out;
     writeInto(out);
     return out.str();
