@@ -35,10 +35,11 @@ struct MiningParams : Thresholds {
     /// Bytes level 2's table of pair counts may take (all threads); past
     /// it, pairs are joined as the other levels are. Tests make it 0.
     uint64_t pairTableBytes = uint64_t(64) << 20;
-    /// Bytes the table of where each item first appears in each subject may
-    /// take, which counts rules without a window set by set; past it (or
-    /// the memory budget's quarter), subject by subject. Tests make it 0.
-    uint64_t firstTableBytes = uint64_t(128) << 20;
+    /// Bytes a table of each item in each subject may take (where it first
+    /// appears without a window, its masks with one), with which rules are
+    /// counted set by set; past it, or a quarter of what the memory budget
+    /// leaves, subject by subject. Tests make it 0.
+    uint64_t itemTableBytes = uint64_t(128) << 20;
 };
 
 /// What a run is given besides its settings; every part may be left out.

@@ -1,9 +1,9 @@
 // Without a window an item is fresh in a subject only in the transaction
 // that first holds it (rule_masks.hpp), so a rule's test there needs only
 // where each item of its set first appears and whether the items of A are
-// also held where B first appears. Laid out one row per subject, one cell
-// per item, those let the rules of a set be counted over its holders, set
-// after set, with nothing made per subject.
+// also held where B first appears. Laid out item by item, those let the
+// rules of a set be counted over its holders, set after set, with nothing
+// made per subject.
 #pragma once
 
 #include "index.hpp"

@@ -206,19 +206,23 @@ void SubjectIndex::Cursor::load(size_t s) {
         m_zero.assign(2 * m_words, 0);
 }
 
+void SubjectIndex::entryMasks(size_t s, uint32_t entry, History::Time window, uint64_t* at,
+                              uint64_t* seen) const {
+    const Subject& sub = m_subjects[s];
+    const SubjectItem& si = m_subjectItems[entry];
+    const uint32_t* positions = m_positions.data() + si.begin;
+    const size_t transactions = sub.txnEnd - sub.txnBegin;
+    heldMask(positions, si.end - si.begin, (transactions + 63) / 64, at);
+    if (seen)
+        seenMask(positions, si.end - si.begin, m_times.data() + sub.txnBegin, transactions, window,
+                 seen);
+}
+
 void SubjectIndex::Cursor::makeMasks(uint32_t e, size_t local) {
-    const Subject& sub = m_index.m_subjects[m_subject];
     uint64_t* masks = m_masks.data() + 2 * m_words * local;
-    {
-        const SubjectItem& si = m_index.m_subjectItems[e];
-        const uint32_t* positions = m_index.m_positions.data() + si.begin;
-        heldMask(positions, si.end - si.begin, m_words, masks);
-        // Without a window the first positions tell all (observeFirsts).
-        if (m_window != 0)
-            seenMask(positions, si.end - si.begin, m_index.m_times.data() + sub.txnBegin,
-                 sub.txnEnd - sub.txnBegin, m_window, masks + m_words);
-        m_ready[local] = 1;
-    }
+    // Without a window the first positions tell all (observeFirsts).
+    m_index.entryMasks(m_subject, e, m_window, masks, m_window != 0 ? masks + m_words : nullptr);
+    m_ready[local] = 1;
 }
 
 void SubjectIndex::Cursor::observe(const ItemId* items, size_t n, const MaskedRules& rules,

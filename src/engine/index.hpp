@@ -129,6 +129,16 @@ public:
         for (uint32_t k = m_subjects[s].itemBegin; k < m_subjects[s].itemEnd; ++k)
             f(m_subjectItems[k].item, k, m_positions[m_subjectItems[k].begin]);
     }
+    /// The masks (rule_masks.hpp) of subject `s`'s `entry`, a word for
+    /// every 64 of its transactions: those holding the item into `at`, and
+    /// those in which it was seen within `window` before into `seen`, when
+    /// given.
+    void entryMasks(size_t s, uint32_t entry, History::Time window, uint64_t* at,
+                    uint64_t* seen) const;
+    /// How many transactions subject `s`'s history has.
+    size_t transactionsOf(size_t s) const {
+        return m_subjects[s].txnEnd - m_subjects[s].txnBegin;
+    }
     /// Whether the subject's transaction at `position` holds the item of
     /// `entry`.
     bool holdsAt(uint32_t entry, uint32_t position) const {

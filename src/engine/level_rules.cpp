@@ -3,7 +3,7 @@
 #include "levels.hpp"
 
 #include "budget.hpp"
-#include "first_appearances.hpp"
+#include "item_tables.hpp"
 #include "rule_bounds.hpp"
 
 #include "brenlo/threads.hpp"
@@ -15,6 +15,16 @@
 namespace quorvel::rule::mining {
 
 namespace {
+
+// The meter counts subjects as the Read line does: a merged history for
+// every subject it stands for.
+uint64_t represented(const SubjectIndex& index, size_t from, size_t to) {
+    uint64_t n = 0;
+    for (size_t s = from; s < to; ++s)
+        n += index.weight(s);
+    return n;
+}
+
 // Every subject holding a set of the level walks the set's rules; subjects
 // are taken in blocks, each loaded once and tested against every set of the
 // level that it holds. Stretches of blocks go to the threads, each counting
@@ -38,17 +48,9 @@ std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectInde
         o.assign(2 * half, 0);
     std::vector<SubjectIndex::Cursor> cursors(observed.size(),
                                               SubjectIndex::Cursor(index, config.windowSize));
-    // The meter counts subjects as the Read line does: a merged history for
-    // every subject it stands for.
-    auto represented = [&](size_t from, size_t to) {
-        uint64_t n = 0;
-        for (size_t s = from; s < to; ++s)
-            n += index.weight(s);
-        return n;
-    };
     brenlo::ProgressStage stage(
         run.progress(), "Counting rules of item sets of " + std::to_string(level.size) + " items",
-        represented(0, index.subjects()), brenlo::Progress::SUBJECTS);
+        represented(index, 0, index.subjects()), brenlo::Progress::SUBJECTS);
     brenlo::forEachChunk(threads, stretches, [&](size_t chunk, unsigned worker) {
         const size_t from = chunk * STRETCH;
         const size_t to = std::min(index.subjects(), from + STRETCH);
@@ -81,7 +83,7 @@ std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectInde
                     cursor.observe(level.set(k), level.size, rules, mine + k * rules.size(),
                                    mine + half + k * rules.size());
             }
-            run.advance(represented(first, end));
+            run.advance(represented(index, first, end));
         }
     });
     for (size_t w = 1; w < observed.size(); ++w)
@@ -90,38 +92,57 @@ std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectInde
     return observed.empty() ? std::vector<uint64_t>(2 * half, 0) : std::move(observed[0]);
 }
 
-// The same without a window, from where items first appear: set after set
-// over its holders, sets in stretches to the threads, each set counted by
-// one of them.
+// The same from a table of the index's items: set after set over its
+// holders, sets in stretches to the threads, each set counted by one of
+// them. count(k, worker, counts, bounds) counts the k-th set.
+template <class Count>
 std::vector<uint64_t> observeBySet(const MiningParams& config, const SubjectIndex& index,
                                    const Level& level, const MaskedRules& rules,
-                                   const RuleBounds& bounds, const FirstAppearances& firsts,
-                                   const Run& run) {
+                                   const RuleBounds& bounds, const Run& run, Count count) {
     const unsigned threads = std::max(1u, config.threads);
     const size_t half = level.sets() * rules.size();
     std::vector<uint64_t> observed(2 * half, 0);
     const size_t STRETCH = std::max<size_t>(1, level.sets() / (32 * size_t(threads)));
     const size_t stretches = (level.sets() + STRETCH - 1) / STRETCH;
+    // The meter counts subjects, as subject by subject: each stretch of sets
+    // stands for its share of them, and the shares add up to all.
+    const uint64_t subjects = represented(index, 0, index.subjects());
+    auto share = [&](size_t k) { return subjects * k / std::max<size_t>(level.sets(), 1); };
     brenlo::ProgressStage stage(
         run.progress(), "Counting rules of item sets of " + std::to_string(level.size) + " items",
-        level.sets(), brenlo::Progress::SETS);
-    brenlo::forEachChunk(threads, stretches, [&](size_t chunk, unsigned) {
+        subjects, brenlo::Progress::SUBJECTS);
+    brenlo::forEachChunk(threads, stretches, [&](size_t chunk, unsigned worker) {
         const size_t from = chunk * STRETCH, to = std::min(level.sets(), from + STRETCH);
-        for (size_t k = from; k < to; ++k) {
-            if (!bounds.anyOf(k))
-                continue;
-            const Holders& holders = level.holders[k];
-            firsts.observe(
-                index, level.set(k), level.size,
-                [&](auto f) {
-                    size_t at = 0;
-                    holders.forEachIn(0, index.subjects(), at, f);
-                },
-                observed.data() + k * rules.size(), observed.data() + half + k * rules.size());
-        }
-        run.advance(to - from);
+        for (size_t k = from; k < to; ++k)
+            if (bounds.anyOf(k))
+                count(k, worker, observed.data() + k * rules.size(),
+                      observed.data() + half + k * rules.size());
+        run.advance(share(to) - share(from));
     });
     return observed;
+}
+
+std::vector<uint64_t> observeByTable(const MiningParams& config, const SubjectIndex& index,
+                                     const Level& level, const MaskedRules& rules,
+                                     const RuleBounds& bounds, const ItemTables& tables,
+                                     const Run& run) {
+    auto holdersOf = [&](size_t k) {
+        return [&, k](auto f) {
+            size_t at = 0;
+            level.holders[k].forEachIn(0, index.subjects(), at, f);
+        };
+    };
+    if (!tables.firsts.empty())
+        return observeBySet(config, index, level, rules, bounds, run,
+                            [&](size_t k, unsigned, uint64_t* counts, uint64_t* bound) {
+                                tables.firsts.observe(index, level.set(k), level.size,
+                                                      holdersOf(k), counts, bound);
+                            });
+    return observeBySet(config, index, level, rules, bounds, run,
+                        [&](size_t k, unsigned, uint64_t* counts, uint64_t* bound) {
+                            tables.masks.observe(index, level.set(k), level.size, holdersOf(k),
+                                                 counts, bound);
+                        });
 }
 
 // The rules observed in at least `minCount` subjects (the others are never
@@ -151,14 +172,14 @@ void recordObserved(const SubjectIndex& index, const Level& level, const MaskedR
 
 void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
                 RuleBounds& bounds, RuleHistogram& counts, const Run& run,
-                const FirstAppearances* firsts) {
+                const ItemTables* tables) {
     const size_t m = level.size;
     if (m > MAX_RULE_ITEMS)
         throw std::length_error("an item set of more than 64 items");
     // The proposals are the same for every set of the level, as masks.
     MaskedRules rules = MaskedRules::proposedFor(m);
     rules.tabulate(m);
-    bounds = RuleBounds(level, rules, bounds);
+    bounds = RuleBounds(level, rules, bounds, config.threads);
     const size_t half = level.sets() * rules.size();
     std::vector<uint64_t> observed;
     run.together([&] {
@@ -168,8 +189,8 @@ void countLevel(const MiningParams& config, const SubjectIndex& index, const Lev
         // Baskets of one transaction each observe nothing.
         if (!index.anyLongerThanOne())
             observed.assign(2 * half, 0);
-        else if (firsts && !firsts->empty() && config.windowSize == 0)
-            observed = observeBySet(config, index, level, rules, bounds, *firsts, run);
+        else if (tables && (!tables->firsts.empty() || !tables->masks.empty()))
+            observed = observeByTable(config, index, level, rules, bounds, *tables, run);
         else
             observed = observeLevel(config, index, level, rules, bounds, run);
     });

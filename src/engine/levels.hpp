@@ -14,7 +14,7 @@
 
 namespace quorvel::rule::mining {
 
-class FirstAppearances;
+struct ItemTables;
 class RuleBounds;
 
 /// One level of frequent item sets: `size` ids per set, sets in item-set
@@ -47,10 +47,10 @@ void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all,
 /// Counts, over every subject, the rules proposed from each set of the
 /// level that may reach the minimum count, adding those that reach it to
 /// `counts`. `bounds` holds what the level before left and is given what
-/// this one leaves (rule_bounds.hpp). Without a window, `firsts`, when
-/// given, counts from where items first appear.
+/// this one leaves (rule_bounds.hpp). Given `tables` that are not empty,
+/// counts set by set from them (item_tables.hpp).
 void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
                 RuleBounds& bounds, RuleHistogram& counts, const Run& run,
-                const FirstAppearances* firsts = nullptr);
+                const ItemTables* tables = nullptr);
 
 } // namespace quorvel::rule::mining

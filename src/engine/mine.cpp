@@ -1,7 +1,7 @@
 #include "apriori.hpp"
 
 #include "budget.hpp"
-#include "first_appearances.hpp"
+#include "item_tables.hpp"
 #include "index.hpp"
 #include "levels.hpp"
 #include "rule_bounds.hpp"
@@ -58,20 +58,20 @@ public:
     uint64_t proposals() const override { return m_level.proposals(); }
     void countRules() override {
         StageClock clock(m_times.rules);
-        if (m_config.windowSize == 0 && m_firsts.empty() && m_index.anyLongerThanOne() &&
-            FirstAppearances::fits(m_index, firstsBytes()))
-            m_firsts = FirstAppearances(m_index);
-        countLevel(m_config, m_index, m_level, m_bounds, m_counts, m_run, &m_firsts);
+        if (!m_tablesTried)
+            m_tables = ItemTables::of(m_index, m_config.windowSize, tableBytes());
+        m_tablesTried = true;
+        countLevel(m_config, m_index, m_level, m_bounds, m_counts, m_run, &m_tables);
     }
 
 private:
-    // A table of first appearances may take what the budget leaves.
-    uint64_t firstsBytes() const {
+    // A table of the items may take a quarter of what the budget leaves.
+    uint64_t tableBytes() const {
         if (!m_config.memoryBudget)
-            return m_config.firstTableBytes;
+            return m_config.itemTableBytes;
         const uint64_t used = residentBytes();
         const uint64_t left = m_config.memoryBudget > used ? m_config.memoryBudget - used : 0;
-        return std::min(m_config.firstTableBytes, left / 4);
+        return std::min(m_config.itemTableBytes, left / 4);
     }
 
     const MiningParams& m_config;
@@ -82,7 +82,8 @@ private:
     StageTimes& m_times;
     Level m_level;
     RuleBounds m_bounds;
-    FirstAppearances m_firsts;
+    ItemTables m_tables;
+    bool m_tablesTried = false;
 };
 
 } // namespace

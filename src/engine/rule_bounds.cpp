@@ -1,5 +1,7 @@
 #include "rule_bounds.hpp"
 
+#include "brenlo/threads.hpp"
+
 #include <algorithm>
 #include <unordered_map>
 
@@ -42,16 +44,27 @@ std::vector<uint32_t> smallerRules(const MaskedRules& rules, size_t n) {
 
 } // namespace
 
-RuleBounds::RuleBounds(const Level& level, const MaskedRules& rules, const RuleBounds& prev)
+RuleBounds::RuleBounds(const Level& level, const MaskedRules& rules, const RuleBounds& prev,
+                       unsigned threads)
     : m_size(level.size), m_rules(rules.size()), m_words((rules.size() + 63) / 64),
       m_ids(level.ids), m_live(level.sets() * m_words, ~uint64_t(0)), m_any(level.sets(), 1) {
     const size_t n = m_size;
     if (prev.m_size + 1 != n || n < 3)
         return; // nothing known about smaller rules
     const std::vector<uint32_t> smaller = smallerRules(rules, n);
+    // Each set's rules on their own, stretches of sets to the threads.
+    const size_t stretch = 512;
+    brenlo::forEachChunk(threads, (level.sets() + stretch - 1) / stretch, [&](size_t c, unsigned) {
+        liveFrom(level, prev, smaller, c * stretch, std::min(level.sets(), (c + 1) * stretch));
+    });
+}
+
+void RuleBounds::liveFrom(const Level& level, const RuleBounds& prev,
+                          const std::vector<uint32_t>& smaller, size_t from, size_t to) {
+    const size_t n = m_size;
     std::vector<ItemId> subset(n - 1);
     std::vector<size_t> at(n);
-    for (size_t k = 0; k < level.sets(); ++k) {
+    for (size_t k = from; k < to; ++k) {
         const ItemId* x = level.set(k);
         for (size_t d = 0; d < n; ++d) {
             std::copy(x, x + d, subset.begin());

@@ -22,7 +22,8 @@ public:
 
     /// The rules of each set of `level` (proposed as `rules`) whose smaller
     /// rules reached the count in `prev`, the level before.
-    RuleBounds(const Level& level, const MaskedRules& rules, const RuleBounds& prev);
+    RuleBounds(const Level& level, const MaskedRules& rules, const RuleBounds& prev,
+               unsigned threads = 1);
 
     /// Keeps the rules whose summed bound, `bound[k * rules + r]`, reaches
     /// `minCount`.
@@ -34,6 +35,10 @@ public:
     bool live(size_t k, size_t r) const { return m_live[k * m_words + r / 64] >> (r % 64) & 1; }
 
 private:
+    /// Which rules of the sets `from` to `to` may reach the count, given
+    /// for each rule and each item the smaller rule without it.
+    void liveFrom(const Level& level, const RuleBounds& prev, const std::vector<uint32_t>& smaller,
+                  size_t from, size_t to);
     /// The index of the set `x` of `m_size` ids in this level (its sets
     /// ascend, so it is found by binary search), or NONE_SET.
     size_t find(const ItemId* x) const;

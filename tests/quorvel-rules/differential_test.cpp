@@ -128,9 +128,9 @@ TEST(Differential, FastMinerMatchesTheReferenceOnRandomTables) {
         // Level 2 by a table of pair counts, and now and then by the join.
         if (n % 4 == 1)
             c.config.pairTableBytes = 0;
-        // Without a window, by the table of first appearances or subject by subject.
+        // Rules by a table of the items or subject by subject.
         if (n % 4 == 2)
-            c.config.firstTableBytes = 0;
+            c.config.itemTableBytes = 0;
         const EventLog log = mining::readEventLog(path, '\t', c.config.threads, {61, 0});
         ASSERT_EQ(log.subjects(), txns.size());
         ASSERT_EQ(log.transactions(), txns.transactionCount());

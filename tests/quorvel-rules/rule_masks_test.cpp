@@ -5,6 +5,7 @@
 // for masks; and the bounds the masks give against their definition.
 #include "first_appearances.hpp"
 #include "index.hpp"
+#include "window_masks.hpp"
 #include "rule_bounds.hpp"
 #include "rule_masks.hpp"
 #include "test_support.hpp"
@@ -115,15 +116,16 @@ bool lateIn(const EventLog& log, size_t s, const IdSet& set) {
     return false;
 }
 
-// Without a window, the rules of `set` in subject `s` alone, from the
-// table of first appearances, which is given only the set's holders.
-void observeFirsts(const FirstAppearances& firsts, const SubjectIndex& index, size_t s,
-                   const IdSet& set, uint64_t* count, uint64_t* bound) {
+// The rules of `set` in subject `s` alone, from a table of the items
+// (FirstAppearances, WindowMasks), which is given only the set's holders.
+template <class Table>
+void observeByTable(const Table& table, const SubjectIndex& index, size_t s, const IdSet& set,
+                    uint64_t* count, uint64_t* bound) {
     size_t held = 0;
     index.forEachItemOf(s, [&](ItemId id) {
         held += std::binary_search(set.begin(), set.end(), id);
     });
-    firsts.observe(
+    table.observe(
         index, set.data(), set.size(),
         [&](auto f) {
             if (held == set.size())
@@ -137,7 +139,7 @@ void observeFirsts(const FirstAppearances& firsts, const SubjectIndex& index, si
 TEST(RuleMasks, CountAsTheWalkThroughTheTransactions) {
     std::mt19937 rng(20261209);
     size_t compared = 0, observedSome = 0, manyRules = 0, boundsMet = 0, boundsAbove = 0,
-           lateRules = 0;
+           lateRules = 0, longerByTable = 0;
     for (int trial = 0; trial < 250; ++trial) {
         const int items = 2 + static_cast<int>(rng() % 15);
         const std::string table = randomTable(rng, items);
@@ -152,6 +154,7 @@ TEST(RuleMasks, CountAsTheWalkThroughTheTransactions) {
         const size_t maskWords = trial % 4 == 3 ? 8 : SubjectIndex::Cursor::DEFAULT_MASK_WORDS;
         SubjectIndex::Cursor cursor(index, window, maskWords);
         const FirstAppearances firsts(index);
+        const WindowMasks masks(index, window);
         const std::vector<IdSet> sets = randomSets(rng, index.items());
         // Subjects in turn, and back again, as stretches hand them out.
         for (size_t pass = 0; pass < 2; ++pass)
@@ -171,17 +174,22 @@ TEST(RuleMasks, CountAsTheWalkThroughTheTransactions) {
                                                 rules.subsequent[r], window);
                         ASSERT_LE(got[r], wantBound[r]) << "a count above its bound";
                     }
-                    if (window == 0 && pass == 0) {
+                    if (pass == 0) {
                         std::vector<uint64_t> count(rules.size(), 0), bounds(rules.size(), 0);
-                        observeFirsts(firsts, index, s, set, count.data(), bounds.data());
-                        ASSERT_EQ(count, want) << "subject " << s << ", " << set.size()
-                                               << " items, by first appearances\n"
+                        if (window == 0)
+                            observeByTable(firsts, index, s, set, count.data(), bounds.data());
+                        else
+                            observeByTable(masks, index, s, set, count.data(), bounds.data());
+                        ASSERT_EQ(count, want) << "subject " << s << ", window " << window << ", "
+                                               << set.size() << " items, by a table\n"
                                                << table;
-                        ASSERT_EQ(bounds, wantBound) << "subject " << s << ", " << set.size()
-                                                     << " items, by first appearances\n"
+                        ASSERT_EQ(bounds, wantBound) << "subject " << s << ", window " << window
+                                                     << ", " << set.size()
+                                                     << " items, by a table\n"
                                                      << table;
-                        lateRules += count != std::vector<uint64_t>(rules.size(), 0) &&
-                                     index.subjects() > 0 && lateIn(log, s, set);
+                        const bool some = count != std::vector<uint64_t>(rules.size(), 0);
+                        lateRules += window == 0 && some && lateIn(log, s, set);
+                        longerByTable += window != 0 && some && index.transactionsOf(s) > 64;
                     }
                     // A walked subject bounds every rule by its weight.
                     if (bound != wantBound) {
@@ -205,6 +213,7 @@ TEST(RuleMasks, CountAsTheWalkThroughTheTransactions) {
     EXPECT_GT(boundsMet, 10000u);
     EXPECT_GT(boundsAbove, 100u);
     EXPECT_GT(lateRules, 10u);
+    EXPECT_GT(longerByTable, 500u);
 }
 
 TEST(RuleMasks, SeenMasksFollowTheWindow) {
@@ -261,9 +270,16 @@ TEST(RuleMasks, RulesPastTheFirstSixtyFour) {
             EXPECT_EQ(got, want) << filler << " filler transactions";
             EXPECT_EQ(got[66], 1u) << filler << " filler transactions";
             EXPECT_EQ(bound[66], 1u) << filler << " filler transactions";
+            if (window != 0) {
+                std::vector<uint64_t> byTable(rules.size(), 0), tableBound(rules.size(), 0);
+                observeByTable(WindowMasks(index, window), index, 0, set, byTable.data(),
+                               tableBound.data());
+                EXPECT_EQ(byTable, want) << filler << " filler transactions, by masks";
+                EXPECT_EQ(tableBound[66], 1u) << filler << " filler transactions, by masks";
+            }
         }
         std::vector<uint64_t> count(rules.size(), 0), bound(rules.size(), 0);
-        observeFirsts(FirstAppearances(index), index, 0, set, count.data(), bound.data());
+        observeByTable(FirstAppearances(index), index, 0, set, count.data(), bound.data());
         EXPECT_EQ(count[66], 1u) << filler << " filler transactions, by first appearances";
         EXPECT_EQ(std::accumulate(count.begin(), count.end(), uint64_t(0)), 1u);
         EXPECT_EQ(bound, count);

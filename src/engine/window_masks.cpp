@@ -1,0 +1,61 @@
+#include "window_masks.hpp"
+
+#include <algorithm>
+
+namespace quorvel::rule::mining {
+
+WindowMasks::WindowMasks(const SubjectIndex& index, History::Time window)
+    : m_subjects(index.subjects()), m_at(index.subjects() * index.items(), 0),
+      m_seen(m_at.size(), 0), m_longer(index.subjects()) {
+    for (size_t s = 0; s < index.subjects(); ++s) {
+        const size_t words = (index.transactionsOf(s) + 63) / 64;
+        if (words <= 1) {
+            index.forEachEntryOf(s, [&](ItemId id, uint32_t entry, uint32_t) {
+                index.entryMasks(s, entry, window, &m_at[at(id, s)], &m_seen[at(id, s)]);
+            });
+            continue;
+        }
+        m_longer.set(s);
+        m_longerOf.resize(index.subjects());
+        m_longerOf[s] = static_cast<uint32_t>(m_longerBegin.size());
+        m_longerBegin.push_back(m_longerItems.size());
+        m_longerWords.push_back(m_longerMasks.size());
+        index.forEachEntryOf(s, [&](ItemId id, uint32_t entry, uint32_t) {
+            m_longerItems.push_back(id);
+            const size_t from = m_longerMasks.size();
+            m_longerMasks.resize(from + 2 * words);
+            index.entryMasks(s, entry, window, &m_longerMasks[from], &m_longerMasks[from + words]);
+        });
+    }
+    m_longerBegin.push_back(m_longerItems.size());
+}
+
+void WindowMasks::observeLonger(const SubjectIndex& index, size_t s, const ItemId* x, size_t n,
+                                uint64_t* count, uint64_t* bound) const {
+    const size_t k = m_longerOf[s];
+    const ItemId* items = m_longerItems.data() + m_longerBegin[k];
+    const ItemId* end = m_longerItems.data() + m_longerBegin[k + 1];
+    const size_t words = (index.transactionsOf(s) + 63) / 64;
+    const uint64_t* masks = m_longerMasks.data() + m_longerWords[k];
+    const uint64_t* held[MAX_RULE_ITEMS] = {};
+    const uint64_t* seen[MAX_RULE_ITEMS] = {};
+    for (size_t i = 0; i < n; ++i) {
+        // Every item of a set the subject holds is there.
+        const size_t local = static_cast<size_t>(std::lower_bound(items, end, x[i]) - items);
+        held[i] = masks + 2 * words * local;
+        seen[i] = held[i] + words;
+    }
+    constexpr size_t MAX_WORDS = (MAX_RULE_ITEMS * (MAX_RULE_ITEMS + 1) / 2 + 63) / 64;
+    uint64_t hits[MAX_WORDS] = {}, bounds[MAX_WORDS] = {};
+    observedRules(held, seen, n, words, hits, bounds);
+    const uint32_t weight = index.weight(s);
+    const size_t rules = n * (n + 1) / 2 - 1;
+    for (size_t w = 0; w < (rules + 63) / 64; ++w) {
+        for (uint64_t b = hits[w]; b; b &= b - 1)
+            count[w * 64 + static_cast<size_t>(__builtin_ctzll(b))] += weight;
+        for (uint64_t b = bounds[w]; b; b &= b - 1)
+            bound[w * 64 + static_cast<size_t>(__builtin_ctzll(b))] += weight;
+    }
+}
+
+} // namespace quorvel::rule::mining
