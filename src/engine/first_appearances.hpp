@@ -19,7 +19,7 @@ class FirstAppearances {
 public:
     /// Nothing; fits() tells whether an index's table is worth making.
     FirstAppearances() = default;
-    explicit FirstAppearances(const SubjectIndex& index);
+    explicit FirstAppearances(const SubjectIndex& index, unsigned threads = 1);
 
     /// Whether the table of `index` takes at most `bytes`.
     static bool fits(const SubjectIndex& index, uint64_t bytes) {

@@ -13,15 +13,17 @@ struct ItemTables {
     WindowMasks masks;       // made with one
 
     /// The table `window` asks for, when some history is longer than one
-    /// transaction and it takes at most `bytes`; none otherwise.
-    static ItemTables of(const SubjectIndex& index, History::Time window, uint64_t bytes) {
+    /// transaction and it takes at most `bytes`; none otherwise. Made on
+    /// `threads`.
+    static ItemTables of(const SubjectIndex& index, History::Time window, uint64_t bytes,
+                         unsigned threads) {
         ItemTables tables;
         if (!index.anyLongerThanOne())
             return tables;
         if (window == 0 && FirstAppearances::fits(index, bytes))
-            tables.firsts = FirstAppearances(index);
+            tables.firsts = FirstAppearances(index, threads);
         if (window != 0 && WindowMasks::fits(index, bytes))
-            tables.masks = WindowMasks(index, window);
+            tables.masks = WindowMasks(index, window, threads);
         return tables;
     }
 };

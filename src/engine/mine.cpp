@@ -59,7 +59,7 @@ public:
     void countRules() override {
         StageClock clock(m_times.rules);
         if (!m_tablesTried)
-            m_tables = ItemTables::of(m_index, m_config.windowSize, tableBytes());
+            m_tables = ItemTables::of(m_index, m_config.windowSize, tableBytes(), m_config.threads);
         m_tablesTried = true;
         countLevel(m_config, m_index, m_level, m_bounds, m_counts, m_run, &m_tables);
     }

@@ -1,20 +1,27 @@
 #include "window_masks.hpp"
 
+#include "brenlo/threads.hpp"
+
 #include <algorithm>
 
 namespace quorvel::rule::mining {
 
-WindowMasks::WindowMasks(const SubjectIndex& index, History::Time window)
+WindowMasks::WindowMasks(const SubjectIndex& index, History::Time window, unsigned threads)
     : m_subjects(index.subjects()), m_at(index.subjects() * index.items(), 0),
       m_seen(m_at.size(), 0), m_longer(index.subjects()) {
+    // Subjects of one word on the threads, each writing its own cells.
+    const size_t stretch = 256;
+    brenlo::forEachChunk(threads, (m_subjects + stretch - 1) / stretch, [&](size_t c, unsigned) {
+        for (size_t s = c * stretch; s < std::min(m_subjects, (c + 1) * stretch); ++s)
+            if (index.transactionsOf(s) <= 64)
+                index.forEachEntryOf(s, [&](ItemId id, uint32_t entry, uint32_t) {
+                    index.entryMasks(s, entry, window, &m_at[at(id, s)], &m_seen[at(id, s)]);
+                });
+    });
     for (size_t s = 0; s < index.subjects(); ++s) {
         const size_t words = (index.transactionsOf(s) + 63) / 64;
-        if (words <= 1) {
-            index.forEachEntryOf(s, [&](ItemId id, uint32_t entry, uint32_t) {
-                index.entryMasks(s, entry, window, &m_at[at(id, s)], &m_seen[at(id, s)]);
-            });
+        if (words <= 1)
             continue;
-        }
         m_longer.set(s);
         m_longerOf.resize(index.subjects());
         m_longerOf[s] = static_cast<uint32_t>(m_longerBegin.size());

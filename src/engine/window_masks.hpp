@@ -18,7 +18,7 @@ class WindowMasks {
 public:
     /// Nothing; fits() tells whether an index's table is worth making.
     WindowMasks() = default;
-    WindowMasks(const SubjectIndex& index, History::Time window);
+    WindowMasks(const SubjectIndex& index, History::Time window, unsigned threads = 1);
 
     /// Whether the table of `index` takes at most `bytes`.
     static bool fits(const SubjectIndex& index, uint64_t bytes) {
