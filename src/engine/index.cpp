@@ -30,20 +30,16 @@ QUORVEL_POPCOUNT_CLONES size_t andPopcount(const uint64_t* a, const uint64_t* b,
     return c;
 }
 
-QUORVEL_POPCOUNT_CLONES size_t andIntoPopcount(const uint64_t* a, const uint64_t* b, uint64_t* out,
-                                                size_t n) {
+} // namespace
+
+QUORVEL_POPCOUNT_CLONES size_t andInto(const uint64_t* a, const uint64_t* b, uint64_t* out,
+                                       size_t words) {
     size_t c = 0;
-    for (size_t k = 0; k < n; ++k) {
+    for (size_t k = 0; k < words; ++k) {
         out[k] = a[k] & b[k];
         c += static_cast<size_t>(__builtin_popcountll(out[k]));
     }
     return c;
-}
-
-} // namespace
-
-size_t andInto(const uint64_t* a, const uint64_t* b, uint64_t* out, size_t words) {
-    return andIntoPopcount(a, b, out, words);
 }
 
 size_t SubjectBits::count() const {

@@ -94,7 +94,7 @@ std::vector<uint64_t> observeLevel(const MiningParams& config, const SubjectInde
 
 // The same from a table of the index's items: set after set over its
 // holders, sets in stretches to the threads, each set counted by one of
-// them. count(k, worker, counts, bounds) counts the k-th set.
+// them. count(k, counts, bounds) counts the k-th set.
 template <class Count>
 std::vector<uint64_t> observeBySet(const MiningParams& config, const SubjectIndex& index,
                                    const Level& level, const MaskedRules& rules,
@@ -111,11 +111,11 @@ std::vector<uint64_t> observeBySet(const MiningParams& config, const SubjectInde
     brenlo::ProgressStage stage(
         run.progress(), "Counting rules of item sets of " + std::to_string(level.size) + " items",
         subjects, brenlo::Progress::SUBJECTS);
-    brenlo::forEachChunk(threads, stretches, [&](size_t chunk, unsigned worker) {
+    brenlo::forEachChunk(threads, stretches, [&](size_t chunk, unsigned) {
         const size_t from = chunk * STRETCH, to = std::min(level.sets(), from + STRETCH);
         for (size_t k = from; k < to; ++k)
             if (bounds.anyOf(k))
-                count(k, worker, observed.data() + k * rules.size(),
+                count(k, observed.data() + k * rules.size(),
                       observed.data() + half + k * rules.size());
         run.advance(share(to) - share(from));
     });
@@ -134,12 +134,12 @@ std::vector<uint64_t> observeByTable(const MiningParams& config, const SubjectIn
     };
     if (!tables.firsts.empty())
         return observeBySet(config, index, level, rules, bounds, run,
-                            [&](size_t k, unsigned, uint64_t* counts, uint64_t* bound) {
+                            [&](size_t k, uint64_t* counts, uint64_t* bound) {
                                 tables.firsts.observe(index, level.set(k), level.size,
                                                       holdersOf(k), counts, bound);
                             });
     return observeBySet(config, index, level, rules, bounds, run,
-                        [&](size_t k, unsigned, uint64_t* counts, uint64_t* bound) {
+                        [&](size_t k, uint64_t* counts, uint64_t* bound) {
                             tables.masks.observe(index, level.set(k), level.size, holdersOf(k),
                                                  counts, bound);
                         });
