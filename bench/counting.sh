@@ -129,3 +129,10 @@ fi
 same=identical
 for k in "${!T[@]}"; do [[ $k == *-same ]] && [ "${T[$k]}" != identical ] && same=DIFFERENT; done
 echo "- Tables identical to the previous build on every run above: $same."
+
+echo
+echo "### What a second thread can give on this machine"
+echo
+echo "The same work on one thread and on two (bench/threads_limit.cpp), whatever the miner does:"
+echo
+"$build/bench/quorvel-threads-limit"
