@@ -280,19 +280,7 @@ void SubjectIndex::Cursor::observe(const ItemId* items, size_t n, const MaskedRu
         at[k] = masks;
         seen[k] = masks + m_words;
     }
-    constexpr size_t MAX_WORDS = (MAX_RULE_ITEMS * (MAX_RULE_ITEMS + 1) / 2 + 63) / 64;
-    uint64_t hits[MAX_WORDS], bounds[MAX_WORDS];
-    const size_t hitWords = (rules.size() + 63) / 64;
-    std::fill(hits, hits + hitWords, 0);
-    std::fill(bounds, bounds + hitWords, 0);
-    observedRules(at, seen, n, m_words, hits, bounds);
-    auto add = [&](const uint64_t* bits, uint64_t* to) {
-        for (size_t w = 0; w < hitWords; ++w)
-            for (uint64_t b = bits[w]; b; b &= b - 1)
-                to[w * 64 + static_cast<size_t>(__builtin_ctzll(b))] += weight;
-    };
-    add(hits, observed);
-    add(bounds, bound);
+    addObservedRules(at, seen, n, m_words, weight, observed, bound);
 }
 
 template <class MasksOf>

@@ -1,5 +1,7 @@
 #include "rule_masks.hpp"
 
+#include "observe.hpp"
+
 #include <algorithm>
 #include <cstring>
 
@@ -47,8 +49,12 @@ void seenMask(const uint32_t* positions, size_t count, const History::Time* time
     }
 }
 
-void observedRules(const uint64_t* const* at, const uint64_t* const* seen, size_t n, size_t words,
-                   uint64_t* hits, uint64_t* bounds) {
+void addObservedRules(const uint64_t* const* at, const uint64_t* const* seen, size_t n,
+                      size_t words, uint32_t weight, uint64_t* count, uint64_t* bound) {
+    // A bit for each rule first, so that a rule met in several words is
+    // counted once.
+    constexpr size_t MAX_WORDS = (MAX_RULE_ITEMS * (MAX_RULE_ITEMS + 1) / 2 + 63) / 64;
+    uint64_t hits[MAX_WORDS] = {}, bounds[MAX_WORDS] = {};
     uint64_t a[64], s[64], before[65], after[65];
     for (size_t w = 0; w < words; ++w) {
         before[0] = after[n] = ~uint64_t(0);
@@ -64,6 +70,13 @@ void observedRules(const uint64_t* const* at, const uint64_t* const* seen, size_
             bounds[r / 64] |= bit;
             hits[r / 64] |= observed ? bit : 0;
         });
+    }
+    const size_t rules = n * (n + 1) / 2 - 1; // of MaskedRules::proposedFor(n)
+    for (size_t w = 0; w < (rules + 63) / 64; ++w) {
+        for (uint64_t b = hits[w]; b; b &= b - 1)
+            count[w * 64 + static_cast<size_t>(__builtin_ctzll(b))] += weight;
+        for (uint64_t b = bounds[w]; b; b &= b - 1)
+            bound[w * 64 + static_cast<size_t>(__builtin_ctzll(b))] += weight;
     }
 }
 

@@ -96,11 +96,11 @@ template <class First> inline bool windowlessRule(First first, size_t n, Windowl
     return true;
 }
 
-/// Sets bit r of `hits` (zeroed by the caller, one bit per rule) for every
-/// rule r of MaskedRules::proposedFor(n) the subject observes, and of
-/// `bounds` for every rule whose bound it meets; `at[k]` and `seen[k]` are
-/// the `words`-word masks of the set's k-th item, 2 <= n <= 64.
-void observedRules(const uint64_t* const* at, const uint64_t* const* seen, size_t n, size_t words,
-                   uint64_t* hits, uint64_t* bounds);
+/// Adds `weight` to count[r] for every rule r of MaskedRules::proposedFor(n)
+/// a subject observes, and to bound[r] for every rule whose bound it meets,
+/// once each however many of its words do; `at[k]` and `seen[k]` are the
+/// `words`-word masks of the set's k-th item, 2 <= n <= 64.
+void addObservedRules(const uint64_t* const* at, const uint64_t* const* seen, size_t n,
+                      size_t words, uint32_t weight, uint64_t* count, uint64_t* bound);
 
 } // namespace quorvel::rule::mining

@@ -52,17 +52,7 @@ void WindowMasks::observeLonger(const SubjectIndex& index, size_t s, const ItemI
         held[i] = masks + 2 * words * local;
         seen[i] = held[i] + words;
     }
-    constexpr size_t MAX_WORDS = (MAX_RULE_ITEMS * (MAX_RULE_ITEMS + 1) / 2 + 63) / 64;
-    uint64_t hits[MAX_WORDS] = {}, bounds[MAX_WORDS] = {};
-    observedRules(held, seen, n, words, hits, bounds);
-    const uint32_t weight = index.weight(s);
-    const size_t rules = n * (n + 1) / 2 - 1;
-    for (size_t w = 0; w < (rules + 63) / 64; ++w) {
-        for (uint64_t b = hits[w]; b; b &= b - 1)
-            count[w * 64 + static_cast<size_t>(__builtin_ctzll(b))] += weight;
-        for (uint64_t b = bounds[w]; b; b &= b - 1)
-            bound[w * 64 + static_cast<size_t>(__builtin_ctzll(b))] += weight;
-    }
+    addObservedRules(held, seen, n, words, index.weight(s), count, bound);
 }
 
 } // namespace quorvel::rule::mining
