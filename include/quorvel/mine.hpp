@@ -40,6 +40,11 @@ struct MiningParams : Thresholds {
     /// counted set by set; past it, or a quarter of what the memory budget
     /// leaves, subject by subject. Tests make it 0.
     uint64_t itemTableBytes = uint64_t(128) << 20;
+    /// Bytes the relations between the two items of each frequent pair may
+    /// take (which appears first, and whether one is held where the other
+    /// first appears), with which rules are counted without a window; past
+    /// it, from the table above. Tests make it 0.
+    uint64_t pairRelationBytes = uint64_t(64) << 20;
 };
 
 /// What a run is given besides its settings; every part may be left out.

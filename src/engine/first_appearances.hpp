@@ -36,17 +36,21 @@ public:
     void observe(const SubjectIndex& index, const ItemId* x, size_t n, ForEachHolder forEachHolder,
                  uint64_t* count, uint64_t* bound) const;
 
-private:
-    // Item by item, subject by subject, so that a set's items are read as
-    // a few streams along its holders.
-    static constexpr uint64_t CELL_BYTES = 16;
-    size_t at(ItemId id, size_t s) const { return id * m_subjects + s; }
+    /// Where item `id` first appears in subject `s` (a place among its
+    /// transactions), for a subject holding it.
+    uint32_t first(ItemId id, size_t s) const { return m_first[at(id, s)]; }
     /// Whether the item is held at `position` of subject `s`, where it
     /// appears first before it.
     bool heldAt(const SubjectIndex& index, ItemId id, size_t s, uint32_t position) const {
         return position < 64 ? (m_held64[at(id, s)] >> position & 1)
                              : index.holdsAt(m_entry[at(id, s)], position);
     }
+
+private:
+    // Item by item, subject by subject, so that a set's items are read as
+    // a few streams along its holders.
+    static constexpr uint64_t CELL_BYTES = 16;
+    size_t at(ItemId id, size_t s) const { return id * m_subjects + s; }
 
     size_t m_subjects = 0;
     std::vector<uint32_t> m_first;  // place of the first holding transaction

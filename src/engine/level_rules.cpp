@@ -3,6 +3,7 @@
 #include "levels.hpp"
 
 #include "budget.hpp"
+#include "first_order_splits.hpp"
 #include "item_tables.hpp"
 #include "rule_bounds.hpp"
 
@@ -172,20 +173,33 @@ void recordObserved(const SubjectIndex& index, const Level& level, const MaskedR
 
 void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
                 RuleBounds& bounds, RuleHistogram& counts, const Run& run,
-                const ItemTables* tables) {
+                const ItemTables* tables, FirstOrderSplits* splits) {
     const size_t m = level.size;
     if (m > MAX_RULE_ITEMS)
         throw std::length_error("an item set of more than 64 items");
     // The proposals are the same for every set of the level, as masks.
     MaskedRules rules = MaskedRules::proposedFor(m);
-    rules.tabulate(m);
-    bounds = RuleBounds(level, rules, bounds, config.threads);
     const size_t half = level.sets() * rules.size();
-    std::vector<uint64_t> observed;
-    run.together([&] {
+    auto checkBudget = [&] {
         if (config.memoryBudget)
             checkLevelBudget(config.memoryBudget, residentBytes() + uint64_t(half) * 16, m,
                              level.sets());
+    };
+    static const FirstAppearances NO_FIRSTS;
+    if (splits && m == 2)
+        *splits = FirstOrderSplits::of(config, index, level, tables ? tables->firsts : NO_FIRSTS,
+                                       run);
+    if (splits && !splits->empty()) {
+        run.together(checkBudget);
+        const std::vector<uint64_t> observed = splits->count(config, index, level, rules, run);
+        recordObserved(index, level, rules, observed, config.minCount, counts);
+        return;
+    }
+    rules.tabulate(m);
+    bounds = RuleBounds(level, rules, bounds, config.threads);
+    std::vector<uint64_t> observed;
+    run.together([&] {
+        checkBudget();
         // Baskets of one transaction each observe nothing.
         if (!index.anyLongerThanOne())
             observed.assign(2 * half, 0);

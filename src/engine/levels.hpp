@@ -16,6 +16,7 @@ namespace quorvel::rule::mining {
 
 struct ItemTables;
 class RuleBounds;
+class FirstOrderSplits;
 
 /// One level of frequent item sets: `size` ids per set, sets in item-set
 /// order, each with the subjects holding it.
@@ -48,9 +49,11 @@ void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all,
 /// level that may reach the minimum count, adding those that reach it to
 /// `counts`. `bounds` holds what the level before left and is given what
 /// this one leaves (rule_bounds.hpp). Given `tables` that are not empty,
-/// counts set by set from them (item_tables.hpp).
+/// counts set by set from them (item_tables.hpp). Given `splits`, made at
+/// level 2 and kept from level to level, counts by them where they suit
+/// (first_order_splits.hpp).
 void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
                 RuleBounds& bounds, RuleHistogram& counts, const Run& run,
-                const ItemTables* tables = nullptr);
+                const ItemTables* tables = nullptr, FirstOrderSplits* splits = nullptr);
 
 } // namespace quorvel::rule::mining

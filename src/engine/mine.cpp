@@ -1,6 +1,7 @@
 #include "apriori.hpp"
 
 #include "budget.hpp"
+#include "first_order_splits.hpp"
 #include "item_tables.hpp"
 #include "index.hpp"
 #include "levels.hpp"
@@ -61,7 +62,7 @@ public:
         if (!m_tablesTried)
             m_tables = ItemTables::of(m_index, m_config.windowSize, tableBytes(), m_config.threads);
         m_tablesTried = true;
-        countLevel(m_config, m_index, m_level, m_bounds, m_counts, m_run, &m_tables);
+        countLevel(m_config, m_index, m_level, m_bounds, m_counts, m_run, &m_tables, &m_splits);
     }
 
 private:
@@ -83,6 +84,7 @@ private:
     Level m_level;
     RuleBounds m_bounds;
     ItemTables m_tables;
+    FirstOrderSplits m_splits;
     bool m_tablesTried = false;
 };
 

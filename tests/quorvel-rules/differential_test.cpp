@@ -23,14 +23,18 @@ struct Case {
 // `longHistory`: the first subject has hundreds of rows, past one mask
 // word's 64 transactions and the walk's 256. `crowd` 1: hundreds of
 // subjects, so counting hands them out in several stretches; 2: thousands,
-// past 2048, where a stretch need not start on a word boundary.
+// past 2048, where a stretch need not start on a word boundary; 3: a few
+// hundred, past one word of a bitset over the subjects.
 Case randomCase(std::mt19937& rng, bool longHistory, int crowd = 0) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     Case c;
     c.config.minCount = static_cast<unsigned>(pick(5));
     // A zero threshold keeps every subset of the items: keep those cases small.
     const int items = c.config.minCount == 0 ? 2 + pick(5) : 2 + pick(11);
-    const int subjects = crowd == 0 ? pick(61) : crowd == 1 ? 700 + pick(600) : 2100 + pick(600);
+    const int subjects = crowd == 0   ? pick(61)
+                         : crowd == 1 ? 700 + pick(600)
+                         : crowd == 2 ? 2100 + pick(600)
+                                      : 65 + pick(300);
     c.config.windowSize = static_cast<unsigned>(pick(6));
     c.config.maxOrder = static_cast<unsigned>(pick(4));
     const double supports[] = {0, 0, 0.05, 0.1, 0.25, 1.0 / 3};
@@ -166,4 +170,100 @@ TEST(Differential, FastMinerMatchesTheReferenceOnRandomTables) {
     EXPECT_GT(withRules, 200);
     EXPECT_EQ(crowdsWithRules, 20);
     EXPECT_GT(deep, 100);
+}
+
+// Without a window and with a count that many subjects must reach, rules are
+// counted by how a set's items split by where they first appear: over
+// bitsets of one word and of many, subjects of weight one and more (copies
+// merged), long histories, on one thread and on several, and with those
+// bitsets not allowed, from the table of first appearances instead.
+TEST(Differential, SplitsByFirstAppearanceMatchTheReference) {
+    std::mt19937 rng(20261210);
+    testsupport::TempDir dir;
+    const std::string path = dir.file("t.tsv");
+    int withRules = 0, deep = 0;
+    for (int n = 0; n < 90; ++n) {
+        Case c = randomCase(rng, n % 5 == 0, n % 15 == 1 ? 1 : n % 3 == 2 ? 3 : 0);
+        c.config.minSupport = c.config.minConfidence = c.config.minLift = 0;
+        c.config.maxConviction = std::numeric_limits<double>::infinity();
+        TransactionSet txns;
+        testsupport::writeFile(path, c.table);
+        txns.readInto(path, '\t');
+        // Past this many subjects per count, the table is used instead.
+        const unsigned least = static_cast<unsigned>(txns.size() / 128 + 1);
+        c.config.minCount = least + static_cast<unsigned>(rng() % (n % 3 == 0 ? 3 : 12));
+        c.config.windowSize = 0;
+        c.config.threads = 1 + static_cast<unsigned>(n % 3);
+        if (n % 7 == 3)
+            c.config.pairRelationBytes = 0;
+        std::ostringstream slowSaid, fastSaid;
+        quorvel::reference::MiningResultData slow =
+            quorvel::reference::mine(c.config, txns, slowSaid);
+        const EventLog log = mining::readEventLog(path, '\t', c.config.threads, {61, 0});
+        MiningContext context;
+        context.messages = &fastSaid;
+        MiningResult fast = mine(c.config, log, context);
+
+        testing::internal::CaptureStderr();
+        Output a = render(fast.rules(), fast.itemSets(), fastSaid.str());
+        Output b = render(slow.rules, slow.itemSets, slowSaid.str());
+        testing::internal::GetCapturedStderr();
+        ASSERT_EQ(a.err, b.err) << "case " << n;
+        ASSERT_EQ(a.itemSets, b.itemSets) << "case " << n;
+        ASSERT_EQ(a.rules, b.rules) << "case " << n << " count " << c.config.minCount
+                                    << " threads " << c.config.threads << "\n"
+                                    << c.table;
+        withRules += fast.rules().size() > 0;
+        deep += fastSaid.str().find("order 3") != std::string::npos;
+    }
+    EXPECT_GT(withRules, 50);
+    EXPECT_GT(deep, 20);
+}
+
+// The same for subjects of long histories in which half the items first
+// appear past the 64th transaction, where whether an item is held at
+// another's first appearance is read from the whole history.
+TEST(Differential, SplitsPastTheSixtyFourthTransaction) {
+    std::mt19937 rng(64);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    testsupport::TempDir dir;
+    const std::string path = dir.file("t.tsv");
+    int late = 0;
+    for (int n = 0; n < 12; ++n) {
+        const int items = 3 + pick(4), subjects = 20 + pick(60);
+        std::string table = "subject\ttime\titem\n";
+        for (int s = 0; s < subjects; ++s) {
+            const int rows = 66 + pick(40);
+            for (int r = 0; r < rows; ++r) {
+                table += "s" + std::to_string(s) + "\t" + std::to_string(r);
+                const int reach = r < 64 ? items / 2 : items;
+                for (int k = 1 + pick(2); k > 0; --k)
+                    table += "\ti" + std::to_string(pick(reach));
+                table += "\n";
+            }
+        }
+        testsupport::writeFile(path, table);
+        TransactionSet txns;
+        txns.readInto(path, '\t');
+        MiningParams config;
+        config.minCount = 1 + static_cast<unsigned>(pick(subjects / 2));
+        config.threads = 1 + static_cast<unsigned>(n % 2);
+        std::ostringstream slowSaid, fastSaid;
+        quorvel::reference::MiningResultData slow = quorvel::reference::mine(config, txns, slowSaid);
+        const EventLog log = mining::readEventLog(path, '\t', config.threads, {61, 0});
+        MiningContext context;
+        context.messages = &fastSaid;
+        MiningResult fast = mine(config, log, context);
+        testing::internal::CaptureStderr();
+        Output a = render(fast.rules(), fast.itemSets(), fastSaid.str());
+        Output b = render(slow.rules, slow.itemSets, slowSaid.str());
+        testing::internal::GetCapturedStderr();
+        ASSERT_EQ(a.rules, b.rules) << "case " << n << " count " << config.minCount;
+        ASSERT_EQ(a.itemSets, b.itemSets) << "case " << n;
+        // Rules whose subsequent holds an item only the later transactions have.
+        for (const auto& r : fast.rules())
+            for (const Item& i : r.first.subsequent())
+                late += std::stoi(i.substr(1)) >= items / 2;
+    }
+    EXPECT_GT(late, 10);
 }

@@ -1,0 +1,301 @@
+#include "first_order_splits.hpp"
+
+#include "budget.hpp"
+
+#include "brenlo/progress.hpp"
+#include "brenlo/threads.hpp"
+#include "quorvel/peers.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+
+namespace quorvel::rule::mining {
+
+namespace {
+
+// `mask` without bit d, the bits above it one lower.
+uint64_t dropBit(uint64_t mask, size_t d) {
+    const uint64_t low = mask & ((uint64_t(1) << d) - 1);
+    return low | (d == 63 ? 0 : (mask >> (d + 1)) << d);
+}
+
+uint64_t allOf(size_t n) { return n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1; }
+
+bool single(uint64_t mask) { return mask != 0 && (mask & (mask - 1)) == 0; }
+
+// Whether the positions of `a` are consecutive: a proposed antecedent.
+bool consecutive(uint64_t a) {
+    if (a == 0)
+        return false;
+    const uint64_t shifted = a >> __builtin_ctzll(a);
+    return (shifted & (shifted + 1)) == 0;
+}
+
+} // namespace
+
+FirstOrderSplits FirstOrderSplits::of(const MiningParams& config, const SubjectIndex& index,
+                                      const Level& pairs, const FirstAppearances& firsts,
+                                      const Run& run) {
+    FirstOrderSplits splits;
+    const size_t words = (index.subjects() + 63) / 64;
+    const uint64_t bytes = uint64_t(pairs.sets()) * RELATIONS * words * 8;
+    uint64_t limit = config.pairRelationBytes;
+    if (config.memoryBudget) {
+        const uint64_t used = residentBytes();
+        limit = std::min(limit, config.memoryBudget > used ? (config.memoryBudget - used) / 4 : 0);
+    }
+    const bool suits = pairs.size == 2 && config.windowSize == 0 && config.minCount > 0 &&
+                       !firsts.empty() && bytes <= limit &&
+                       index.subjects() <= MAX_SUBJECTS_PER_COUNT * config.minCount;
+    // Every process counts the same candidates, or none does.
+    if (run.peers().total(suits ? 1 : 0) != uint64_t(run.peers().size()))
+        return splits;
+    splits.m_used = true;
+    run.together([&] { splits.relate(config, index, pairs, firsts); });
+    return splits;
+}
+
+void FirstOrderSplits::relate(const MiningParams& config, const SubjectIndex& index,
+                              const Level& pairs, const FirstAppearances& firsts) {
+    const size_t words = (index.subjects() + 63) / 64;
+    m_subjects = index.subjects();
+    m_words = words;
+    m_pairs = pairs.ids;
+    m_relations.assign(pairs.sets() * RELATIONS * words, 0);
+    const size_t stretch = 16;
+    brenlo::forEachChunk(
+        std::max(1u, config.threads), (pairs.sets() + stretch - 1) / stretch,
+        [&](size_t c, unsigned) {
+            for (size_t p = c * stretch; p < std::min(pairs.sets(), (c + 1) * stretch); ++p) {
+                const ItemId lo = pairs.set(p)[0], hi = pairs.set(p)[1];
+                uint64_t* rows = m_relations.data() + p * RELATIONS * words;
+                auto mark = [&](Relation r, size_t s) {
+                    rows[r * words + s / 64] |= uint64_t(1) << (s % 64);
+                };
+                size_t at = 0;
+                pairs.holders[p].forEachIn(0, index.subjects(), at, [&](size_t s) {
+                    const uint32_t l = firsts.first(lo, s), h = firsts.first(hi, s);
+                    if (l == h) {
+                        mark(SAME_FIRST, s);
+                        mark(LO_AT_HI, s);
+                        mark(HI_AT_LO, s);
+                    } else if (l < h) {
+                        mark(LO_FIRST, s);
+                        if (firsts.heldAt(index, lo, s, h))
+                            mark(LO_AT_HI, s);
+                    } else {
+                        mark(HI_FIRST, s);
+                        if (firsts.heldAt(index, hi, s, l))
+                            mark(HI_AT_LO, s);
+                    }
+                });
+            }
+        });
+}
+
+const uint64_t* FirstOrderSplits::relation(ItemId x, ItemId y, Relation r) const {
+    const ItemId pair[2] = {std::min(x, y), std::max(x, y)};
+    size_t lo = 0, hi = m_pairs.size() / 2;
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (std::lexicographical_compare(m_pairs.data() + 2 * mid, m_pairs.data() + 2 * mid + 2,
+                                         pair, pair + 2))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == m_pairs.size() / 2 || !std::equal(pair, pair + 2, m_pairs.data() + 2 * lo))
+        throw std::logic_error("a pair of a frequent set is not frequent");
+    return m_relations.data() + (lo * RELATIONS + r) * m_words;
+}
+
+const uint64_t* FirstOrderSplits::before(ItemId x, ItemId y) const {
+    return relation(x, y, x < y ? LO_FIRST : HI_FIRST);
+}
+
+const uint64_t* FirstOrderSplits::together(ItemId x, ItemId y) const {
+    return relation(x, y, SAME_FIRST);
+}
+
+const uint64_t* FirstOrderSplits::heldWhereFirst(ItemId x, ItemId y) const {
+    return relation(x, y, x < y ? LO_AT_HI : HI_AT_LO);
+}
+
+size_t FirstOrderSplits::find(const ItemId* x) const {
+    const size_t sets = m_size ? m_ids.size() / m_size : 0;
+    size_t lo = 0, hi = sets;
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (std::lexicographical_compare(m_ids.data() + mid * m_size,
+                                         m_ids.data() + (mid + 1) * m_size, x, x + m_size))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == sets || !std::equal(x, x + m_size, m_ids.data() + lo * m_size))
+        return NONE;
+    return lo;
+}
+
+bool FirstOrderSplits::reached(size_t k, uint64_t b) const {
+    const uint64_t* begin = m_reached.data() + m_reachedBegin[k];
+    const uint64_t* end = m_reached.data() + m_reachedBegin[k + 1];
+    return std::binary_search(begin, end, b);
+}
+
+bool FirstOrderSplits::smallerReached(const ItemId* x, size_t n, uint64_t b, size_t d) const {
+    ItemId subset[MAX_RULE_ITEMS];
+    std::copy(x, x + d, subset);
+    std::copy(x + d + 1, x + n, subset + d);
+    const size_t k = find(subset);
+    return k != NONE && reached(k, dropBit(b, d));
+}
+
+std::vector<FirstOrderSplits::Candidate> FirstOrderSplits::candidates(const Level& level) const {
+    const size_t n = level.size;
+    std::vector<Candidate> out;
+    if (n == 2) {
+        // x0 => x1, x1 => x0, and both first together.
+        for (size_t k = 0; k < level.sets(); ++k)
+            for (uint64_t b : {uint64_t(2), uint64_t(1), uint64_t(3)})
+                out.push_back({static_cast<uint32_t>(k), b});
+        return out;
+    }
+    std::vector<uint64_t> mine;
+    for (size_t k = 0; k < level.sets(); ++k) {
+        const ItemId* x = level.set(k);
+        mine.clear();
+        // A split reaches the count only where the set without its last
+        // item split as it does, the last item added to A or B; when B is
+        // the last item alone, where the set without the item before did.
+        const size_t withoutLast = find(x);
+        if (withoutLast == NONE)
+            continue;
+        for (uint32_t i = m_reachedBegin[withoutLast]; i < m_reachedBegin[withoutLast + 1]; ++i) {
+            mine.push_back(m_reached[i]);
+            mine.push_back(m_reached[i] | uint64_t(1) << (n - 1));
+        }
+        if (smallerReached(x, n, uint64_t(1) << (n - 1), n - 2))
+            mine.push_back(uint64_t(1) << (n - 1));
+        for (uint64_t b : mine) {
+            // Every other split one item smaller must have reached it too.
+            bool ok = true;
+            for (size_t d = 0; d + 1 < n && ok; ++d) {
+                if ((b >> d & 1) && single(b))
+                    continue; // B would be empty
+                ok = smallerReached(x, n, b, d);
+            }
+            if (ok)
+                out.push_back({static_cast<uint32_t>(k), b});
+        }
+    }
+    return out;
+}
+
+void FirstOrderSplits::countOne(const SubjectIndex& index, const ItemId* x, size_t n, uint64_t b,
+                                bool proposed, uint64_t& count, uint64_t& rule,
+                                std::vector<uint64_t>& buffer) const {
+    const size_t b0 = static_cast<size_t>(__builtin_ctzll(b));
+    const ItemId y = x[b0];
+    const uint64_t* rows[MAX_RULE_ITEMS] = {};
+    size_t m = 0;
+    for (size_t k = 0; k < n; ++k)
+        if (k != b0)
+            rows[m++] = (b >> k & 1) ? together(y, x[k]) : before(x[k], y);
+    uint64_t* bits = buffer.data();
+    std::copy(rows[0], rows[0] + m_words, bits);
+    for (size_t r = 1; r < m; ++r)
+        for (size_t w = 0; w < m_words; ++w)
+            bits[w] &= rows[r][w];
+    size_t ones = 0;
+    for (size_t w = 0; w < m_words; ++w)
+        ones += static_cast<size_t>(__builtin_popcountll(bits[w]));
+    count += index.weightOf(bits, ones);
+    if (!proposed)
+        return;
+    // Of those, the subjects where B's transaction lacks an item of A.
+    m = 0;
+    for (size_t k = 0; k < n; ++k)
+        if (!(b >> k & 1))
+            rows[m++] = heldWhereFirst(x[k], y);
+    uint64_t* all = bits + m_words;
+    std::copy(rows[0], rows[0] + m_words, all);
+    for (size_t r = 1; r < m; ++r)
+        for (size_t w = 0; w < m_words; ++w)
+            all[w] &= rows[r][w];
+    ones = 0;
+    for (size_t w = 0; w < m_words; ++w) {
+        bits[w] &= ~all[w];
+        ones += static_cast<size_t>(__builtin_popcountll(bits[w]));
+    }
+    rule += index.weightOf(bits, ones);
+}
+
+std::vector<uint64_t> FirstOrderSplits::count(const MiningParams& config,
+                                              const SubjectIndex& index, const Level& level,
+                                              const MaskedRules& rules, const Run& run) {
+    const size_t n = level.size;
+    if (n != 2 && n != m_size + 1)
+        throw std::logic_error("levels counted out of order");
+    std::vector<Candidate> cands;
+    // Each candidate's split count, then its rule count, summed at once.
+    std::vector<uint64_t> sums;
+    run.together([&] {
+        cands = candidates(level);
+        sums.assign(2 * cands.size(), 0);
+        countHere(config, index, level, cands, sums.data(), run);
+    });
+    run.peers().sum(sums);
+
+    std::unordered_map<uint64_t, uint32_t> ruleOf; // by B
+    for (size_t r = 0; r < rules.size(); ++r)
+        ruleOf[rules.subsequent[r]] = static_cast<uint32_t>(r);
+    std::vector<uint64_t> observed(level.sets() * rules.size(), 0);
+    m_size = n;
+    m_ids = level.ids;
+    m_reachedBegin.assign(level.sets() + 1, 0);
+    m_reached.clear();
+    size_t i = 0;
+    for (size_t k = 0; k < level.sets(); ++k) {
+        m_reachedBegin[k] = static_cast<uint32_t>(m_reached.size());
+        for (; i < cands.size() && cands[i].set == k; ++i) {
+            if (sums[i] < config.minCount)
+                continue;
+            m_reached.push_back(cands[i].b);
+            const auto r = ruleOf.find(cands[i].b);
+            if (r != ruleOf.end() && (allOf(n) & ~cands[i].b) != 0)
+                observed[k * rules.size() + r->second] = sums[cands.size() + i];
+        }
+        std::sort(m_reached.begin() + m_reachedBegin[k], m_reached.end());
+    }
+    m_reachedBegin[level.sets()] = static_cast<uint32_t>(m_reached.size());
+    return observed;
+}
+
+void FirstOrderSplits::countHere(const MiningParams& config, const SubjectIndex& index,
+                                 const Level& level, const std::vector<Candidate>& cands,
+                                 uint64_t* sums, const Run& run) const {
+    const size_t n = level.size;
+    const unsigned threads = std::max(1u, config.threads);
+    std::vector<std::vector<uint64_t>> buffers(threads, std::vector<uint64_t>(2 * m_words));
+    const size_t stretch = std::max<size_t>(1, cands.size() / (32 * size_t(threads)));
+    const size_t stretches = (cands.size() + stretch - 1) / stretch;
+    const uint64_t subjects = index.subjects();
+    auto share = [&](size_t c) { return subjects * c / std::max<size_t>(cands.size(), 1); };
+    brenlo::ProgressStage stage(run.progress(),
+                                "Counting rules of item sets of " + std::to_string(n) + " items",
+                                subjects, brenlo::Progress::SUBJECTS);
+    brenlo::forEachChunk(threads, stretches, [&](size_t c, unsigned worker) {
+        const size_t from = c * stretch, to = std::min(cands.size(), from + stretch);
+        for (size_t i = from; i < to; ++i) {
+            const uint64_t b = cands[i].b;
+            countOne(index, level.set(cands[i].set), n, b, consecutive(allOf(n) & ~b), sums[i],
+                     sums[cands.size() + i], buffers[worker]);
+        }
+        run.advance(share(to) - share(from));
+    });
+}
+
+} // namespace quorvel::rule::mining
