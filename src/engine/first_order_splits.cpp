@@ -145,12 +145,11 @@ bool FirstOrderSplits::reached(size_t k, uint64_t b) const {
     return std::binary_search(begin, end, b);
 }
 
-bool FirstOrderSplits::smallerReached(const ItemId* x, size_t n, uint64_t b, size_t d) const {
+size_t FirstOrderSplits::findWithout(const ItemId* x, size_t n, size_t d) const {
     ItemId subset[MAX_RULE_ITEMS];
     std::copy(x, x + d, subset);
     std::copy(x + d + 1, x + n, subset + d);
-    const size_t k = find(subset);
-    return k != NONE && reached(k, dropBit(b, d));
+    return find(subset);
 }
 
 std::vector<FirstOrderSplits::Candidate> FirstOrderSplits::candidates(const Level& level) const {
@@ -164,28 +163,34 @@ std::vector<FirstOrderSplits::Candidate> FirstOrderSplits::candidates(const Leve
         return out;
     }
     std::vector<uint64_t> mine;
+    size_t without[MAX_RULE_ITEMS]; // the set without its item at d, found once
     for (size_t k = 0; k < level.sets(); ++k) {
         const ItemId* x = level.set(k);
         mine.clear();
         // A split reaches the count only where the set without its last
         // item split as it does, the last item added to A or B; when B is
         // the last item alone, where the set without the item before did.
-        const size_t withoutLast = find(x);
-        if (withoutLast == NONE)
+        without[n - 1] = find(x);
+        if (without[n - 1] == NONE)
             continue;
-        for (uint32_t i = m_reachedBegin[withoutLast]; i < m_reachedBegin[withoutLast + 1]; ++i) {
+        const size_t p = without[n - 1];
+        for (uint32_t i = m_reachedBegin[p]; i < m_reachedBegin[p + 1]; ++i) {
             mine.push_back(m_reached[i]);
             mine.push_back(m_reached[i] | uint64_t(1) << (n - 1));
         }
-        if (smallerReached(x, n, uint64_t(1) << (n - 1), n - 2))
-            mine.push_back(uint64_t(1) << (n - 1));
+        without[n - 2] = findWithout(x, n, n - 2);
+        const uint64_t lastAlone = uint64_t(1) << (n - 1);
+        if (without[n - 2] != NONE && reached(without[n - 2], dropBit(lastAlone, n - 2)))
+            mine.push_back(lastAlone);
+        for (size_t d = 0; d + 2 < n && !mine.empty(); ++d)
+            without[d] = findWithout(x, n, d);
         for (uint64_t b : mine) {
             // Every other split one item smaller must have reached it too.
             bool ok = true;
             for (size_t d = 0; d + 1 < n && ok; ++d) {
                 if ((b >> d & 1) && single(b))
                     continue; // B would be empty
-                ok = smallerReached(x, n, b, d);
+                ok = without[d] != NONE && reached(without[d], dropBit(b, d));
             }
             if (ok)
                 out.push_back({static_cast<uint32_t>(k), b});
@@ -233,7 +238,7 @@ void FirstOrderSplits::countOne(const SubjectIndex& index, const ItemId* x, size
     rule += index.weightOf(bits, ones);
 }
 
-std::vector<uint64_t> FirstOrderSplits::count(const MiningParams& config,
+std::vector<FirstOrderSplits::Counted> FirstOrderSplits::count(const MiningParams& config,
                                               const SubjectIndex& index, const Level& level,
                                               const MaskedRules& rules, const Run& run) {
     const size_t n = level.size;
@@ -252,7 +257,7 @@ std::vector<uint64_t> FirstOrderSplits::count(const MiningParams& config,
     std::unordered_map<uint64_t, uint32_t> ruleOf; // by B
     for (size_t r = 0; r < rules.size(); ++r)
         ruleOf[rules.subsequent[r]] = static_cast<uint32_t>(r);
-    std::vector<uint64_t> observed(level.sets() * rules.size(), 0);
+    std::vector<Counted> observed;
     m_size = n;
     m_ids = level.ids;
     m_reachedBegin.assign(level.sets() + 1, 0);
@@ -266,7 +271,7 @@ std::vector<uint64_t> FirstOrderSplits::count(const MiningParams& config,
             m_reached.push_back(cands[i].b);
             const auto r = ruleOf.find(cands[i].b);
             if (r != ruleOf.end() && (allOf(n) & ~cands[i].b) != 0)
-                observed[k * rules.size() + r->second] = sums[cands.size() + i];
+                observed.push_back({static_cast<uint32_t>(k), r->second, sums[cands.size() + i]});
         }
         std::sort(m_reached.begin() + m_reachedBegin[k], m_reached.end());
     }

@@ -38,10 +38,16 @@ public:
 
     bool empty() const { return !m_used; }
 
-    /// The count of every rule `rules` proposes for each set of `level`
-    /// (the level after the one counted before), [set * rules + rule],
-    /// summed across processes; 0 where it cannot reach the minimum count.
-    std::vector<uint64_t> count(const MiningParams& config, const SubjectIndex& index,
+    /// Rule `rule` of `rules` of the level's set `set` in `count` subjects.
+    struct Counted {
+        uint32_t set;
+        uint32_t rule;
+        uint64_t count;
+    };
+    /// The counts of the rules `rules` proposes for the sets of `level` (the
+    /// level after the one counted before), summed across processes, where
+    /// they may reach the minimum count, in set order.
+    std::vector<Counted> count(const MiningParams& config, const SubjectIndex& index,
                                 const Level& level, const MaskedRules& rules, const Run& run);
 
     /// Subjects per bitset, against the minimum count, past which too many
@@ -78,9 +84,9 @@ private:
     /// The splits of each set of `level` whose smaller splits all reached
     /// the count.
     std::vector<Candidate> candidates(const Level& level) const;
-    /// Whether the split `b` of the set `x` of `n` items, less its item at
-    /// `d`, reached the count in the level before.
-    bool smallerReached(const ItemId* x, size_t n, uint64_t b, size_t d) const;
+    /// Of the level before: the index of the set `x` of `n` items without
+    /// its item at `d`, or NONE.
+    size_t findWithout(const ItemId* x, size_t n, size_t d) const;
     /// Of the level before: the index of a set of its size, or NONE.
     size_t find(const ItemId* x) const;
     /// Whether split `b` of the level before's set k reached the count.

@@ -146,27 +146,45 @@ std::vector<uint64_t> observeByTable(const MiningParams& config, const SubjectIn
                         });
 }
 
+// Rule r of the level's k-th set, as a rule of the model, into `counts`.
+class RuleRecorder {
+public:
+    RuleRecorder(const SubjectIndex& index, const Level& level, const MaskedRules& rules,
+                 RuleHistogram& counts)
+        : m_index(index), m_level(level), m_rules(rules), m_counts(counts) {}
+
+    void add(size_t k, size_t r, uint64_t count) {
+        const ItemId* x = m_level.set(k);
+        m_counts[Rule(sideOf(x, m_rules.antecedent[r]), sideOf(x, m_rules.subsequent[r]))] = count;
+    }
+
+private:
+    ItemSet sideOf(const ItemId* x, uint64_t mask) {
+        m_side.clear();
+        for (size_t k = 0; k < m_level.size; ++k)
+            if (mask >> k & 1)
+                m_side.push_back(x[k]);
+        return m_index.toItemSet(m_side);
+    }
+
+    const SubjectIndex& m_index;
+    const Level& m_level;
+    const MaskedRules& m_rules;
+    RuleHistogram& m_counts;
+    IdSet m_side;
+};
+
 // The rules observed in at least `minCount` subjects (the others are never
-// reported), as rules of the model, into `counts`.
+// reported), into `counts`.
 void recordObserved(const SubjectIndex& index, const Level& level, const MaskedRules& rules,
                     const std::vector<uint64_t>& observed, uint64_t minCount,
                     RuleHistogram& counts) {
     minCount = std::max<uint64_t>(minCount, 1);
-    IdSet side;
-    auto sideOf = [&](const ItemId* x, uint64_t mask) {
-        side.clear();
-        for (size_t k = 0; k < level.size; ++k)
-            if (mask >> k & 1)
-                side.push_back(x[k]);
-        return index.toItemSet(side);
-    };
-    for (size_t k = 0; k < level.sets(); ++k) {
-        const ItemId* x = level.set(k);
+    RuleRecorder recorder(index, level, rules, counts);
+    for (size_t k = 0; k < level.sets(); ++k)
         for (size_t r = 0; r < rules.size(); ++r)
             if (observed[k * rules.size() + r] >= minCount)
-                counts[Rule(sideOf(x, rules.antecedent[r]), sideOf(x, rules.subsequent[r]))] =
-                    observed[k * rules.size() + r];
-    }
+                recorder.add(k, r, observed[k * rules.size() + r]);
 }
 
 } // namespace
@@ -190,9 +208,10 @@ void countLevel(const MiningParams& config, const SubjectIndex& index, const Lev
         *splits = FirstOrderSplits::of(config, index, level, tables ? tables->firsts : NO_FIRSTS,
                                        run);
     if (splits && !splits->empty()) {
-        run.together(checkBudget);
-        const std::vector<uint64_t> observed = splits->count(config, index, level, rules, run);
-        recordObserved(index, level, rules, observed, config.minCount, counts);
+        RuleRecorder recorder(index, level, rules, counts);
+        for (const FirstOrderSplits::Counted& c : splits->count(config, index, level, rules, run))
+            if (c.count >= std::max<uint64_t>(config.minCount, 1))
+                recorder.add(c.set, c.rule, c.count);
         return;
     }
     rules.tabulate(m);

@@ -107,7 +107,11 @@ private:
             const ItemId last = m_prev.set(j)[m_prev.size - 1];
             std::copy(si, si + m_prev.size, m_subsets.candidate());
             m_subsets.candidate()[m_prev.size] = last;
-            if (!m_subsets.allSubsetsKnown())
+            // A set lacking a frequent subset is held by too few subjects
+            // anyway, so where the count is final and an AND of bitsets is
+            // cheaper than finding the subsets, it alone decides.
+            const bool countFirst = base.dense() && m_config.minCount > 0;
+            if (!countFirst && !m_subsets.allSubsetsKnown())
                 continue;
             size_t held = 0;
             if (base.dense()) {

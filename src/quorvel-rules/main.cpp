@@ -87,7 +87,9 @@ void writeIS(const Configuration& config, const MiningResult& result, std::ostre
     writeItemSetTable(out, result.itemSets(), config.format);
 }
 
-void mine(const Configuration& config, const MiningContext& context) {
+// `kept` takes the result, so that its owner can leave it to the process's end.
+void mine(const Configuration& config, const MiningContext& context,
+          std::unique_ptr<MiningResult>& kept) {
     const Peers& peers = *context.peers;
     // Every output is opened before the input is read, so a bad path fails
     // now rather than after the mining. Only the first process writes.
@@ -106,7 +108,9 @@ void mine(const Configuration& config, const MiningContext& context) {
             itemSetsOut = &out.add(config.itemSetFile);
     });
 
-    MiningResult result = quorvel::rule::mine(config, readTxns(config, context), context);
+    kept = std::make_unique<MiningResult>(
+        quorvel::rule::mine(config, readTxns(config, context), context));
+    const MiningResult& result = *kept;
     together(peers, [&] {
         if (!peers.leads())
             return;
@@ -128,6 +132,8 @@ int main(int argc, char** argv) {
         peers = std::make_unique<Peers>();
     if (!peers->leads())
         silenceFollower();
+    // The result outlives the run, for std::_Exit below to drop.
+    std::unique_ptr<MiningResult> result;
     int status = quorvel::runReportingFailures(
         [&] {
             Configuration config = configure(argc, argv);
@@ -140,11 +146,12 @@ int main(int argc, char** argv) {
             context.messages = &std::cerr;
             context.progress = drawn ? &meter : nullptr;
             context.peers = peers.get();
-            mine(config, context);
+            mine(config, context, result);
         },
         "Out of memory: raise -c, or set -o to limit the rule order.");
-    // Ending here, with every output out, spares taking millions of tree
-    // nodes apart one by one, which on a large log costs more than mining.
+    // Ending here, with every output out, spares taking the result's
+    // millions of tree nodes apart one by one, which on a large log costs
+    // more than mining.
     std::cerr.flush();
     peers.reset(); // ends MPI
     std::_Exit(status);
