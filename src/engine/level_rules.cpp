@@ -3,7 +3,7 @@
 #include "levels.hpp"
 
 #include "budget.hpp"
-#include "first_order_splits.hpp"
+#include "order_splits.hpp"
 #include "item_tables.hpp"
 #include "rule_bounds.hpp"
 
@@ -187,38 +187,17 @@ void recordObserved(const SubjectIndex& index, const Level& level, const MaskedR
                 recorder.add(k, r, observed[k * rules.size() + r]);
 }
 
-} // namespace
-
-void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
-                RuleBounds& bounds, RuleHistogram& counts, const Run& run,
-                const ItemTables* tables, FirstOrderSplits* splits) {
-    const size_t m = level.size;
-    if (m > MAX_RULE_ITEMS)
-        throw std::length_error("an item set of more than 64 items");
-    // The proposals are the same for every set of the level, as masks.
-    MaskedRules rules = MaskedRules::proposedFor(m);
+// Each set's counts, then each set's bounds, summed across processes.
+std::vector<uint64_t> observeSets(const MiningParams& config, const SubjectIndex& index,
+                                  const Level& level, const MaskedRules& rules,
+                                  const RuleBounds& bounds, const Run& run,
+                                  const ItemTables* tables) {
     const size_t half = level.sets() * rules.size();
-    auto checkBudget = [&] {
-        if (config.memoryBudget)
-            checkLevelBudget(config.memoryBudget, residentBytes() + uint64_t(half) * 16, m,
-                             level.sets());
-    };
-    static const FirstAppearances NO_FIRSTS;
-    if (splits && m == 2)
-        *splits = FirstOrderSplits::of(config, index, level, tables ? tables->firsts : NO_FIRSTS,
-                                       run);
-    if (splits && !splits->empty()) {
-        RuleRecorder recorder(index, level, rules, counts);
-        for (const FirstOrderSplits::Counted& c : splits->count(config, index, level, rules, run))
-            if (c.count >= std::max<uint64_t>(config.minCount, 1))
-                recorder.add(c.set, c.rule, c.count);
-        return;
-    }
-    rules.tabulate(m);
-    bounds = RuleBounds(level, rules, bounds, config.threads);
     std::vector<uint64_t> observed;
     run.together([&] {
-        checkBudget();
+        if (config.memoryBudget)
+            checkLevelBudget(config.memoryBudget, residentBytes() + uint64_t(half) * 16,
+                             level.size, level.sets());
         // Baskets of one transaction each observe nothing.
         if (!index.anyLongerThanOne())
             observed.assign(2 * half, 0);
@@ -228,6 +207,69 @@ void countLevel(const MiningParams& config, const SubjectIndex& index, const Lev
             observed = observeLevel(config, index, level, rules, bounds, run);
     });
     run.peers().sum(observed);
+    return observed;
+}
+
+// The sets of `level` of which `bounds` leaves some rule.
+Level withRulesLeft(const Level& level, const RuleBounds& bounds) {
+    Level left;
+    left.size = level.size;
+    for (size_t k = 0; k < level.sets(); ++k)
+        if (bounds.anyOf(k)) {
+            left.ids.insert(left.ids.end(), level.set(k), level.set(k) + level.size);
+            left.holders.push_back(level.holders[k]);
+            left.counts.push_back(level.counts[k]);
+        }
+    return left;
+}
+
+} // namespace
+
+void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
+                RuleBounds& bounds, RuleHistogram& counts, const Run& run,
+                const ItemTables* tables, OrderSplits* splits) {
+    const size_t m = level.size;
+    if (m > MAX_RULE_ITEMS)
+        throw std::length_error("an item set of more than 64 items");
+    // The proposals are the same for every set of the level, as masks.
+    MaskedRules rules = MaskedRules::proposedFor(m);
+    static const FirstAppearances NO_FIRSTS;
+    static const WindowMasks NO_MASKS;
+    if (splits && m == 2)
+        *splits = OrderSplits::of(config, index, level, tables ? tables->firsts : NO_FIRSTS,
+                                  tables ? tables->masks : NO_MASKS, run);
+    std::vector<OrderSplits::Counted> bySplits;
+    if (splits && !splits->empty())
+        bySplits = splits->count(config, index, level, rules, run);
+    if (splits && !splits->empty() && splits->exactAt(m)) {
+        RuleRecorder recorder(index, level, rules, counts);
+        for (const OrderSplits::Counted& c : bySplits)
+            if (c.count >= std::max<uint64_t>(config.minCount, 1))
+                recorder.add(c.set, c.rule, c.count);
+        return;
+    }
+    rules.tabulate(m);
+    if (splits && !splits->empty()) {
+        // Only the sets with a rule whose split's bound reached the count
+        // are counted, on their own.
+        std::vector<uint64_t> live, liveLeft;
+        for (const OrderSplits::Counted& c : bySplits)
+            live.push_back(uint64_t(c.set) * rules.size() + c.rule);
+        bounds = RuleBounds(level, rules, live);
+        const Level left = withRulesLeft(level, bounds);
+        size_t at = 0;
+        for (size_t i = 0; i < bySplits.size(); ++i) {
+            at += i > 0 && bySplits[i].set != bySplits[i - 1].set;
+            liveLeft.push_back(uint64_t(at) * rules.size() + bySplits[i].rule);
+        }
+        const std::vector<uint64_t> observed =
+            observeSets(config, index, left, rules, RuleBounds(left, rules, liveLeft), run, tables);
+        recordObserved(index, left, rules, observed, config.minCount, counts);
+        return;
+    }
+    bounds = RuleBounds(level, rules, bounds, config.threads);
+    std::vector<uint64_t> observed = observeSets(config, index, level, rules, bounds, run, tables);
+    const size_t half = level.sets() * rules.size();
     bounds.keepReaching(observed.data() + half, config.minCount);
     observed.resize(half);
     recordObserved(index, level, rules, observed, config.minCount, counts);

@@ -16,7 +16,7 @@ namespace quorvel::rule::mining {
 
 struct ItemTables;
 class RuleBounds;
-class FirstOrderSplits;
+class OrderSplits;
 
 /// One level of frequent item sets: `size` ids per set, sets in item-set
 /// order, each with the subjects holding it.
@@ -51,9 +51,9 @@ void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all,
 /// this one leaves (rule_bounds.hpp). Given `tables` that are not empty,
 /// counts set by set from them (item_tables.hpp). Given `splits`, made at
 /// level 2 and kept from level to level, counts by them where they suit
-/// (first_order_splits.hpp).
+/// (order_splits.hpp).
 void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
                 RuleBounds& bounds, RuleHistogram& counts, const Run& run,
-                const ItemTables* tables = nullptr, FirstOrderSplits* splits = nullptr);
+                const ItemTables* tables = nullptr, OrderSplits* splits = nullptr);
 
 } // namespace quorvel::rule::mining

@@ -1,7 +1,7 @@
 #include "apriori.hpp"
 
 #include "budget.hpp"
-#include "first_order_splits.hpp"
+#include "order_splits.hpp"
 #include "item_tables.hpp"
 #include "index.hpp"
 #include "levels.hpp"
@@ -84,7 +84,7 @@ private:
     Level m_level;
     RuleBounds m_bounds;
     ItemTables m_tables;
-    FirstOrderSplits m_splits;
+    OrderSplits m_splits;
     bool m_tablesTried = false;
 };
 

@@ -59,6 +59,17 @@ RuleBounds::RuleBounds(const Level& level, const MaskedRules& rules, const RuleB
     });
 }
 
+RuleBounds::RuleBounds(const Level& level, const MaskedRules& rules,
+                       const std::vector<uint64_t>& live)
+    : m_size(level.size), m_rules(rules.size()), m_words((rules.size() + 63) / 64),
+      m_ids(level.ids), m_live(level.sets() * m_words, 0), m_any(level.sets(), 0) {
+    for (uint64_t i : live) {
+        const size_t k = i / m_rules, r = i % m_rules;
+        m_live[k * m_words + r / 64] |= uint64_t(1) << (r % 64);
+        m_any[k] = 1;
+    }
+}
+
 void RuleBounds::liveFrom(const Level& level, const RuleBounds& prev,
                           const std::vector<uint32_t>& smaller, size_t from, size_t to) {
     const size_t n = m_size;

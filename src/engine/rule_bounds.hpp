@@ -25,6 +25,10 @@ public:
     RuleBounds(const Level& level, const MaskedRules& rules, const RuleBounds& prev,
                unsigned threads = 1);
 
+    /// Only the rules `live` lists of the sets of `level` (proposed as
+    /// `rules`), each as set * rules.size() + rule, ascending.
+    RuleBounds(const Level& level, const MaskedRules& rules, const std::vector<uint64_t>& live);
+
     /// Keeps the rules whose summed bound, `bound[k * rules + r]`, reaches
     /// `minCount`.
     void keepReaching(const uint64_t* bound, uint64_t minCount);

@@ -37,6 +37,18 @@ WindowMasks::WindowMasks(const SubjectIndex& index, History::Time window, unsign
     m_longerBegin.push_back(m_longerItems.size());
 }
 
+WindowMasks::Of WindowMasks::of(const SubjectIndex& index, ItemId id, size_t s) const {
+    if (!m_longer.test(s))
+        return {&m_at[at(id, s)], &m_seen[at(id, s)], 1};
+    const size_t k = m_longerOf[s];
+    const ItemId* items = m_longerItems.data() + m_longerBegin[k];
+    const ItemId* end = m_longerItems.data() + m_longerBegin[k + 1];
+    const size_t words = (index.transactionsOf(s) + 63) / 64;
+    const size_t local = static_cast<size_t>(std::lower_bound(items, end, id) - items);
+    const uint64_t* held = m_longerMasks.data() + m_longerWords[k] + 2 * words * local;
+    return {held, held + words, words};
+}
+
 void WindowMasks::observeLonger(const SubjectIndex& index, size_t s, const ItemId* x, size_t n,
                                 uint64_t* count, uint64_t* bound) const {
     const size_t k = m_longerOf[s];

@@ -35,6 +35,14 @@ public:
     void observe(const SubjectIndex& index, const ItemId* x, size_t n, ForEachHolder forEachHolder,
                  uint64_t* count, uint64_t* bound) const;
 
+    /// An item's masks in a subject holding it, `words` words each.
+    struct Of {
+        const uint64_t* at;
+        const uint64_t* seen;
+        size_t words;
+    };
+    Of of(const SubjectIndex& index, ItemId id, size_t s) const;
+
 private:
     size_t at(ItemId id, size_t s) const { return id * m_subjects + s; }
     /// The same for one subject of more than 64 transactions.

@@ -172,11 +172,11 @@ TEST(Differential, FastMinerMatchesTheReferenceOnRandomTables) {
     EXPECT_GT(deep, 100);
 }
 
-// Without a window and with a count that many subjects must reach, rules are
-// counted by how a set's items split by where they first appear: over
-// bitsets of one word and of many, subjects of weight one and more (copies
-// merged), long histories, on one thread and on several, and with those
-// bitsets not allowed, from the table of first appearances instead.
+// With a count that many subjects must reach, rules are counted by how a
+// set's items split by the order in which they turn up: over bitsets of one
+// word and of many, subjects of weight one and more (copies merged), long
+// histories, with and without a window, on one thread and on several, and
+// with those bitsets not allowed, from the tables of the items instead.
 TEST(Differential, SplitsByFirstAppearanceMatchTheReference) {
     std::mt19937 rng(20261210);
     testsupport::TempDir dir;
@@ -192,7 +192,8 @@ TEST(Differential, SplitsByFirstAppearanceMatchTheReference) {
         // Past this many subjects per count, the table is used instead.
         const unsigned least = static_cast<unsigned>(txns.size() / 128 + 1);
         c.config.minCount = least + static_cast<unsigned>(rng() % (n % 3 == 0 ? 3 : 12));
-        c.config.windowSize = 0;
+        // Every other case with a window, where the splits only bound the rules.
+        c.config.windowSize = n % 2 ? 1 + static_cast<unsigned>(rng() % 5) : 0;
         c.config.threads = 1 + static_cast<unsigned>(n % 3);
         if (n % 7 == 3)
             c.config.pairRelationBytes = 0;
@@ -222,7 +223,8 @@ TEST(Differential, SplitsByFirstAppearanceMatchTheReference) {
 
 // The same for subjects of long histories in which half the items first
 // appear past the 64th transaction, where whether an item is held at
-// another's first appearance is read from the whole history.
+// another's first appearance, or its masks with a window, are read from the
+// whole history.
 TEST(Differential, SplitsPastTheSixtyFourthTransaction) {
     std::mt19937 rng(64);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
@@ -248,6 +250,7 @@ TEST(Differential, SplitsPastTheSixtyFourthTransaction) {
         MiningParams config;
         config.minCount = 1 + static_cast<unsigned>(pick(subjects / 2));
         config.threads = 1 + static_cast<unsigned>(n % 2);
+        config.windowSize = n % 3 == 2 ? 2 + static_cast<unsigned>(pick(30)) : 0;
         std::ostringstream slowSaid, fastSaid;
         quorvel::reference::MiningResultData slow = quorvel::reference::mine(config, txns, slowSaid);
         const EventLog log = mining::readEventLog(path, '\t', config.threads, {61, 0});

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <numeric>
 #include <random>
 #include <string>
@@ -399,4 +400,45 @@ TEST(RuleBounds, ARuleIsLeftExactlyWhenItsBoundReachesTheCount) {
     }
     EXPECT_GT(kept, 100u);
     EXPECT_GT(skipped, 100u);
+}
+
+// Bounds given as a list of the rules left (as the splits with a window
+// give them) leave exactly those, and the level after leaves a rule only
+// while each of its smaller rules was listed.
+TEST(RuleBounds, ListedRulesAreTheOnesLeft) {
+    std::mt19937 rng(1210);
+    for (int trial = 0; trial < 20; ++trial) {
+        const Level level = everySet(6, 3), next = everySet(6, 4);
+        const MaskedRules rules = MaskedRules::proposedFor(3), after = MaskedRules::proposedFor(4);
+        std::vector<uint64_t> live;
+        std::set<SidedRule> listed;
+        for (size_t k = 0; k < level.sets(); ++k)
+            for (size_t r = 0; r < rules.size(); ++r)
+                if (rng() % 4 != 0) {
+                    live.push_back(k * rules.size() + r);
+                    listed.insert(sidesOf(IdSet(level.set(k), level.set(k) + 3),
+                                          rules.antecedent[r], rules.subsequent[r]));
+                }
+        const RuleBounds bounds(level, rules, live);
+        for (size_t k = 0; k < level.sets(); ++k) {
+            bool any = false;
+            for (size_t r = 0; r < rules.size(); ++r) {
+                const bool want = std::binary_search(live.begin(), live.end(),
+                                                     uint64_t(k * rules.size() + r));
+                ASSERT_EQ(bounds.live(k, r), want) << k << ", rule " << r;
+                any = any || want;
+            }
+            ASSERT_EQ(bounds.anyOf(k), any);
+        }
+        const RuleBounds then(next, after, bounds);
+        for (size_t k = 0; k < next.sets(); ++k)
+            for (size_t r = 0; r < after.size(); ++r) {
+                bool left = true;
+                for (const SidedRule& smaller :
+                     smallerRules(sidesOf(IdSet(next.set(k), next.set(k) + 4),
+                                          after.antecedent[r], after.subsequent[r])))
+                    left = left && listed.count(smaller);
+                ASSERT_EQ(then.live(k, r), left) << k << ", rule " << r;
+            }
+    }
 }

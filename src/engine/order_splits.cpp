@@ -1,4 +1,4 @@
-#include "first_order_splits.hpp"
+#include "order_splits.hpp"
 
 #include "budget.hpp"
 
@@ -35,10 +35,10 @@ bool consecutive(uint64_t a) {
 
 } // namespace
 
-FirstOrderSplits FirstOrderSplits::of(const MiningParams& config, const SubjectIndex& index,
-                                      const Level& pairs, const FirstAppearances& firsts,
-                                      const Run& run) {
-    FirstOrderSplits splits;
+OrderSplits OrderSplits::of(const MiningParams& config, const SubjectIndex& index,
+                            const Level& pairs, const FirstAppearances& firsts,
+                            const WindowMasks& masks, const Run& run) {
+    OrderSplits splits;
     const size_t words = (index.subjects() + 63) / 64;
     const uint64_t bytes = uint64_t(pairs.sets()) * RELATIONS * words * 8;
     uint64_t limit = config.pairRelationBytes;
@@ -46,19 +46,23 @@ FirstOrderSplits FirstOrderSplits::of(const MiningParams& config, const SubjectI
         const uint64_t used = residentBytes();
         limit = std::min(limit, config.memoryBudget > used ? (config.memoryBudget - used) / 4 : 0);
     }
-    const bool suits = pairs.size == 2 && config.windowSize == 0 && config.minCount > 0 &&
-                       !firsts.empty() && bytes <= limit &&
+    const bool windowed = config.windowSize != 0;
+    const bool suits = pairs.size == 2 && config.minCount > 0 &&
+                       !(windowed ? masks.empty() : firsts.empty()) && bytes <= limit &&
                        index.subjects() <= MAX_SUBJECTS_PER_COUNT * config.minCount;
     // Every process counts the same candidates, or none does.
     if (run.peers().total(suits ? 1 : 0) != uint64_t(run.peers().size()))
         return splits;
     splits.m_used = true;
-    run.together([&] { splits.relate(config, index, pairs, firsts); });
+    splits.m_exact = !windowed;
+    splits.m_allSubjects = run.peers().total(index.subjects());
+    run.together([&] { splits.relate(config, index, pairs, firsts, masks); });
     return splits;
 }
 
-void FirstOrderSplits::relate(const MiningParams& config, const SubjectIndex& index,
-                              const Level& pairs, const FirstAppearances& firsts) {
+void OrderSplits::relate(const MiningParams& config, const SubjectIndex& index,
+                         const Level& pairs, const FirstAppearances& firsts,
+                         const WindowMasks& masks) {
     const size_t words = (index.subjects() + 63) / 64;
     m_subjects = index.subjects();
     m_words = words;
@@ -76,17 +80,41 @@ void FirstOrderSplits::relate(const MiningParams& config, const SubjectIndex& in
                 };
                 size_t at = 0;
                 pairs.holders[p].forEachIn(0, index.subjects(), at, [&](size_t s) {
+                    if (!m_exact) {
+                        const WindowMasks::Of l = masks.of(index, lo, s), h = masks.of(index, hi, s);
+                        uint64_t loBefore = 0, hiBefore = 0, both = 0, loRule = 0, hiRule = 0;
+                        for (size_t w = 0; w < l.words; ++w) {
+                            const uint64_t freshLo = l.at[w] & ~l.seen[w];
+                            const uint64_t freshHi = h.at[w] & ~h.seen[w];
+                            loBefore |= freshHi & l.seen[w];
+                            hiBefore |= freshLo & h.seen[w];
+                            both |= freshLo & freshHi;
+                            loRule |= freshHi & l.seen[w] & ~l.at[w];
+                            hiRule |= freshLo & h.seen[w] & ~h.at[w];
+                        }
+                        if (loBefore)
+                            mark(LO_BEFORE, s);
+                        if (hiBefore)
+                            mark(HI_BEFORE, s);
+                        if (both)
+                            mark(TOGETHER, s);
+                        if (loRule)
+                            mark(LO_RULE, s);
+                        if (hiRule)
+                            mark(HI_RULE, s);
+                        return;
+                    }
                     const uint32_t l = firsts.first(lo, s), h = firsts.first(hi, s);
                     if (l == h) {
-                        mark(SAME_FIRST, s);
+                        mark(TOGETHER, s);
                         mark(LO_AT_HI, s);
                         mark(HI_AT_LO, s);
                     } else if (l < h) {
-                        mark(LO_FIRST, s);
+                        mark(LO_BEFORE, s);
                         if (firsts.heldAt(index, lo, s, h))
                             mark(LO_AT_HI, s);
                     } else {
-                        mark(HI_FIRST, s);
+                        mark(HI_BEFORE, s);
                         if (firsts.heldAt(index, hi, s, l))
                             mark(HI_AT_LO, s);
                     }
@@ -95,7 +123,7 @@ void FirstOrderSplits::relate(const MiningParams& config, const SubjectIndex& in
         });
 }
 
-const uint64_t* FirstOrderSplits::relation(ItemId x, ItemId y, Relation r) const {
+const uint64_t* OrderSplits::relation(ItemId x, ItemId y, Relation r) const {
     const ItemId pair[2] = {std::min(x, y), std::max(x, y)};
     size_t lo = 0, hi = m_pairs.size() / 2;
     while (lo < hi) {
@@ -111,19 +139,19 @@ const uint64_t* FirstOrderSplits::relation(ItemId x, ItemId y, Relation r) const
     return m_relations.data() + (lo * RELATIONS + r) * m_words;
 }
 
-const uint64_t* FirstOrderSplits::before(ItemId x, ItemId y) const {
-    return relation(x, y, x < y ? LO_FIRST : HI_FIRST);
+const uint64_t* OrderSplits::before(ItemId x, ItemId y) const {
+    return relation(x, y, x < y ? LO_BEFORE : HI_BEFORE);
 }
 
-const uint64_t* FirstOrderSplits::together(ItemId x, ItemId y) const {
-    return relation(x, y, SAME_FIRST);
+const uint64_t* OrderSplits::together(ItemId x, ItemId y) const {
+    return relation(x, y, TOGETHER);
 }
 
-const uint64_t* FirstOrderSplits::heldWhereFirst(ItemId x, ItemId y) const {
+const uint64_t* OrderSplits::heldWhereFirst(ItemId x, ItemId y) const {
     return relation(x, y, x < y ? LO_AT_HI : HI_AT_LO);
 }
 
-size_t FirstOrderSplits::find(const ItemId* x) const {
+size_t OrderSplits::find(const ItemId* x) const {
     const size_t sets = m_size ? m_ids.size() / m_size : 0;
     size_t lo = 0, hi = sets;
     while (lo < hi) {
@@ -139,20 +167,20 @@ size_t FirstOrderSplits::find(const ItemId* x) const {
     return lo;
 }
 
-bool FirstOrderSplits::reached(size_t k, uint64_t b) const {
+bool OrderSplits::reached(size_t k, uint64_t b) const {
     const uint64_t* begin = m_reached.data() + m_reachedBegin[k];
     const uint64_t* end = m_reached.data() + m_reachedBegin[k + 1];
     return std::binary_search(begin, end, b);
 }
 
-size_t FirstOrderSplits::findWithout(const ItemId* x, size_t n, size_t d) const {
+size_t OrderSplits::findWithout(const ItemId* x, size_t n, size_t d) const {
     ItemId subset[MAX_RULE_ITEMS];
     std::copy(x, x + d, subset);
     std::copy(x + d + 1, x + n, subset + d);
     return find(subset);
 }
 
-std::vector<FirstOrderSplits::Candidate> FirstOrderSplits::candidates(const Level& level) const {
+std::vector<OrderSplits::Candidate> OrderSplits::candidates(const Level& level) const {
     const size_t n = level.size;
     std::vector<Candidate> out;
     if (n == 2) {
@@ -199,29 +227,75 @@ std::vector<FirstOrderSplits::Candidate> FirstOrderSplits::candidates(const Leve
     return out;
 }
 
-void FirstOrderSplits::countOne(const SubjectIndex& index, const ItemId* x, size_t n, uint64_t b,
+uint64_t OrderSplits::splitWork(const Level& level, const std::vector<Candidate>& cands) const {
+    uint64_t rows = 0;
+    for (const Candidate& c : cands) {
+        const uint64_t b = __builtin_popcountll(c.b), a = level.size - b;
+        rows += a * b + b * (b - 1) / 2;
+    }
+    return rows * ((m_allSubjects + 63) / 64);
+}
+
+uint64_t OrderSplits::holderWork(const Level& level) {
+    // Each holder's masks, a word or so for each item, and its rules.
+    uint64_t holders = 0;
+    for (size_t count : level.counts)
+        holders += count;
+    return holders * HOLDER_WORDS * level.size;
+}
+
+void OrderSplits::countOne(const SubjectIndex& index, const ItemId* x, size_t n, uint64_t b,
                                 bool proposed, uint64_t& count, uint64_t& rule,
                                 std::vector<uint64_t>& buffer) const {
     const size_t b0 = static_cast<size_t>(__builtin_ctzll(b));
     const ItemId y = x[b0];
-    const uint64_t* rows[MAX_RULE_ITEMS] = {};
-    size_t m = 0;
-    for (size_t k = 0; k < n; ++k)
-        if (k != b0)
-            rows[m++] = (b >> k & 1) ? together(y, x[k]) : before(x[k], y);
     uint64_t* bits = buffer.data();
-    std::copy(rows[0], rows[0] + m_words, bits);
-    for (size_t r = 1; r < m; ++r)
-        for (size_t w = 0; w < m_words; ++w)
-            bits[w] &= rows[r][w];
+    bool first = true;
+    auto andWith = [&](const uint64_t* row) {
+        if (first)
+            std::copy(row, row + m_words, bits);
+        else
+            for (size_t w = 0; w < m_words; ++w)
+                bits[w] &= row[w];
+        first = false;
+    };
+    if (m_exact) {
+        // One transaction where B's items all first appear: B's lowest
+        // tells all.
+        for (size_t k = 0; k < n; ++k)
+            if (k != b0)
+                andWith((b >> k & 1) ? together(y, x[k]) : before(x[k], y));
+    } else {
+        for (size_t j = 0; j < n; ++j) {
+            if (!(b >> j & 1))
+                continue;
+            for (size_t k = 0; k < n; ++k) {
+                if (!(b >> k & 1))
+                    andWith(before(x[k], x[j]));
+                else if (k > j)
+                    andWith(together(x[j], x[k]));
+            }
+        }
+    }
     size_t ones = 0;
     for (size_t w = 0; w < m_words; ++w)
         ones += static_cast<size_t>(__builtin_popcountll(bits[w]));
     count += index.weightOf(bits, ones);
-    if (!proposed)
+    if (!proposed || !exactAt(n))
         return;
+    if (!m_exact) {
+        // A rule of two items, observed as its relation says.
+        const size_t a = b0 == 0 ? 1 : 0;
+        const uint64_t* observed = relation(x[a], y, x[a] < y ? LO_RULE : HI_RULE);
+        size_t held = 0;
+        for (size_t w = 0; w < m_words; ++w)
+            held += static_cast<size_t>(__builtin_popcountll(observed[w]));
+        rule += index.weightOf(observed, held);
+        return;
+    }
     // Of those, the subjects where B's transaction lacks an item of A.
-    m = 0;
+    const uint64_t* rows[MAX_RULE_ITEMS] = {};
+    size_t m = 0;
     for (size_t k = 0; k < n; ++k)
         if (!(b >> k & 1))
             rows[m++] = heldWhereFirst(x[k], y);
@@ -238,7 +312,7 @@ void FirstOrderSplits::countOne(const SubjectIndex& index, const ItemId* x, size
     rule += index.weightOf(bits, ones);
 }
 
-std::vector<FirstOrderSplits::Counted> FirstOrderSplits::count(const MiningParams& config,
+std::vector<OrderSplits::Counted> OrderSplits::count(const MiningParams& config,
                                               const SubjectIndex& index, const Level& level,
                                               const MaskedRules& rules, const Run& run) {
     const size_t n = level.size;
@@ -247,11 +321,21 @@ std::vector<FirstOrderSplits::Counted> FirstOrderSplits::count(const MiningParam
     std::vector<Candidate> cands;
     // Each candidate's split count, then its rule count, summed at once.
     std::vector<uint64_t> sums;
+    bool tooMany = false;
     run.together([&] {
         cands = candidates(level);
+        // Without a window few splits reach the count; with one they may be
+        // more than the rules the other way counts.
+        tooMany = !m_exact && splitWork(level, cands) > holderWork(level);
+        if (tooMany)
+            return;
         sums.assign(2 * cands.size(), 0);
         countHere(config, index, level, cands, sums.data(), run);
     });
+    if (tooMany) {
+        *this = OrderSplits();
+        return {};
+    }
     run.peers().sum(sums);
 
     std::unordered_map<uint64_t, uint32_t> ruleOf; // by B
@@ -271,7 +355,8 @@ std::vector<FirstOrderSplits::Counted> FirstOrderSplits::count(const MiningParam
             m_reached.push_back(cands[i].b);
             const auto r = ruleOf.find(cands[i].b);
             if (r != ruleOf.end() && (allOf(n) & ~cands[i].b) != 0)
-                observed.push_back({static_cast<uint32_t>(k), r->second, sums[cands.size() + i]});
+                observed.push_back({static_cast<uint32_t>(k), r->second,
+                                    exactAt(n) ? sums[cands.size() + i] : sums[i]});
         }
         std::sort(m_reached.begin() + m_reachedBegin[k], m_reached.end());
     }
@@ -279,7 +364,7 @@ std::vector<FirstOrderSplits::Counted> FirstOrderSplits::count(const MiningParam
     return observed;
 }
 
-void FirstOrderSplits::countHere(const MiningParams& config, const SubjectIndex& index,
+void OrderSplits::countHere(const MiningParams& config, const SubjectIndex& index,
                                  const Level& level, const std::vector<Candidate>& cands,
                                  uint64_t* sums, const Run& run) const {
     const size_t n = level.size;
@@ -287,7 +372,11 @@ void FirstOrderSplits::countHere(const MiningParams& config, const SubjectIndex&
     std::vector<std::vector<uint64_t>> buffers(threads, std::vector<uint64_t>(2 * m_words));
     const size_t stretch = std::max<size_t>(1, cands.size() / (32 * size_t(threads)));
     const size_t stretches = (cands.size() + stretch - 1) / stretch;
-    const uint64_t subjects = index.subjects();
+    // The meter counts subjects as the Read line does: a merged history
+    // for every subject it stands for.
+    uint64_t subjects = 0;
+    for (size_t s = 0; s < index.subjects(); ++s)
+        subjects += index.weight(s);
     auto share = [&](size_t c) { return subjects * c / std::max<size_t>(cands.size(), 1); };
     brenlo::ProgressStage stage(run.progress(),
                                 "Counting rules of item sets of " + std::to_string(n) + " items",
