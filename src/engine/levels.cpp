@@ -38,17 +38,7 @@ public:
 
 private:
     bool known(const ItemId* x) const {
-        const size_t width = m_prev.size;
-        size_t lo = 0, hi = m_prev.sets();
-        while (lo < hi) {
-            const size_t mid = lo + (hi - lo) / 2;
-            if (std::lexicographical_compare(m_prev.set(mid), m_prev.set(mid) + width, x,
-                                             x + width))
-                lo = mid + 1;
-            else
-                hi = mid;
-        }
-        return lo < m_prev.sets() && std::equal(x, x + width, m_prev.set(lo));
+        return findSet(m_prev.ids.data(), m_prev.sets(), m_prev.size, x) < m_prev.sets();
     }
 
     const Level& m_prev;
@@ -198,6 +188,19 @@ private:
 };
 
 } // namespace
+
+size_t findSet(const ItemId* ids, size_t sets, size_t width, const ItemId* x) {
+    size_t lo = 0, hi = sets;
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (std::lexicographical_compare(ids + mid * width, ids + (mid + 1) * width, x,
+                                         x + width))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo < sets && std::equal(x, x + width, ids + lo * width) ? lo : sets;
+}
 
 uint64_t Level::proposals() const {
     const uint64_t m = size;

@@ -125,18 +125,11 @@ void OrderSplits::relate(const MiningParams& config, const SubjectIndex& index,
 
 const uint64_t* OrderSplits::relation(ItemId x, ItemId y, Relation r) const {
     const ItemId pair[2] = {std::min(x, y), std::max(x, y)};
-    size_t lo = 0, hi = m_pairs.size() / 2;
-    while (lo < hi) {
-        const size_t mid = lo + (hi - lo) / 2;
-        if (std::lexicographical_compare(m_pairs.data() + 2 * mid, m_pairs.data() + 2 * mid + 2,
-                                         pair, pair + 2))
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    if (lo == m_pairs.size() / 2 || !std::equal(pair, pair + 2, m_pairs.data() + 2 * lo))
+    const size_t pairs = m_pairs.size() / 2;
+    const size_t p = findSet(m_pairs.data(), pairs, 2, pair);
+    if (p == pairs)
         throw std::logic_error("a pair of a frequent set is not frequent");
-    return m_relations.data() + (lo * RELATIONS + r) * m_words;
+    return m_relations.data() + (p * RELATIONS + r) * m_words;
 }
 
 const uint64_t* OrderSplits::before(ItemId x, ItemId y) const {
@@ -153,18 +146,8 @@ const uint64_t* OrderSplits::heldWhereFirst(ItemId x, ItemId y) const {
 
 size_t OrderSplits::find(const ItemId* x) const {
     const size_t sets = m_size ? m_ids.size() / m_size : 0;
-    size_t lo = 0, hi = sets;
-    while (lo < hi) {
-        const size_t mid = lo + (hi - lo) / 2;
-        if (std::lexicographical_compare(m_ids.data() + mid * m_size,
-                                         m_ids.data() + (mid + 1) * m_size, x, x + m_size))
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    if (lo == sets || !std::equal(x, x + m_size, m_ids.data() + lo * m_size))
-        return NONE;
-    return lo;
+    const size_t k = findSet(m_ids.data(), sets, m_size, x);
+    return k == sets ? NONE : k;
 }
 
 bool OrderSplits::reached(size_t k, uint64_t b) const {

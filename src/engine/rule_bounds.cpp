@@ -114,18 +114,8 @@ void RuleBounds::keepReaching(const uint64_t* bound, uint64_t minCount) {
 
 size_t RuleBounds::find(const ItemId* x) const {
     const size_t sets = m_any.size();
-    size_t lo = 0, hi = sets;
-    while (lo < hi) {
-        const size_t mid = lo + (hi - lo) / 2;
-        if (std::lexicographical_compare(m_ids.data() + mid * m_size,
-                                         m_ids.data() + (mid + 1) * m_size, x, x + m_size))
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    if (lo == sets || !std::equal(x, x + m_size, m_ids.data() + lo * m_size))
-        return NONE_SET;
-    return lo;
+    const size_t k = findSet(m_ids.data(), sets, m_size, x);
+    return k == sets ? NONE_SET : k;
 }
 
 } // namespace quorvel::rule::mining
