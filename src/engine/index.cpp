@@ -16,13 +16,6 @@ namespace {
 #define QUORVEL_POPCOUNT_CLONES __attribute__((target_clones("popcnt", "default")))
 #endif
 
-QUORVEL_POPCOUNT_CLONES size_t popcount(const uint64_t* w, size_t n) {
-    size_t c = 0;
-    for (size_t k = 0; k < n; ++k)
-        c += static_cast<size_t>(__builtin_popcountll(w[k]));
-    return c;
-}
-
 QUORVEL_POPCOUNT_CLONES size_t andPopcount(const uint64_t* a, const uint64_t* b, size_t n) {
     size_t c = 0;
     for (size_t k = 0; k < n; ++k)
@@ -31,6 +24,13 @@ QUORVEL_POPCOUNT_CLONES size_t andPopcount(const uint64_t* a, const uint64_t* b,
 }
 
 } // namespace
+
+QUORVEL_POPCOUNT_CLONES size_t popcount(const uint64_t* w, size_t n) {
+    size_t c = 0;
+    for (size_t k = 0; k < n; ++k)
+        c += static_cast<size_t>(__builtin_popcountll(w[k]));
+    return c;
+}
 
 QUORVEL_POPCOUNT_CLONES size_t andInto(const uint64_t* a, const uint64_t* b, uint64_t* out,
                                        size_t words) {

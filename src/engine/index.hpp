@@ -27,6 +27,8 @@ typedef std::vector<ItemId> IdSet;
 /// Sets the `words` words at `out` to those at `a` AND those at `b`; the
 /// bits set.
 size_t andInto(const uint64_t* a, const uint64_t* b, uint64_t* out, size_t words);
+/// The bits set in the `words` words at `w`.
+size_t popcount(const uint64_t* w, size_t words);
 
 /// A set of subjects, one bit each.
 class SubjectBits {

@@ -61,7 +61,7 @@ std::vector<size_t> prefixRunEnds(const Level& prev) {
 // One join: each set with the sets after it in its run.
 class Join {
 public:
-    Join(const MiningParams& config, const SubjectIndex& index, const Level& prev,
+    Join(const MiningParams& config, const SubjectIndex& index, Level& prev,
          const std::vector<size_t>& runEnd, LevelGuard& guard)
         : m_config(config), m_index(index), m_prev(prev), m_runEnd(runEnd), m_guard(guard),
           m_subsets(prev), m_scratch(index.subjects()), m_words((index.subjects() + 63) / 64) {
@@ -125,6 +125,8 @@ private:
         if (filled)
             for (uint32_t s : list)
                 m_scratch.reset(s);
+        // Only this set's own join reads its holders.
+        m_prev.holders[i] = Holders();
     }
 
     // The holders of `list` that also hold `last`, counted with bitsets.
@@ -174,7 +176,7 @@ private:
 
     const MiningParams& m_config;
     const SubjectIndex& m_index;
-    const Level& m_prev;
+    Level& m_prev;
     const std::vector<size_t>& m_runEnd;
     LevelGuard& m_guard;
     uint64_t m_tried = 0;  // candidates tried since the last report
@@ -244,7 +246,7 @@ void keepFrequentEverywhere(const MiningParams& config, const Peers& peers, Leve
 
 } // namespace
 
-Level nextLevel(const MiningParams& config, const SubjectIndex& index, const Level& prev,
+Level nextLevel(const MiningParams& config, const SubjectIndex& index, Level& prev,
                 const Run& run) {
     MiningParams join = config;
     // Alone, a set is dropped as soon as it is counted; with other
@@ -297,25 +299,57 @@ Level nextLevel(const MiningParams& config, const SubjectIndex& index, const Lev
     return next;
 }
 
-void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all,
+namespace {
+
+// Item-set order over ids, which ascend as their items do: a set sorts
+// before its own prefixes.
+bool beforeInItemSetOrder(const ItemId* a, size_t m, const ItemId* b, size_t n) {
+    const size_t common = std::min(m, n);
+    const auto differ = std::mismatch(a, a + common, b);
+    if (differ.first != a + common)
+        return *differ.first < *differ.second;
+    return m > n;
+}
+
+} // namespace
+
+void record(const SubjectIndex& index, const std::vector<Level>& levels, ItemSetSupports& all,
             unsigned threads) {
-    // Making the item sets takes the time, on the threads; they go in one
-    // by one.
-    std::vector<ItemSet> sets(level.sets());
-    const size_t stretch = 1024;
-    brenlo::forEachChunk(threads, (level.sets() + stretch - 1) / stretch, [&](size_t c, unsigned) {
-        for (size_t k = c * stretch; k < std::min(level.sets(), (c + 1) * stretch); ++k)
-            sets[k] = index.toItemSet(level.set(k), level.size);
-    });
-    // A level's sets ascend, and few sets of other sizes lie between two of
-    // them: each is found a few steps after the one before.
-    ItemSetSupports::Iterator at = all.end(); // the first is searched for
-    for (size_t k = 0; k < level.sets(); ++k) {
-        while (at != all.end() && at->first < sets[k])
-            ++at;
-        at = all.add(at, std::move(sets[k]), level.counts[k]);
-        ++at;
+    // Each level ascends, so merging them gives every set in item-set order,
+    // and each goes in at the end of `all` without a search.
+    struct Head {
+        size_t level, k;
+    };
+    const auto after = [&](const Head& x, const Head& y) {
+        const Level& a = levels[y.level];
+        const Level& b = levels[x.level];
+        return beforeInItemSetOrder(a.set(y.k), a.size, b.set(x.k), b.size);
+    };
+    std::vector<Head> heads, order;
+    for (size_t l = 0; l < levels.size(); ++l)
+        if (levels[l].sets())
+            heads.push_back({l, 0});
+    std::make_heap(heads.begin(), heads.end(), after);
+    while (!heads.empty()) {
+        std::pop_heap(heads.begin(), heads.end(), after);
+        Head& h = heads.back();
+        order.push_back(h);
+        if (++h.k < levels[h.level].sets())
+            std::push_heap(heads.begin(), heads.end(), after);
+        else
+            heads.pop_back();
     }
+    // Making the item sets takes the time, on the threads.
+    std::vector<ItemSet> sets(order.size());
+    const size_t stretch = 1024;
+    brenlo::forEachChunk(threads, (order.size() + stretch - 1) / stretch, [&](size_t c, unsigned) {
+        for (size_t k = c * stretch; k < std::min(order.size(), (c + 1) * stretch); ++k) {
+            const Level& level = levels[order[k].level];
+            sets[k] = index.toItemSet(level.set(order[k].k), level.size);
+        }
+    });
+    for (size_t k = 0; k < order.size(); ++k)
+        all.add(all.end(), std::move(sets[k]), levels[order[k].level].counts[order[k].k]);
 }
 
 } // namespace quorvel::rule::mining

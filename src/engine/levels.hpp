@@ -41,12 +41,14 @@ Level frequentItems(const MiningParams& config, const SubjectIndex& index, const
 
 /// The next level: sets sharing all but their last item are joined, and a
 /// candidate is kept when every subset is in `prev` and enough subjects
-/// hold it. Stops with an error before passing the memory budget.
-Level nextLevel(const MiningParams& config, const SubjectIndex& index, const Level& prev,
+/// hold it. A set's holders in `prev` are released once it is joined, so
+/// the new level's take their memory. Stops with an error before passing
+/// the memory budget.
+Level nextLevel(const MiningParams& config, const SubjectIndex& index, Level& prev,
                 const Run& run);
 
-/// Adds the level's frequent sets and their counts to `all`.
-void record(const SubjectIndex& index, const Level& level, ItemSetSupports& all,
+/// Adds the frequent sets of every level and their counts to an empty `all`.
+void record(const SubjectIndex& index, const std::vector<Level>& levels, ItemSetSupports& all,
             unsigned threads = 1);
 
 /// Counts, over every subject, the rules proposed from each set of the

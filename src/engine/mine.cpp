@@ -47,14 +47,21 @@ public:
     size_t firstLevel() override {
         StageClock clock(m_times.itemSets);
         m_level = frequentItems(m_config, m_index, m_run);
-        record(m_index, m_level, m_all, m_config.threads);
-        return m_all.size();
+        return m_level.sets();
     }
     size_t nextLevel() override {
         StageClock clock(m_times.itemSets);
-        m_level = mining::nextLevel(m_config, m_index, m_level, m_run);
-        record(m_index, m_level, m_all, m_config.threads);
+        Level next = mining::nextLevel(m_config, m_index, m_level, m_run);
+        keep(std::move(m_level));
+        m_level = std::move(next);
         return m_level.sets();
+    }
+    /// Puts every level's sets into the item-set table, in one ordered pass.
+    void finish() {
+        StageClock clock(m_times.itemSets);
+        keep(std::move(m_level));
+        record(m_index, m_found, m_all, m_config.threads);
+        m_found.clear();
     }
     uint64_t proposals() const override { return m_level.proposals(); }
     void countRules() override {
@@ -66,6 +73,12 @@ public:
     }
 
 private:
+    // A level's sets and counts are kept for the table; its holders are done.
+    void keep(Level level) {
+        level.holders = std::vector<Holders>();
+        m_found.push_back(std::move(level));
+    }
+
     // A table of the items may take a quarter of what the budget leaves.
     uint64_t tableBytes() const {
         if (!m_config.memoryBudget)
@@ -82,6 +95,7 @@ private:
     RuleHistogram& m_counts;
     StageTimes& m_times;
     Level m_level;
+    std::vector<Level> m_found; // the levels before m_level
     RuleBounds m_bounds;
     ItemTables m_tables;
     OrderSplits m_splits;
@@ -114,6 +128,7 @@ RuleHistogram apriori(const MiningParams& params, const EventLog& log, ItemSetSu
     t.index = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     IndexedSearch search(config, index, run, all, counts, t);
     searchLevels(config, search, run.messages());
+    search.finish();
     return counts;
 }
 

@@ -260,20 +260,14 @@ void OrderSplits::countOne(const SubjectIndex& index, const ItemId* x, size_t n,
             }
         }
     }
-    size_t ones = 0;
-    for (size_t w = 0; w < m_words; ++w)
-        ones += static_cast<size_t>(__builtin_popcountll(bits[w]));
-    count += index.weightOf(bits, ones);
+    count += index.weightOf(bits, popcount(bits, m_words));
     if (!proposed || !exactAt(n))
         return;
     if (!m_exact) {
         // A rule of two items, observed as its relation says.
         const size_t a = b0 == 0 ? 1 : 0;
         const uint64_t* observed = relation(x[a], y, x[a] < y ? LO_RULE : HI_RULE);
-        size_t held = 0;
-        for (size_t w = 0; w < m_words; ++w)
-            held += static_cast<size_t>(__builtin_popcountll(observed[w]));
-        rule += index.weightOf(observed, held);
+        rule += index.weightOf(observed, popcount(observed, m_words));
         return;
     }
     // Of those, the subjects where B's transaction lacks an item of A.
@@ -287,12 +281,9 @@ void OrderSplits::countOne(const SubjectIndex& index, const ItemId* x, size_t n,
     for (size_t r = 1; r < m; ++r)
         for (size_t w = 0; w < m_words; ++w)
             all[w] &= rows[r][w];
-    ones = 0;
-    for (size_t w = 0; w < m_words; ++w) {
+    for (size_t w = 0; w < m_words; ++w)
         bits[w] &= ~all[w];
-        ones += static_cast<size_t>(__builtin_popcountll(bits[w]));
-    }
-    rule += index.weightOf(bits, ones);
+    rule += index.weightOf(bits, popcount(bits, m_words));
 }
 
 std::vector<OrderSplits::Counted> OrderSplits::count(const MiningParams& config,
