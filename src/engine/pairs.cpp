@@ -49,6 +49,7 @@ bool pairLevel(const MiningParams& config, const SubjectIndex& index, const Leve
         std::min<size_t>(threads, std::max<size_t>(stretches, 1)));
     for (auto& c : counts)
         c.assign(pairs, 0);
+    std::vector<uint64_t> walked(counts.size(), 0); // pairs met, per worker
     brenlo::forEachChunk(threads, stretches, [&](size_t chunk, unsigned worker) {
         std::vector<uint32_t> mine;
         uint64_t* table = counts[worker].data();
@@ -58,6 +59,7 @@ bool pairLevel(const MiningParams& config, const SubjectIndex& index, const Leve
             for (size_t i = 0; i < mine.size(); ++i)
                 for (size_t j = i + 1; j < mine.size(); ++j)
                     table[pairSlot(mine[i], mine[j], n)] += weight;
+            walked[worker] += mine.size() * (mine.size() - (mine.empty() ? 0 : 1)) / 2;
         }
         run.advance(std::min(subjects, (chunk + 1) * stretch) - chunk * stretch);
     });
@@ -87,6 +89,23 @@ bool pairLevel(const MiningParams& config, const SubjectIndex& index, const Leve
     if (config.memoryBudget)
         checkLevelBudget(config.memoryBudget,
                          residentBytes() + holderEntries * 4 + uint64_t(out.sets()) * 64, 2, pairs);
+    // Few kept pairs take their holders from ANDs of their items' bitsets,
+    // cheaper then than meeting every pair of every subject again.
+    const uint64_t words = (uint64_t(subjects) + 63) / 64;
+    uint64_t walk = 0;
+    for (uint64_t w : walked)
+        walk += w;
+    if (uint64_t(out.sets()) * words < walk) {
+        out.holders.resize(out.sets());
+        brenlo::forEachChunk(threads, out.sets(), [&](size_t k, unsigned) {
+            std::vector<uint64_t> both(words);
+            const size_t held = andInto(index.holders(out.ids[2 * k]).data(),
+                                        index.holders(out.ids[2 * k + 1]).data(), both.data(),
+                                        both.size());
+            out.holders[k] = Holders::of(SubjectBits(std::move(both)), held);
+        });
+        return true;
+    }
     std::vector<std::vector<uint32_t>> lists(out.sets());
     if (index.unweighted())
         for (size_t k = 0; k < out.sets(); ++k)
