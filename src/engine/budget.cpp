@@ -8,6 +8,9 @@
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -95,6 +98,14 @@ void capAddressSpace(uint64_t budget) {
         return;
     limit.rlim_cur = cap;
     ::setrlimit(RLIMIT_AS, &limit);
+#endif
+}
+
+void keepFreedMemory() {
+#if defined(__GLIBC__)
+    // Fixed thresholds: the adaptive ones start at 128 KB.
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
 #endif
 }
 

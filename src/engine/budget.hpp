@@ -26,6 +26,11 @@ uint64_t residentBytes();
 /// kernel's out-of-memory killer onto other programs.
 void capAddressSpace(uint64_t budget);
 
+/// Has the allocator keep freed blocks of up to 32 MB for reuse instead of
+/// handing them back to the kernel, which faults every page in again when
+/// the next vector grows. For a program's main: it changes the process.
+void keepFreedMemory();
+
 /// Raises std::runtime_error when `need` bytes pass `budget`: the message
 /// names the level (its item-set size), its candidate sets and the need.
 void checkLevelBudget(uint64_t budget, uint64_t need, size_t level, uint64_t candidates);

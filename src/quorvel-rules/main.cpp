@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
             if (drawn)
                 meter.drawTo(STDERR_FILENO);
             capAddressSpace(config.memoryBudget);
+            keepFreedMemory();
             MiningContext context;
             context.messages = &std::cerr;
             context.progress = drawn ? &meter : nullptr;
