@@ -3,6 +3,7 @@
 //
 //   quorvel-bench CAP_SECONDS NAME=PATH:MINCOUNT:WINDOW[:THREADS] ...
 #include "apriori.hpp"
+#include "budget.hpp"
 #include "plain.hpp"
 #include "reference_miner.hpp"
 
@@ -183,6 +184,8 @@ int main(int argc, char** argv) {
                      argv[0], argv[0]);
         return 1;
     }
+    // The stages as the miner runs them, its allocator kept as it keeps it.
+    quorvel::rule::keepFreedMemory();
     // A cap of "-" runs no reference (for logs it would take hours on).
     const bool reference = std::string(argv[1]) != "-";
     const unsigned cap = reference ? static_cast<unsigned>(std::atoi(argv[1])) : 0;

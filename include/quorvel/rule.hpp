@@ -28,7 +28,8 @@ public:
     ItemSet() {}
     ItemSet(const Item& item) { m_data.insert(item); }
 
-    void add(Item item) { m_data.insert(std::move(item)); }
+    /// Items added in ascending order go in without a search.
+    void add(Item item) { m_data.emplace_hint(m_data.end(), std::move(item)); }
     void add(const ItemSet& items) { m_data.insert(items.m_data.begin(), items.m_data.end()); }
     void clear() { m_data.clear(); }
     bool contains(const Item& item) const { return m_data.count(item) != 0; }
