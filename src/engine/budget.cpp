@@ -106,6 +106,8 @@ void keepFreedMemory() {
     // Fixed thresholds: the adaptive ones start at 128 KB.
     ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
     ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    // Heaps grow in large steps: each step stops the other threads' faults.
+    ::mallopt(M_TOP_PAD, 16 << 20);
 #endif
 }
 

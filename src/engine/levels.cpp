@@ -125,8 +125,11 @@ private:
         if (filled)
             for (uint32_t s : list)
                 m_scratch.reset(s);
-        // Only this set's own join reads its holders.
-        m_prev.holders[i] = Holders();
+        // Only this set's own join reads its holders. Alone, a thread's next
+        // sets take the blocks it frees; across threads a block freed into
+        // another's arena costs more than it saves.
+        if (m_config.threads == 1)
+            m_prev.holders[i] = Holders();
     }
 
     // The holders of `list` that also hold `last`, counted with bitsets.
