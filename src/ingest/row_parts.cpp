@@ -83,6 +83,9 @@ void addRow(const std::vector<std::string_view>& cells, const RowRules& rules, H
 } // namespace
 
 void scanPart(const char* data, size_t size, bool atEnd, const RowRules& rules, Part& part) {
+    // Room for the most events the bytes can hold (a row takes at least 6),
+    // so they are not copied as they grow; pages not written are not taken.
+    part.events.reserve(part.events.size() + size / 6 + 1);
     RowScanner rows(data, size, atEnd, rules.delim);
     for (;;) {
         const RowScanner::Result got = rows.next();
