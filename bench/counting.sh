@@ -27,15 +27,17 @@ rev=$(cat "$here/BASE-COUNTING")
 base=$(baseBuild "$rev" "$build" "$root" -DQUORVEL_MPI=OFF)
 [ -n "$base" ] || { echo "bench: cannot check out the build before ($rev)"; exit 0; }
 
-# Borgelt's eclat and fpgrowth, built outside the tree from the shared sources.
+# Borgelt's eclat, fpgrowth and apriori, built outside the tree from the shared sources.
 peers=""
 tarball="$root/../shared/peers/borgelt-fim.tar.gz"
 if [ -f "$tarball" ]; then
     peers="$build/peers"
-    if [ ! -x "$peers/eclat/src/eclat" ] || [ ! -x "$peers/fpgrowth/src/fpgrowth" ]; then
+    if [ ! -x "$peers/eclat/src/eclat" ] || [ ! -x "$peers/fpgrowth/src/fpgrowth" ] ||
+        [ ! -x "$peers/apriori/src/apriori" ]; then
         mkdir -p "$peers" && tar -xzf "$tarball" -C "$peers"
-        (cd "$peers/eclat/src" && make > /dev/null 2>&1) || true
-        (cd "$peers/fpgrowth/src" && make > /dev/null 2>&1) || true
+        for miner in eclat fpgrowth apriori; do
+            (cd "$peers/$miner/src" && make > /dev/null 2>&1) || true
+        done
     fi
 else
     echo "bench: ../shared/peers is absent: the peer miners are not run"
@@ -101,15 +103,17 @@ row "process c3500 w0" "$proc" -c 3500
 row "process c3500 w86400" "$proc" -c 3500 -w 86400
 row "t10i4d100k c500" "$baskets" -c 500
 
-eclat="" fpgrowth=""
+eclat="" fpgrowth="" apriori=""
 if [ -n "$peers" ] && [ -x "$peers/eclat/src/eclat" ]; then
     asBaskets "$baskets" > "$data/t10i4d100k.dat"
     asBaskets "$proc" > "$data/process.dat"
     eclat=$(peer eclat "$peers/eclat/src/eclat" "$data/t10i4d100k.dat" 500)
     fpgrowth=$(peer fpgrowth "$peers/fpgrowth/src/fpgrowth" "$data/t10i4d100k.dat" 500)
+    [ -x "$peers/apriori/src/apriori" ] &&
+        apriori=$(peer apriori "$peers/apriori/src/apriori" "$data/t10i4d100k.dat" 500)
     peclat=$(peer eclat "$peers/eclat/src/eclat" "$data/process.dat" 2700)
     echo
-    echo "Peers, item sets only (no rules, no times): t10i4d100k at 500: eclat $eclat s, fpgrowth $fpgrowth s; the process log at 2700: eclat $peclat s."
+    echo "Peers, item sets only (no rules, no times): t10i4d100k at 500: eclat $eclat s, fpgrowth $fpgrowth s, apriori ${apriori:-not built} s; the process log at 2700: eclat $peclat s."
 fi
 
 echo
@@ -122,9 +126,12 @@ for name in "process c2700 w0" "process c2700 w86400" "process c3500 w0" "proces
             n, t / r, (t / r <= 3) ? "met" : "not met", b / t, (b / t >= 8) ? "met" : "not met", t / t2, (t / t2 >= 1.7) ? "met" : "not met" }'
 done
 if [ -n "$eclat" ]; then
-    awk -v t="${T[t10i4d100k c500]}" -v e="$eclat" -v f="$fpgrowth" 'BEGIN {
+    awk -v t="${T[t10i4d100k c500]}" -v e="$eclat" -v f="$fpgrowth" -v a="$apriori" 'BEGIN {
         best = e < f ? e : f
-        printf "- t10i4d100k at 500 within 1.5× of the faster of eclat and fpgrowth: %.2f× (%s).\n", t / best, (t / best <= 1.5) ? "met" : "not met" }'
+        printf "- t10i4d100k at 500 within 1.5× of eclat: %.2f× (%s); of the faster of eclat and fpgrowth: %.2f× (%s)", t / e, (t / e <= 1.5) ? "met" : "not met", t / best, (t / best <= 1.5) ? "met" : "not met"
+        if (a != "")
+            printf "; of apriori: %.2f× (%s)", t / a, (t / a <= 1.5) ? "met" : "not met"
+        printf ".\n" }'
 fi
 same=identical
 for k in "${!T[@]}"; do [[ $k == *-same ]] && [ "${T[$k]}" != identical ] && same=DIFFERENT; done

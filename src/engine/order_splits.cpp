@@ -92,16 +92,13 @@ void OrderSplits::relate(const MiningParams& config, const SubjectIndex& index,
                             loRule |= freshHi & l.seen[w] & ~l.at[w];
                             hiRule |= freshLo & h.seen[w] & ~h.at[w];
                         }
-                        if (loBefore)
-                            mark(LO_BEFORE, s);
-                        if (hiBefore)
-                            mark(HI_BEFORE, s);
-                        if (both)
-                            mark(TOGETHER, s);
-                        if (loRule)
-                            mark(LO_RULE, s);
-                        if (hiRule)
-                            mark(HI_RULE, s);
+                        // Without branches: which relations hold is data.
+                        const size_t w = s / 64, bit = s % 64;
+                        rows[LO_BEFORE * words + w] |= uint64_t(loBefore != 0) << bit;
+                        rows[HI_BEFORE * words + w] |= uint64_t(hiBefore != 0) << bit;
+                        rows[TOGETHER * words + w] |= uint64_t(both != 0) << bit;
+                        rows[LO_RULE * words + w] |= uint64_t(loRule != 0) << bit;
+                        rows[HI_RULE * words + w] |= uint64_t(hiRule != 0) << bit;
                         return;
                     }
                     const uint32_t l = firsts.first(lo, s), h = firsts.first(hi, s);
