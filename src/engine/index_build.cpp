@@ -144,7 +144,9 @@ void SubjectIndex::addSubject(const EventLog& log, size_t s, const std::vector<b
         ++position;
     }
     sub.txnEnd = static_cast<uint32_t>(m_times.size());
-    std::sort(occ.begin(), occ.end());
+    // Items ascend within a transaction: one transaction is in order already.
+    if (!std::is_sorted(occ.begin(), occ.end()))
+        std::sort(occ.begin(), occ.end());
     sub.itemBegin = static_cast<uint32_t>(m_subjectItems.size());
     for (size_t k = 0; k < occ.size();) {
         SubjectItem si;

@@ -25,10 +25,28 @@ inline uint64_t hashBytes(std::string_view s) {
         p += 8;
         n -= 8;
     }
+    // The last bytes without a call to memcpy: two loads that may overlap.
     uint64_t w = 0;
-    std::memcpy(&w, p, n);
+    if (n >= 4) {
+        uint32_t a, b;
+        std::memcpy(&a, p, 4);
+        std::memcpy(&b, p + n - 4, 4);
+        w = uint64_t(a) << 32 | b;
+    } else if (n > 0) {
+        w = uint64_t(uint8_t(p[0])) << 16 | uint64_t(uint8_t(p[n / 2])) << 8 | uint8_t(p[n - 1]);
+    }
     h = (h ^ w) * K;
     return h ^ (h >> 32);
+}
+
+// Whether `n` bytes at `a` and `b` are the same; short names without a call.
+inline bool sameBytes(const char* a, const char* b, size_t n) {
+    if (n > 16)
+        return std::memcmp(a, b, n) == 0;
+    for (size_t k = 0; k < n; ++k)
+        if (a[k] != b[k])
+            return false;
+    return true;
 }
 
 class StringTable {
@@ -46,7 +64,8 @@ public:
             if (slot == 0)
                 return insert(s, h, i);
             const uint32_t id = slot - 1;
-            if (m_hashes[id] == h && view(id) == s)
+            if (m_hashes[id] == h && m_begin[id + 1] - m_begin[id] == s.size() &&
+                sameBytes(m_arena.data() + m_begin[id], s.data(), s.size()))
                 return id;
         }
     }

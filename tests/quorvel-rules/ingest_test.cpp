@@ -2,6 +2,7 @@
 // histories, the same counts and the same errors, whatever the block size
 // and the number of threads.
 #include "ingest.hpp"
+#include "strings.hpp"
 #include "test_support.hpp"
 
 #include "brenlo/exception.hpp"
@@ -104,6 +105,40 @@ std::string randomTable(std::mt19937& rng, bool quotes, bool mistakes) {
 }
 
 } // namespace
+
+// Names of every length up to past two hash words, each also with one byte
+// changed at every place: each gets an id of its own and keeps it as the
+// table grows.
+TEST(Ingest, InterningTellsApartNamesThatDifferInOneByte) {
+    std::vector<std::string> names;
+    for (size_t n = 0; n <= 40; ++n) {
+        const std::string base(n, 'a');
+        names.push_back(base);
+        for (size_t at = 0; at < n; ++at) {
+            std::string other = base;
+            other[at] = 'b';
+            names.push_back(other);
+            other[at] = '\0';
+            names.push_back(other);
+        }
+    }
+    StringTable table, colliding;
+    for (size_t k = 0; k < names.size(); ++k) {
+        ASSERT_EQ(table.intern(names[k]), k) << "name " << k << " taken for an earlier one";
+        // All in one hash, as if every name collided: the bytes alone tell.
+        ASSERT_EQ(colliding.intern(names[k], 7), k) << "name " << k << " among collisions";
+    }
+    // Longer names first, so that a shorter one meets its own extensions.
+    StringTable reversed;
+    for (size_t k = names.size(); k-- > 0;)
+        ASSERT_EQ(reversed.intern(names[k], 7), names.size() - 1 - k) << "name " << k;
+    ASSERT_EQ(table.size(), names.size());
+    for (size_t k = 0; k < names.size(); ++k) {
+        EXPECT_EQ(table.intern(names[k]), k);
+        EXPECT_EQ(colliding.intern(names[k], 7), k);
+        EXPECT_EQ(table.view(static_cast<uint32_t>(k)), names[k]);
+    }
+}
 
 TEST(Ingest, ReadsWhatTheTableReaderReads) {
     std::mt19937 rng(20261208);
