@@ -316,8 +316,19 @@ bool beforeInItemSetOrder(const ItemId* a, size_t m, const ItemId* b, size_t n) 
 
 } // namespace
 
-void record(const SubjectIndex& index, const std::vector<Level>& levels, ItemSetSupports& all,
-            unsigned threads) {
+std::vector<ItemSet> itemSetsOf(const SubjectIndex& index, const Level& level,
+                                unsigned threads) {
+    std::vector<ItemSet> sets(level.sets());
+    const size_t stretch = 1024;
+    brenlo::forEachChunk(threads, (level.sets() + stretch - 1) / stretch, [&](size_t c, unsigned) {
+        for (size_t k = c * stretch; k < std::min(level.sets(), (c + 1) * stretch); ++k)
+            sets[k] = index.toItemSet(level.set(k), level.size);
+    });
+    return sets;
+}
+
+void record(const std::vector<Level>& levels, std::vector<std::vector<ItemSet>>& sets,
+            ItemSetSupports& all) {
     // Each level ascends, so merging them gives every set in item-set order,
     // and each goes in at the end of `all` without a search.
     struct Head {
@@ -328,7 +339,7 @@ void record(const SubjectIndex& index, const std::vector<Level>& levels, ItemSet
         const Level& b = levels[x.level];
         return beforeInItemSetOrder(a.set(y.k), a.size, b.set(x.k), b.size);
     };
-    std::vector<Head> heads, order;
+    std::vector<Head> heads;
     for (size_t l = 0; l < levels.size(); ++l)
         if (levels[l].sets())
             heads.push_back({l, 0});
@@ -336,23 +347,12 @@ void record(const SubjectIndex& index, const std::vector<Level>& levels, ItemSet
     while (!heads.empty()) {
         std::pop_heap(heads.begin(), heads.end(), after);
         Head& h = heads.back();
-        order.push_back(h);
+        all.add(all.end(), std::move(sets[h.level][h.k]), levels[h.level].counts[h.k]);
         if (++h.k < levels[h.level].sets())
             std::push_heap(heads.begin(), heads.end(), after);
         else
             heads.pop_back();
     }
-    // Making the item sets takes the time, on the threads.
-    std::vector<ItemSet> sets(order.size());
-    const size_t stretch = 1024;
-    brenlo::forEachChunk(threads, (order.size() + stretch - 1) / stretch, [&](size_t c, unsigned) {
-        for (size_t k = c * stretch; k < std::min(order.size(), (c + 1) * stretch); ++k) {
-            const Level& level = levels[order[k].level];
-            sets[k] = index.toItemSet(level.set(order[k].k), level.size);
-        }
-    });
-    for (size_t k = 0; k < order.size(); ++k)
-        all.add(all.end(), std::move(sets[k]), levels[order[k].level].counts[order[k].k]);
 }
 
 } // namespace quorvel::rule::mining

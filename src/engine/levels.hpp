@@ -47,9 +47,14 @@ Level frequentItems(const MiningParams& config, const SubjectIndex& index, const
 Level nextLevel(const MiningParams& config, const SubjectIndex& index, Level& prev,
                 const Run& run);
 
-/// Adds the frequent sets of every level and their counts to an empty `all`.
-void record(const SubjectIndex& index, const std::vector<Level>& levels, ItemSetSupports& all,
-            unsigned threads = 1);
+/// The level's sets as item sets of the rule model, made on the threads.
+std::vector<ItemSet> itemSetsOf(const SubjectIndex& index, const Level& level,
+                                unsigned threads = 1);
+
+/// Adds the sets of every level with their counts to an empty `all`;
+/// `sets[l]` are those of `levels[l]` as item sets, moved from.
+void record(const std::vector<Level>& levels, std::vector<std::vector<ItemSet>>& sets,
+            ItemSetSupports& all);
 
 /// Counts, over every subject, the rules proposed from each set of the
 /// level that may reach the minimum count, adding those that reach it to

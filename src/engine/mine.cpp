@@ -60,8 +60,9 @@ public:
     void finish() {
         StageClock clock(m_times.itemSets);
         keep(std::move(m_level));
-        record(m_index, m_found, m_all, m_config.threads);
+        record(m_found, m_sets, m_all);
         m_found.clear();
+        m_sets.clear();
     }
     uint64_t proposals() const override { return m_level.proposals(); }
     void countRules() override {
@@ -73,9 +74,11 @@ public:
     }
 
 private:
-    // A level's sets and counts are kept for the table; its holders are done.
+    // A level's sets and counts are kept for the table, its item sets made
+    // now (so the budget sees them); its holders are done.
     void keep(Level level) {
         level.holders = std::vector<Holders>();
+        m_sets.push_back(itemSetsOf(m_index, level, m_config.threads));
         m_found.push_back(std::move(level));
     }
 
@@ -96,6 +99,7 @@ private:
     StageTimes& m_times;
     Level m_level;
     std::vector<Level> m_found; // the levels before m_level
+    std::vector<std::vector<ItemSet>> m_sets; // theirs as item sets
     RuleBounds m_bounds;
     ItemTables m_tables;
     OrderSplits m_splits;
