@@ -15,12 +15,6 @@ namespace quorvel::rule::mining {
 
 namespace {
 
-// `mask` without bit d, the bits above it one lower.
-uint64_t dropBit(uint64_t mask, size_t d) {
-    const uint64_t low = mask & ((uint64_t(1) << d) - 1);
-    return low | (d == 63 ? 0 : (mask >> (d + 1)) << d);
-}
-
 uint64_t allOf(size_t n) { return n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1; }
 
 bool single(uint64_t mask) { return mask != 0 && (mask & (mask - 1)) == 0; }

@@ -1,5 +1,7 @@
 #include "rule_bounds.hpp"
 
+#include "rule_masks.hpp"
+
 #include "brenlo/threads.hpp"
 
 #include <algorithm>
@@ -10,12 +12,6 @@ namespace quorvel::rule::mining {
 namespace {
 
 constexpr uint32_t NONE = 0xFFFFFFFFu;
-
-// `mask` without bit d, the bits above it one lower.
-uint64_t dropBit(uint64_t mask, size_t d) {
-    const uint64_t low = d == 0 ? 0 : mask & (~uint64_t(0) >> (64 - d));
-    return low | (d == 63 ? 0 : (mask >> (d + 1)) << d);
-}
 
 // For rule r of a set of n items and each position d, the rule of the set
 // without its d-th item that bounds r: [r * n + d], NONE where dropping d

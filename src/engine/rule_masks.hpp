@@ -29,6 +29,13 @@ namespace quorvel::rule::mining {
 void seenMask(const uint32_t* positions, size_t count, const History::Time* times,
               size_t transactions, History::Time window, uint64_t* out);
 
+/// A mask over a set's items without item d: the bits above it one lower,
+/// as the set without that item numbers them.
+inline uint64_t dropBit(uint64_t mask, size_t d) {
+    const uint64_t low = mask & ((uint64_t(1) << d) - 1);
+    return low | (d == 63 ? 0 : (mask >> (d + 1)) << d);
+}
+
 /// Sets `words` words at `out` to the transactions at `positions`.
 void heldMask(const uint32_t* positions, size_t count, size_t words, uint64_t* out);
 
