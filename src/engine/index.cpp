@@ -60,11 +60,11 @@ SubjectBits SubjectBits::intersect(const SubjectBits& other, size_t& count) cons
 size_t SubjectIndex::weightOf(const uint64_t* bits, size_t count) const {
     if (m_weights.empty())
         return count;
-    // Each subject counts once, and the few heavier ones their extra weight.
-    const uint64_t* heavy = m_heavy.data();
+    // Each subject counts once, and the few heavier ones, which come first,
+    // their extra weight (a subject of weight 1 adds none).
     size_t extra = 0;
-    for (size_t w = 0; w < m_heavy.words(); ++w)
-        for (uint64_t b = bits[w] & heavy[w]; b; b &= b - 1)
+    for (size_t w = 0; w * 64 < m_heavy; ++w)
+        for (uint64_t b = bits[w]; b; b &= b - 1)
             extra += m_weights[w * 64 + static_cast<size_t>(__builtin_ctzll(b))] - 1;
     return count + extra;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "observe.hpp"
+#include "brenlo/unset.hpp"
 #include "quorvel/event_log.hpp"
 #include "quorvel/peers.hpp"
 #include "quorvel/rule.hpp"
@@ -71,9 +72,10 @@ struct IndexShape {
     size_t minCount = 0;
     bool merge = false;
     bool byTime = false;
-    /// Threads to build it on, each taking `stretch` subjects at a time.
+    /// Threads to build it on, each taking `stretch` subjects at a time
+    /// (0: a few stretches a thread).
     unsigned threads = 1;
-    size_t stretch = size_t(1) << 16;
+    size_t stretch = 0;
     /// The processes whose subjects together decide which items are
     /// frequent; this one alone when null.
     const Peers* peers = nullptr;
@@ -226,8 +228,15 @@ private:
     /// through `seen`.
     void addSubjects(const EventLog& log, size_t from, size_t to, const std::vector<bool>& keep,
                      const IndexShape& shape, HistoryTable& seen);
-    /// Takes in the subjects of `piece`, after those already here.
-    void absorb(const SubjectIndex& piece, const IndexShape& shape, HistoryTable& seen);
+    /// Puts the pieces' subjects here in order, copied on `threads`
+    /// threads, merging histories equal across pieces.
+    void join(std::vector<std::unique_ptr<SubjectIndex>>& pieces, const IndexShape& shape);
+    /// Drops the subjects of `from` on whose history an earlier one agrees,
+    /// adding their weight to its.
+    void mergeAcross(const std::vector<uint32_t>& from, const IndexShape& shape);
+    /// Puts the subjects of weight above 1 first, so that weightOf reads
+    /// their words only.
+    void heavyFirst();
     void addSubject(const EventLog& log, size_t s, const std::vector<bool>& keep, bool all);
     uint64_t hashOf(size_t r, bool byTime) const;
     static bool sameHistory(const SubjectIndex& a, size_t ra, const SubjectIndex& b, size_t rb,
@@ -259,16 +268,16 @@ private:
     std::vector<uint32_t> m_weights;      // per subject; empty: all 1
     std::vector<uint64_t> m_hashes;       // per subject while building
     std::vector<uint64_t> m_holderWeight; // per item, with weights
-    SubjectBits m_heavy;                  // subjects of weight above 1
+    size_t m_heavy = 0;                   // subjects of weight above 1, first
     std::vector<uint32_t> m_holderBegin;  // item -> range of m_holderList
     std::vector<uint32_t> m_holderList;   // subjects, ascending, per item
     // Made on first use, by whichever thread asks first.
     mutable std::vector<SubjectBits> m_holders;
     mutable std::unique_ptr<std::once_flag[]> m_built;
     std::vector<Subject> m_subjects;
-    std::vector<History::Time> m_times;
-    std::vector<SubjectItem> m_subjectItems;
-    std::vector<uint32_t> m_positions;
+    std::vector<History::Time, brenlo::Unset<History::Time>> m_times;
+    std::vector<SubjectItem, brenlo::Unset<SubjectItem>> m_subjectItems;
+    std::vector<uint32_t, brenlo::Unset<uint32_t>> m_positions;
 };
 
 } // namespace quorvel::rule::mining

@@ -13,32 +13,65 @@ namespace quorvel::rule::mining {
 SubjectIndex::SubjectIndex(const TransactionSet& txns)
     : SubjectIndex(eventLogOf(txns), IndexShape()) {}
 
-SubjectIndex::SubjectIndex(const EventLog& log, const IndexShape& shape) : m_items(log.items) {
-    // Subjects per item, to leave out the items too rare to matter.
-    std::vector<bool> keep(m_items.size(), true);
-    if (shape.minCount > 0) {
-        std::vector<uint32_t> holders(m_items.size(), 0), last(m_items.size(), 0xFFFFFFFFu);
-        for (uint32_t s = 0; s < log.subjects(); ++s)
+namespace {
+
+// Subjects holding each item, counted on the threads in stretches of
+// subjects and summed.
+std::vector<uint64_t> holderCounts(const EventLog& log, unsigned threads) {
+    const size_t items = log.items.size();
+    const size_t stretch = size_t(1) << 14;
+    const size_t stretches = (log.subjects() + stretch - 1) / stretch;
+    std::vector<std::vector<uint32_t>> counts(std::max(1u, threads));
+    brenlo::forEachChunk(threads, stretches, [&](size_t c, unsigned worker) {
+        std::vector<uint32_t>& holders = counts[worker];
+        holders.resize(items, 0);
+        thread_local std::vector<uint32_t> last;
+        last.assign(items, 0xFFFFFFFFu);
+        for (uint32_t s = static_cast<uint32_t>(c * stretch);
+             s < std::min(log.subjects(), (c + 1) * stretch); ++s)
             for (uint32_t k = log.txnBegin[log.subjectBegin[s]];
                  k < log.txnBegin[log.subjectBegin[s + 1]]; ++k)
                 if (last[log.txnItems[k]] != s) {
                     last[log.txnItems[k]] = s;
                     ++holders[log.txnItems[k]];
                 }
+    });
+    std::vector<uint64_t> all(items, 0);
+    for (const auto& holders : counts)
+        for (size_t id = 0; id < holders.size(); ++id)
+            all[id] += holders[id];
+    return all;
+}
+
+// Enough stretches for every thread to take a few, none so small that
+// taking them in costs more than it saves.
+size_t stretchOf(const IndexShape& shape, size_t subjects) {
+    if (shape.stretch)
+        return shape.stretch;
+    const size_t share = 4 * std::max(1u, shape.threads);
+    return std::max<size_t>(2048, (subjects + share - 1) / share);
+}
+
+} // namespace
+
+SubjectIndex::SubjectIndex(const EventLog& log, const IndexShape& shape) : m_items(log.items) {
+    // Subjects per item, to leave out the items too rare to matter.
+    std::vector<bool> keep(m_items.size(), true);
+    if (shape.minCount > 0) {
+        std::vector<uint64_t> all = holderCounts(log, shape.threads);
         // Across processes, an item is kept by its holders everywhere.
-        std::vector<uint64_t> all(holders.begin(), holders.end());
         if (shape.peers)
             shape.peers->sum(all);
         for (size_t id = 0; id < keep.size(); ++id)
             keep[id] = all[id] >= shape.minCount;
     }
     // Stretches of subjects are indexed side by side, each with its equal
-    // histories merged, then taken in in order, merging across stretches:
+    // histories merged, then joined in order, merging across stretches:
     // the same index as taking every subject in turn.
-    const size_t STRETCH = std::max<size_t>(1, shape.stretch);
+    const size_t STRETCH = stretchOf(shape, log.subjects());
     const size_t stretches = (log.subjects() + STRETCH - 1) / STRETCH;
-    HistoryTable seen;
     if (stretches <= 1 || shape.threads <= 1) {
+        HistoryTable seen;
         addSubjects(log, 0, log.subjects(), keep, shape, seen);
     } else {
         std::vector<std::unique_ptr<SubjectIndex>> pieces(stretches);
@@ -48,15 +81,13 @@ SubjectIndex::SubjectIndex(const EventLog& log, const IndexShape& shape) : m_ite
             pieces[k]->addSubjects(log, k * STRETCH, std::min(log.subjects(), (k + 1) * STRETCH),
                                    keep, shape, own);
         });
-        for (auto& piece : pieces) {
-            absorb(*piece, shape, seen);
-            piece.reset();
-        }
+        join(pieces, shape);
     }
     if (!shape.merge)
         m_weights.clear();
     m_hashes.clear();
     m_hashes.shrink_to_fit();
+    heavyFirst();
     buildHolderLists();
 }
 
@@ -89,39 +120,111 @@ void SubjectIndex::addSubjects(const EventLog& log, size_t from, size_t to,
     }
 }
 
-void SubjectIndex::absorb(const SubjectIndex& piece, const IndexShape& shape, HistoryTable& seen) {
-    for (size_t r = 0; r < piece.m_subjects.size(); ++r) {
-        const uint64_t h = piece.m_hashes[r];
-        if (shape.merge) {
-            const uint32_t same = seen.find(
-                h, [&](uint32_t g) { return sameHistory(*this, g, piece, r, shape.byTime); });
+void SubjectIndex::join(std::vector<std::unique_ptr<SubjectIndex>>& pieces,
+                        const IndexShape& shape) {
+    // Where each piece's subjects and arrays start here.
+    struct Start {
+        size_t subjects = 0, times = 0, items = 0, positions = 0;
+    };
+    std::vector<Start> at(pieces.size() + 1);
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        const SubjectIndex& p = *pieces[k];
+        at[k + 1].subjects = at[k].subjects + p.m_subjects.size();
+        at[k + 1].times = at[k].times + p.m_times.size();
+        at[k + 1].items = at[k].items + p.m_subjectItems.size();
+        at[k + 1].positions = at[k].positions + p.m_positions.size();
+    }
+    const Start& all = at.back();
+    m_subjects.resize(all.subjects);
+    m_weights.resize(all.subjects);
+    m_hashes.resize(all.subjects);
+    m_times.resize(all.times);
+    m_subjectItems.resize(all.items);
+    m_positions.resize(all.positions);
+    brenlo::forEachChunk(shape.threads, pieces.size(), [&](size_t k, unsigned) {
+        std::unique_ptr<SubjectIndex> piece = std::move(pieces[k]);
+        const Start& to = at[k];
+        std::copy(piece->m_times.begin(), piece->m_times.end(), m_times.begin() + to.times);
+        std::copy(piece->m_positions.begin(), piece->m_positions.end(),
+                  m_positions.begin() + to.positions);
+        for (size_t i = 0; i < piece->m_subjectItems.size(); ++i) {
+            SubjectItem si = piece->m_subjectItems[i];
+            si.begin += static_cast<uint32_t>(to.positions);
+            si.end += static_cast<uint32_t>(to.positions);
+            m_subjectItems[to.items + i] = si;
+        }
+        for (size_t r = 0; r < piece->m_subjects.size(); ++r) {
+            Subject sub = piece->m_subjects[r];
+            sub.txnBegin += static_cast<uint32_t>(to.times);
+            sub.txnEnd += static_cast<uint32_t>(to.times);
+            sub.itemBegin += static_cast<uint32_t>(to.items);
+            sub.itemEnd += static_cast<uint32_t>(to.items);
+            m_subjects[to.subjects + r] = sub;
+        }
+        std::copy(piece->m_weights.begin(), piece->m_weights.end(),
+                  m_weights.begin() + to.subjects);
+        std::copy(piece->m_hashes.begin(), piece->m_hashes.end(),
+                  m_hashes.begin() + to.subjects);
+    });
+    if (shape.merge) {
+        std::vector<uint32_t> from(pieces.size());
+        for (size_t k = 0; k < pieces.size(); ++k)
+            from[k] = static_cast<uint32_t>(at[k].subjects);
+        mergeAcross(from, shape);
+    }
+}
+
+void SubjectIndex::mergeAcross(const std::vector<uint32_t>& from, const IndexShape& shape) {
+    // Within a piece the histories differ already: only earlier pieces'
+    // subjects can match. A dropped subject's arrays stay, unused.
+    HistoryTable seen;
+    std::vector<bool> dropped(m_subjects.size(), false);
+    size_t piece = 0;
+    for (uint32_t r = 0; r < m_subjects.size(); ++r) {
+        while (piece + 1 < from.size() && from[piece + 1] <= r)
+            ++piece;
+        if (piece > 0) {
+            const uint32_t same = seen.find(m_hashes[r], [&](uint32_t g) {
+                return g < from[piece] && sameHistory(*this, g, *this, r, shape.byTime);
+            });
             if (same != HistoryTable::NONE) {
-                m_weights[same] += piece.m_weights[r];
+                m_weights[same] += m_weights[r];
+                dropped[r] = true;
                 continue;
             }
-            seen.add(h, static_cast<uint32_t>(m_subjects.size()));
         }
-        const Subject& from = piece.m_subjects[r];
-        Subject sub;
-        sub.txnBegin = static_cast<uint32_t>(m_times.size());
-        m_times.insert(m_times.end(), piece.m_times.begin() + from.txnBegin,
-                       piece.m_times.begin() + from.txnEnd);
-        sub.txnEnd = static_cast<uint32_t>(m_times.size());
-        sub.itemBegin = static_cast<uint32_t>(m_subjectItems.size());
-        for (uint32_t k = from.itemBegin; k < from.itemEnd; ++k) {
-            SubjectItem si = piece.m_subjectItems[k];
-            const uint32_t at = static_cast<uint32_t>(m_positions.size());
-            m_positions.insert(m_positions.end(), piece.m_positions.begin() + si.begin,
-                               piece.m_positions.begin() + si.end);
-            si.end = at + (si.end - si.begin);
-            si.begin = at;
-            m_subjectItems.push_back(si);
-        }
-        sub.itemEnd = static_cast<uint32_t>(m_subjectItems.size());
-        m_subjects.push_back(sub);
-        m_weights.push_back(piece.m_weights[r]);
-        m_hashes.push_back(h);
+        seen.add(m_hashes[r], r);
     }
+    size_t n = 0;
+    for (size_t r = 0; r < m_subjects.size(); ++r)
+        if (!dropped[r]) {
+            m_subjects[n] = m_subjects[r];
+            m_weights[n] = m_weights[r];
+            m_hashes[n] = m_hashes[r];
+            ++n;
+        }
+    m_subjects.resize(n);
+    m_weights.resize(n);
+    m_hashes.resize(n);
+}
+
+void SubjectIndex::heavyFirst() {
+    if (m_weights.empty())
+        return;
+    std::vector<Subject> subjects;
+    std::vector<uint32_t> weights;
+    subjects.reserve(m_subjects.size());
+    weights.reserve(m_subjects.size());
+    for (bool heavy : {true, false})
+        for (size_t s = 0; s < m_subjects.size(); ++s)
+            if ((m_weights[s] > 1) == heavy) {
+                subjects.push_back(m_subjects[s]);
+                weights.push_back(m_weights[s]);
+            }
+    m_heavy = static_cast<size_t>(
+        std::count_if(m_weights.begin(), m_weights.end(), [](uint32_t w) { return w > 1; }));
+    m_subjects = std::move(subjects);
+    m_weights = std::move(weights);
 }
 
 // The subject's transactions that hold a kept item, and per kept item the
@@ -212,12 +315,14 @@ bool SubjectIndex::sameHistory(const SubjectIndex& a, size_t ra, const SubjectIn
 
 // Subjects per item, ascending, by counting.
 void SubjectIndex::buildHolderLists() {
+    // By the subjects: the arrays may hold entries of subjects merged away.
     m_holderBegin.assign(m_items.size() + 1, 0);
-    for (const SubjectItem& si : m_subjectItems)
-        ++m_holderBegin[si.item + 1];
+    for (const Subject& sub : m_subjects)
+        for (uint32_t k = sub.itemBegin; k < sub.itemEnd; ++k)
+            ++m_holderBegin[m_subjectItems[k].item + 1];
     for (size_t k = 1; k < m_holderBegin.size(); ++k)
         m_holderBegin[k] += m_holderBegin[k - 1];
-    m_holderList.resize(m_subjectItems.size());
+    m_holderList.resize(m_holderBegin.back());
     std::vector<uint32_t> fill(m_holderBegin.begin(), m_holderBegin.end() - 1);
     for (uint32_t s = 0; s < m_subjects.size(); ++s)
         for (uint32_t k = m_subjects[s].itemBegin; k < m_subjects[s].itemEnd; ++k)
@@ -227,10 +332,6 @@ void SubjectIndex::buildHolderLists() {
         for (uint32_t s = 0; s < m_subjects.size(); ++s)
             for (uint32_t k = m_subjects[s].itemBegin; k < m_subjects[s].itemEnd; ++k)
                 m_holderWeight[m_subjectItems[k].item] += m_weights[s];
-        m_heavy = SubjectBits(m_subjects.size());
-        for (uint32_t s = 0; s < m_subjects.size(); ++s)
-            if (m_weights[s] > 1)
-                m_heavy.set(s);
     }
     m_holders.resize(m_items.size());
     m_built.reset(new std::once_flag[m_items.size()]);
