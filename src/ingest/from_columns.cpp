@@ -55,7 +55,7 @@ EventLog eventLogOf(const EventColumns& columns, unsigned threads) {
     uint32_t subjects = 0;
 
     EventLog log;
-    std::vector<mining::Event> events;
+    mining::Events events;
     events.reserve(rows * std::max<size_t>(1, columns.items.size()));
     for (size_t r = 0; r < rows; ++r) {
         const int64_t s = columns.subject[r];
@@ -90,9 +90,10 @@ EventLog eventLogOf(const EventColumns& columns, unsigned threads) {
             ++log.skipped.noItem;
     }
     std::vector<uint32_t> rank = rankItems(columns.dictionary, log.items);
-    std::vector<uint64_t> keys, begin;
+    mining::Keys keys;
+    std::vector<uint64_t> begin;
     mining::group(events, subjects, rank, keys, begin, threads);
-    mining::buildLog(keys, begin, log, threads, size_t(1) << 16);
+    mining::buildLog(keys, begin, log, threads, 0);
     return log;
 }
 

@@ -18,7 +18,7 @@ struct LogPiece {
 };
 
 // Transactions from each subject's keys: one per time, its items once each.
-void buildPiece(std::vector<uint64_t>& keys, const std::vector<uint64_t>& begin, size_t from,
+void buildPiece(Keys& keys, const std::vector<uint64_t>& begin, size_t from,
                 size_t to, LogPiece& out) {
     for (size_t s = from; s < to; ++s) {
         std::sort(keys.begin() + static_cast<std::ptrdiff_t>(begin[s]),
@@ -44,8 +44,8 @@ void buildPiece(std::vector<uint64_t>& keys, const std::vector<uint64_t>& begin,
 // item order, by counting. Each thread counts and places a slice of the
 // events; slices keep their order, so the result does not depend on how
 // many threads did it.
-void group(std::vector<Event>& events, size_t subjects, const std::vector<uint32_t>& rank,
-           std::vector<uint64_t>& keys, std::vector<uint64_t>& begin, unsigned threads) {
+void group(Events& events, size_t subjects, const std::vector<uint32_t>& rank, Keys& keys,
+           std::vector<uint64_t>& begin, unsigned threads) {
     const size_t slices = std::max(1u, std::min<unsigned>(threads, 8));
     const size_t slice = (events.size() + slices - 1) / slices;
     std::vector<std::vector<uint64_t>> at(slices, std::vector<uint64_t>(subjects, 0));
@@ -78,14 +78,15 @@ void group(std::vector<Event>& events, size_t subjects, const std::vector<uint32
                 uint64_t(ev.time) << 32 | (ev.item == NO_ITEM ? NO_ITEM : rank[ev.item]);
         }
     });
-    std::vector<Event>().swap(events);
+    Events().swap(events);
 }
 
 // The pieces of stretches of subjects, built side by side, put together.
-void buildLog(std::vector<uint64_t>& keys, const std::vector<uint64_t>& begin, EventLog& log,
+void buildLog(Keys& keys, const std::vector<uint64_t>& begin, EventLog& log,
               unsigned threads, size_t stretch) {
     const size_t subjects = begin.size() - 1;
-    const size_t STRETCH = std::max<size_t>(1, stretch);
+    const size_t share = 4 * size_t(std::max(1u, threads));
+    const size_t STRETCH = stretch ? stretch : std::max<size_t>(4096, (subjects + share - 1) / share);
     const size_t stretches = std::max<size_t>(1, (subjects + STRETCH - 1) / STRETCH);
     std::vector<LogPiece> pieces(stretches);
     brenlo::forEachChunk(threads, stretches, [&](size_t k, unsigned) {

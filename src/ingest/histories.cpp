@@ -36,7 +36,8 @@ EventLog logOf(ReadRows& rows, unsigned threads, const IngestSizes& sizes,
         }
     }
     rows.items.clear();
-    std::vector<uint64_t> keys, begin;
+    Keys keys;
+    std::vector<uint64_t> begin;
     group(rows.events, rows.subjects.size(), rank, keys, begin, threads);
     buildLog(keys, begin, log, threads, sizes.stretch);
     return log;

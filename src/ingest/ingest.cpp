@@ -232,7 +232,7 @@ private:
     bool m_startChecked = false;
 
 public:
-    std::vector<Event>& events;
+    Events& events;
     StringTable& items;
 
 private:

@@ -18,11 +18,12 @@ namespace quorvel::rule::mining {
 
 /// How the ingest takes its bytes: blocks of `block` bytes; a block of more
 /// than `splitAbove` bytes is cut among the threads; histories are built
-/// `stretch` subjects at a time. Tests make them small.
+/// `stretch` subjects at a time (0: a few stretches a thread). Tests make
+/// them small.
 struct IngestSizes {
     size_t block = size_t(32) << 20;
     size_t splitAbove = size_t(1) << 20;
-    size_t stretch = size_t(1) << 16;
+    size_t stretch = 0;
     /// Where the read says how far it has got; nowhere when null.
     brenlo::Progress* progress = nullptr;
 };

@@ -18,7 +18,7 @@ namespace quorvel::rule::mining {
 /// Rows as read: names interned, events with the ids of this reading.
 struct ReadRows {
     StringTable subjects, items;
-    std::vector<Event> events;
+    Events events;
     SkippedRows skipped;
 };
 
