@@ -6,6 +6,7 @@
 
 #include "index.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -73,6 +74,13 @@ public:
         }
     }
 
+    /// A bitset's words, for another set to reuse; the holders are gone.
+    std::vector<uint64_t> releaseBits() {
+        m_count = 0;
+        m_list = std::vector<uint32_t>();
+        return m_bits.release();
+    }
+
     /// Whether `count` of `subjects` take less room as a bitset.
     static bool denser(size_t count, size_t subjects) { return count * 32 > subjects; }
 
@@ -80,6 +88,30 @@ private:
     std::vector<uint32_t> m_list;
     SubjectBits m_bits;
     size_t m_count = 0;
+};
+
+/// Bitsets given up by the sets already joined, kept per thread for the
+/// next sets that thread makes: one taken back is in memory already, and
+/// is never freed into another thread's heap on the way.
+class BitsPool {
+public:
+    explicit BitsPool(unsigned workers) : m_free(std::max(1u, workers)) {}
+    /// A bitset of `words` words, its contents unset.
+    std::vector<uint64_t> take(unsigned worker, size_t words) {
+        std::vector<std::vector<uint64_t>>& free = m_free[worker];
+        if (free.empty())
+            return std::vector<uint64_t>(words);
+        std::vector<uint64_t> bits = std::move(free.back());
+        free.pop_back();
+        bits.resize(words);
+        return bits;
+    }
+    void give(unsigned worker, std::vector<uint64_t> bits) {
+        m_free[worker].push_back(std::move(bits));
+    }
+
+private:
+    std::vector<std::vector<std::vector<uint64_t>>> m_free;
 };
 
 } // namespace quorvel::rule::mining

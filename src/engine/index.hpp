@@ -58,6 +58,8 @@ public:
 
     size_t words() const { return m_words.size(); }
     const uint64_t* data() const { return m_words.data(); }
+    /// The words, leaving the set empty.
+    std::vector<uint64_t> release() { return std::move(m_words); }
 
 private:
     std::vector<uint64_t> m_words;

@@ -62,9 +62,10 @@ std::vector<size_t> prefixRunEnds(const Level& prev) {
 class Join {
 public:
     Join(const MiningParams& config, const SubjectIndex& index, Level& prev,
-         const std::vector<size_t>& runEnd, LevelGuard& guard)
+         const std::vector<size_t>& runEnd, LevelGuard& guard, BitsPool& pool, unsigned worker)
         : m_config(config), m_index(index), m_prev(prev), m_runEnd(runEnd), m_guard(guard),
-          m_subsets(prev), m_scratch(index.subjects()), m_words((index.subjects() + 63) / 64) {
+          m_pool(pool), m_worker(worker), m_subsets(prev), m_scratch(index.subjects()),
+          m_words((index.subjects() + 63) / 64) {
         m_next.size = prev.size + 1;
     }
 
@@ -108,7 +109,7 @@ private:
                 const size_t n = andHolders(base.bits(), last, held);
                 if (held < m_config.minCount)
                     continue;
-                m_next.holders.push_back(Holders::of(SubjectBits(m_and), n));
+                m_next.holders.push_back(keepAnd(n));
             } else {
                 if (dense && !denseEnough(list, last, filled))
                     continue;
@@ -125,11 +126,24 @@ private:
         if (filled)
             for (uint32_t s : list)
                 m_scratch.reset(s);
-        // Only this set's own join reads its holders. Alone, a thread's next
-        // sets take the blocks it frees; across threads a block freed into
-        // another's arena costs more than it saves.
-        if (m_config.threads == 1)
+        // Only this set's own join reads its holders. A bitset goes to the
+        // pool, for this thread's next sets; alone, a thread's next sets
+        // take the blocks it frees, but across threads a list freed into
+        // another's heap costs more than it saves.
+        if (base.dense())
+            m_pool.give(m_worker, m_prev.holders[i].releaseBits());
+        else if (m_config.threads == 1)
             m_prev.holders[i] = Holders();
+    }
+
+    // The holders in m_and, `n` of them: a bitset keeps m_and's words, and
+    // m_and takes a pooled one for the next AND.
+    Holders keepAnd(size_t n) {
+        if (!Holders::denser(n, m_and.size() * 64))
+            return Holders::of(SubjectBits(m_and), n);
+        std::vector<uint64_t> bits = m_pool.take(m_worker, m_and.size());
+        bits.swap(m_and);
+        return Holders::of(SubjectBits(std::move(bits)), n);
     }
 
     // The holders of `list` that also hold `last`, counted with bitsets.
@@ -182,6 +196,8 @@ private:
     Level& m_prev;
     const std::vector<size_t>& m_runEnd;
     LevelGuard& m_guard;
+    BitsPool& m_pool;
+    unsigned m_worker;
     uint64_t m_tried = 0;  // candidates tried since the last report
     size_t m_reported = 0; // kept sets already reported
     SubsetCheck m_subsets;
@@ -277,14 +293,15 @@ Level nextLevel(const MiningParams& config, const SubjectIndex& index, Level& pr
     const size_t stretches = (prev.sets() + stretch - 1) / stretch;
     std::vector<Level> parts(stretches);
     LevelGuard guard(config, prev, runEnd);
+    BitsPool pool(config.threads);
     // A failure on one process (the budget, say) must stop all of them.
     run.together([&] {
         brenlo::ProgressStage stage(run.progress(),
                                     "Joining item sets of " + std::to_string(prev.size) + " items",
                                     prev.sets(), brenlo::Progress::SETS);
-        brenlo::forEachChunk(config.threads, stretches, [&](size_t chunk, unsigned) {
+        brenlo::forEachChunk(config.threads, stretches, [&](size_t chunk, unsigned worker) {
             const size_t from = chunk * stretch, to = std::min(prev.sets(), (chunk + 1) * stretch);
-            parts[chunk] = Join(join, index, prev, runEnd, guard).run(from, to);
+            parts[chunk] = Join(join, index, prev, runEnd, guard, pool, worker).run(from, to);
             run.advance(to - from);
         });
     });
