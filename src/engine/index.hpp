@@ -239,7 +239,15 @@ private:
     /// Puts the subjects of weight above 1 first, so that weightOf reads
     /// their words only.
     void heavyFirst();
-    void addSubject(const EventLog& log, size_t s, const std::vector<bool>& keep, bool all);
+    /// A subject's kept items as met, and room to group them by item.
+    struct Occurrences {
+        std::vector<std::pair<ItemId, uint32_t>> held; // (item, position)
+        std::vector<uint32_t> count;                   // per item, 0 between subjects
+        std::vector<ItemId> distinct;
+    };
+    void addSubject(const EventLog& log, size_t s, const std::vector<bool>& keep, bool all,
+                    Occurrences& scratch);
+    void groupByItem(Occurrences& scratch);
     uint64_t hashOf(size_t r, bool byTime) const;
     static bool sameHistory(const SubjectIndex& a, size_t ra, const SubjectIndex& b, size_t rb,
                             bool byTime);

@@ -96,8 +96,10 @@ void SubjectIndex::addSubjects(const EventLog& log, size_t from, size_t to,
                                HistoryTable& seen) {
     const bool dropEmpty = shape.minCount > 0 || shape.merge;
     const bool keepAll = std::all_of(keep.begin(), keep.end(), [](bool k) { return k; });
+    Occurrences occ;
+    occ.count.assign(log.items.size(), 0);
     for (size_t s = from; s < to; ++s) {
-        addSubject(log, s, keep, keepAll);
+        addSubject(log, s, keep, keepAll, occ);
         const Subject& added = m_subjects.back();
         if (dropEmpty && added.itemBegin == added.itemEnd) {
             dropLast(); // holds nothing that can be frequent
@@ -230,8 +232,8 @@ void SubjectIndex::heavyFirst() {
 // The subject's transactions that hold a kept item, and per kept item the
 // positions holding it.
 void SubjectIndex::addSubject(const EventLog& log, size_t s, const std::vector<bool>& keep,
-                              bool all) {
-    thread_local std::vector<std::pair<ItemId, uint32_t>> occ; // (item, position)
+                              bool all, Occurrences& scratch) {
+    std::vector<std::pair<ItemId, uint32_t>>& occ = scratch.held;
     Subject sub;
     sub.txnBegin = static_cast<uint32_t>(m_times.size());
     occ.clear();
@@ -247,10 +249,14 @@ void SubjectIndex::addSubject(const EventLog& log, size_t s, const std::vector<b
         ++position;
     }
     sub.txnEnd = static_cast<uint32_t>(m_times.size());
-    // Items ascend within a transaction: one transaction is in order already.
-    if (!std::is_sorted(occ.begin(), occ.end()))
-        std::sort(occ.begin(), occ.end());
     sub.itemBegin = static_cast<uint32_t>(m_subjectItems.size());
+    // Items ascend within a transaction: one transaction is in order already.
+    if (!std::is_sorted(occ.begin(), occ.end())) {
+        groupByItem(scratch);
+        sub.itemEnd = static_cast<uint32_t>(m_subjectItems.size());
+        m_subjects.push_back(sub);
+        return;
+    }
     for (size_t k = 0; k < occ.size();) {
         SubjectItem si;
         si.item = occ[k].first;
@@ -262,6 +268,33 @@ void SubjectIndex::addSubject(const EventLog& log, size_t s, const std::vector<b
     }
     sub.itemEnd = static_cast<uint32_t>(m_subjectItems.size());
     m_subjects.push_back(sub);
+}
+
+// The positions of each item, by counting: they stay ascending, as they
+// were met, and only the subject's few distinct items are sorted.
+void SubjectIndex::groupByItem(Occurrences& scratch) {
+    std::vector<uint32_t>& count = scratch.count;
+    std::vector<ItemId>& distinct = scratch.distinct;
+    distinct.clear();
+    for (const auto& o : scratch.held)
+        if (count[o.first]++ == 0)
+            distinct.push_back(o.first);
+    std::sort(distinct.begin(), distinct.end());
+    uint32_t at = static_cast<uint32_t>(m_positions.size());
+    m_positions.resize(m_positions.size() + scratch.held.size());
+    for (ItemId item : distinct) {
+        SubjectItem si;
+        si.item = item;
+        si.begin = at;
+        at += count[item];
+        si.end = at;
+        count[item] = si.begin; // where its next position goes
+        m_subjectItems.push_back(si);
+    }
+    for (const auto& o : scratch.held)
+        m_positions[count[o.first]++] = o.second;
+    for (ItemId item : distinct)
+        count[item] = 0;
 }
 
 void SubjectIndex::dropLast() {
