@@ -38,7 +38,8 @@ struct EventColumns {
 };
 
 /// The event log of `columns`. Rows without a subject, or without any item,
-/// are left out and counted in `skipped`, as an export's rows are. A row
+/// are left out and counted in `skipped`, as an export's rows are; a
+/// subject all of whose rows are left out is no subject. A row
 /// without a time or with one out of range, and an item code past the
 /// dictionary, are a std::invalid_argument naming the row (from 1).
 EventLog eventLogOf(const EventColumns& columns, unsigned threads = 0);

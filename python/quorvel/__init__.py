@@ -144,7 +144,7 @@ def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_co
     how long after the antecedent the subsequent may come, in seconds ("7d",
     "12h", "90s" or a number; a number of the times' own unit for plain
     numbers). Rows without a subject or item are skipped, as the command line
-    skips them. sort names a measure to sort by (largest first), top keeps the
+    skips them; a subject all of whose rows are skipped is no subject. sort names a measure to sort by (largest first), top keeps the
     first rules. threads=0 is one per processor; memory a budget such as "8G".
     progress(stage, done, total), when given, is called now and then.
     With item_sets=True, returns (rules, item_sets).

@@ -70,10 +70,6 @@ EventLog eventLogOf(const EventColumns& columns, unsigned threads) {
             throw rowError(r, "has the time " + std::to_string(t) +
                                   ", which is not from 0 to 4294967295 (before 1970 or after "
                                   "2106, as seconds).");
-        // Met, the subject counts, whether or not the row has an item.
-        uint32_t& id = subjectOf[static_cast<size_t>(s)];
-        if (id == mining::NO_ITEM)
-            id = subjects++;
         bool any = false;
         for (const int64_t* column : columns.items) {
             const int64_t code = column[r];
@@ -83,11 +79,21 @@ EventLog eventLogOf(const EventColumns& columns, unsigned threads) {
                 throw rowError(r, "has the item code " + std::to_string(code) +
                                       ", past the dictionary's " + std::to_string(codes) +
                                       " items.");
-            events.push_back({id, static_cast<History::Time>(t), static_cast<uint32_t>(code)});
             any = true;
         }
-        if (!any)
+        // A subject is made by the rows that are read: one whose rows all
+        // lack an item is no history record, and lowers no support.
+        if (!any) {
             ++log.skipped.noItem;
+            continue;
+        }
+        uint32_t& id = subjectOf[static_cast<size_t>(s)];
+        if (id == mining::NO_ITEM)
+            id = subjects++;
+        for (const int64_t* column : columns.items)
+            if (column[r] >= 0)
+                events.push_back(
+                    {id, static_cast<History::Time>(t), static_cast<uint32_t>(column[r])});
     }
     std::vector<uint32_t> rank = rankItems(columns.dictionary, log.items);
     mining::Keys keys;

@@ -54,9 +54,29 @@ void addItem(std::string_view cell, uint32_t subject, History::Time time, Part& 
     any = true;
 }
 
+// Whether a row has an item cell that is not empty.
+bool hasItem(const std::vector<std::string_view>& cells, const ColumnPlan& plan) {
+    if (plan.restAreItems) {
+        for (size_t k = 2; k < cells.size(); ++k)
+            if (k != plan.subject && k != plan.time && !cells[k].empty())
+                return true;
+        return false;
+    }
+    for (size_t k : plan.items)
+        if (!cells[k].empty())
+            return true;
+    return false;
+}
+
 void addRow(const std::vector<std::string_view>& cells, const RowRules& rules, History::Time time,
             Part& part) {
     const ColumnPlan& plan = rules.plan;
+    // A subject is made by the rows that are read: one whose rows are all
+    // left out is no history record, and lowers no support.
+    if (rules.skipEmpty && !hasItem(cells, plan)) {
+        ++part.skipped.noItem;
+        return;
+    }
     const std::string_view name = cells[plan.subject];
     // Logs mostly come a subject at a time: the last one is checked first.
     if (part.lastSubject == 0xFFFFFFFFu || part.subjects.view(part.lastSubject) != name)
@@ -72,11 +92,7 @@ void addRow(const std::vector<std::string_view>& cells, const RowRules& rules, H
             addItem(cells[k], subject, time, part, any,
                     rules.itemPrefix ? &plan.header[k] : nullptr);
     }
-    if (any)
-        return;
-    if (rules.skipEmpty)
-        ++part.skipped.noItem;
-    else
+    if (!any)
         part.events.push_back({subject, time, NO_ITEM});
 }
 

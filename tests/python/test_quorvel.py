@@ -176,6 +176,14 @@ def test_missing_cells_follow_the_exports_rule(tmp_path):
                                item_sets=True)
     assert quorvel.to_table(rules) == want_rules
     assert quorvel.to_table(sets) == want_sets
+    # A subject whose only rows have no item is no subject: "d" lowers no support.
+    only = pd.DataFrame({"case": ["s1", "s1", "s2", None, "s3", "s3"], "t": [1, 2, 1, 1, 1, 2],
+                         "what": ["a", "b", None, "a", "a", "b"]})
+    rules = quorvel.mine(only, "case", "t", "what", min_count=1)
+    assert list(rules["support"]) == [1.0] and list(rules["lift"]) == [1.0]
+    log, _ = quorvel._log(only, "case", "t", "what", False, 1)
+    assert (log.subjects, log.transactions) == (2, 4)
+    assert log.skipped == "Skipped 1 row(s) without a subject and 1 without an item."
     # A row with a subject and no time is an error naming it, as a row is.
     timeless = frame.assign(t=[1, 2, 3, None, 2, 4, 1, 2])
     with pytest.raises(ValueError, match="^Row 4 has no time.$"):
