@@ -17,13 +17,17 @@ typedef uint32_t ItemId;
 /// Rows of an export left out: no subject to give them to, or no item.
 struct SkippedRows {
     uint64_t noSubject = 0, noItem = 0;
+    /// Events of XES traces none of whose events is complete (so no
+    /// subject), left out by their lifecycle.
+    uint64_t notComplete = 0;
 
     void add(const SkippedRows& o) {
         noSubject += o.noSubject;
         noItem += o.noItem;
+        notComplete += o.notComplete;
     }
-    /// "Skipped 12 row(s) without a subject and 3 without an item.", or
-    /// "" when none were.
+    /// "Skipped 12 row(s) without a subject and 3 without an item.", then
+    /// any events of traces without a complete event; "" when none were.
     std::string message() const;
 };
 

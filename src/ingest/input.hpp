@@ -49,6 +49,13 @@ private:
     size_t m_size = 0, m_capacity = 0;
 };
 
+// Bytes taken from standard input ahead of its reader, to tell what it
+// holds: the reader of "-" is given them first.
+inline Buffer& standardInputAhead() {
+    static Buffer ahead;
+    return ahead;
+}
+
 // The table's bytes, a block at a time; gzip data is inflated as it comes.
 class Input {
 public:
@@ -155,6 +162,12 @@ private:
         }
         n = static_cast<size_t>(std::min<uint64_t>(n, m_left));
         size_t got = 0;
+        if (m_fd == STDIN_FILENO && !standardInputAhead().empty()) {
+            Buffer& ahead = standardInputAhead();
+            got = std::min(n, ahead.size());
+            std::memcpy(to, ahead.data(), got);
+            ahead.consume(got);
+        }
         while (got < n) {
             ssize_t r = ::read(m_fd, to + got, n - got);
             if (r < 0 && errno == EINTR)

@@ -27,6 +27,12 @@ bool isComplete(const std::string& transition) {
     return true;
 }
 
+// An XES root: <log>, or the same with a namespace prefix.
+bool isLogElement(const char* name) {
+    const char* local = std::strrchr(name, ':');
+    return std::strcmp(local ? local + 1 : name, "log") == 0;
+}
+
 // What the parse keeps while it walks the elements.
 class XesReader {
 public:
@@ -75,12 +81,17 @@ private:
 
     void start(const char* name, const char** attrs) {
         ++m_depth;
+        // Other XML (a web page, a process model) is refused, not read as
+        // an empty log.
+        if (m_depth == 1 && !isLogElement(name))
+            return stop(where() + "This is not an XES log: its root element is <" + name + ">.");
         if (std::strcmp(name, "trace") == 0 && m_scope == OUTSIDE) {
             m_scope = IN_TRACE;
             m_traceDepth = m_depth;
             m_subject.clear();
             m_hasSubject = false;
             m_events.clear();
+            m_notComplete = 0;
             return;
         }
         if (std::strcmp(name, "event") == 0 && m_scope == IN_TRACE && m_depth == m_traceDepth + 1) {
@@ -90,6 +101,7 @@ private:
             m_time.clear();
             m_hasTime = false;
             m_lifecycle.clear();
+            m_itemSeen.assign(m_layout.items.size(), false);
             return;
         }
         // An attribute of the trace or of the event itself, not nested.
@@ -119,10 +131,16 @@ private:
         }
         if (std::strcmp(key, "lifecycle:transition") == 0)
             m_lifecycle = value;
-        for (size_t k = 0; k < m_layout.items.size(); ++k)
-            if (m_layout.items[k] == key && *value)
+        // An event naming one key twice gives its first value: one
+        // attribute, one item.
+        for (size_t k = 0; k < m_layout.items.size(); ++k) {
+            if (m_layout.items[k] != key || m_itemSeen[k])
+                continue;
+            m_itemSeen[k] = true;
+            if (*value)
                 m_items.push_back(m_layout.itemPrefix ? std::string(key) + "=" + value
                                                       : std::string(value));
+        }
     }
 
     void end(const char* name) {
@@ -135,8 +153,10 @@ private:
 
     void endEvent() {
         m_scope = IN_TRACE;
-        if (!m_layout.allLifecycles && !m_lifecycle.empty() && !isComplete(m_lifecycle))
+        if (!m_layout.allLifecycles && !m_lifecycle.empty() && !isComplete(m_lifecycle)) {
+            ++m_notComplete;
             return;
+        }
         const std::string at = brenlo::string::strprintf("%s:%lu: ", m_source.c_str(),
                                                          static_cast<unsigned long>(m_eventLine));
         if (!m_hasTime)
@@ -159,6 +179,12 @@ private:
             m_rows.skipped.noSubject += m_events.size();
             return;
         }
+        // A trace none of whose events is read is no history record; its
+        // events are counted as skipped.
+        if (m_events.empty()) {
+            m_rows.skipped.notComplete += m_notComplete;
+            return;
+        }
         const uint32_t subject = m_rows.subjects.intern(m_subject);
         for (const auto& e : m_events)
             m_rows.events.push_back({subject, e.first, e.second});
@@ -175,6 +201,8 @@ private:
     std::string m_subject, m_time, m_lifecycle;
     bool m_hasSubject = false, m_hasTime = false;
     std::vector<std::string> m_items;
+    std::vector<bool> m_itemSeen; // of the event, by item key
+    uint64_t m_notComplete = 0;   // of the trace's events, left out by lifecycle
     std::vector<std::pair<History::Time, uint32_t>> m_events; // of the trace
 };
 
@@ -193,22 +221,42 @@ XesLayout xesLayoutOf(const TableLayout& layout) {
     return xes;
 }
 
+namespace {
+
+// The first bytes of standard input, read once and kept for its reader;
+// as many as a file's sniff takes.
+std::string_view standardInputStart(size_t n) {
+    Buffer& ahead = standardInputAhead();
+    while (ahead.size() < n) {
+        const ssize_t r = ::read(STDIN_FILENO, ahead.room(n - ahead.size()), n - ahead.size());
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        ahead.grow(static_cast<size_t>(r));
+    }
+    return std::string_view(ahead.data(), ahead.size());
+}
+
+} // namespace
+
 bool looksLikeXml(const std::string& path) {
-    if (path == "-")
-        return false;
+    Buffer buf;
     try {
-        Input in(path);
-        Buffer buf;
+        // Standard input is told by the bytes kept ahead, inflated as a
+        // file's would be; a gzip stream cut there ends the look.
+        Input in = path == "-" ? Input(standardInputStart(4096), "standard input") : Input(path);
         while (buf.size() < 512 && in.fill(buf, 512, 1)) {
         }
-        std::string_view start(buf.data(), buf.size());
-        if (start.substr(0, 3) == "\xEF\xBB\xBF")
-            start.remove_prefix(3);
-        const size_t first = start.find_first_not_of(" \t\r\n");
-        return first != start.npos && start[first] == '<';
     } catch (const std::exception&) {
-        return false;
+        if (path != "-")
+            return false;
     }
+    std::string_view start(buf.data(), buf.size());
+    if (start.substr(0, 3) == "\xEF\xBB\xBF")
+        start.remove_prefix(3);
+    const size_t first = start.find_first_not_of(" \t\r\n");
+    return first != start.npos && start[first] == '<';
 }
 
 namespace {

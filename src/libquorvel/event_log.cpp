@@ -5,7 +5,7 @@
 namespace quorvel::rule {
 
 std::string SkippedRows::message() const {
-    if (!noSubject && !noItem)
+    if (!noSubject && !noItem && !notComplete)
         return "";
     std::string text = "Skipped ";
     if (noSubject)
@@ -14,6 +14,9 @@ std::string SkippedRows::message() const {
         text += " and " + std::to_string(noItem) + " without an item";
     else if (noItem)
         text += std::to_string(noItem) + " row(s) without an item";
+    if (notComplete)
+        text += std::string(noSubject || noItem ? ", and " : "") + std::to_string(notComplete) +
+                " event(s) of traces without a complete event";
     return text + ".";
 }
 

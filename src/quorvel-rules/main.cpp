@@ -74,6 +74,7 @@ EventLog readTxns(const Configuration& config, const MiningContext& context) {
     SkippedRows skipped;
     skipped.noSubject = peers.total(log.skipped.noSubject);
     skipped.noItem = peers.total(log.skipped.noItem);
+    skipped.notComplete = peers.total(log.skipped.notComplete);
     if (!skipped.message().empty())
         std::cerr << skipped.message() << std::endl;
     return log;

@@ -109,3 +109,89 @@ TEST(Xes, MalformedLogsSayWhereAndWriteNothing) {
     EXPECT_EQ(readLine(parts.err), "An XES log is read from one file by one process; give it as "
                                    "the input, without --inputs or mpirun.");
 }
+
+TEST(Xes, OnStandardInputItIsToldByItsFirstBytes) {
+    TempDir dir;
+    writeFile(dir.file("log.xes"), readFile(XES));
+    auto want = runRules({"-c", "1", "-w", "7d", "log.xes", "want.tsv"}, "", dir.path());
+    ASSERT_EQ(want.status, 0) << want.err;
+    ASSERT_EQ(run("/bin/gzip", {"-k", "-n", dir.file("log.xes")}).status, 0);
+    // Plain and gzipped, with a unit that only timestamps take.
+    for (const char* file : {"log.xes", "log.xes.gz"}) {
+        auto r = runRules({"-c", "1", "-w", "7d", "-", "got.tsv"}, readFile(dir.file(file)),
+                          dir.path());
+        ASSERT_EQ(r.status, 0) << file << ": " << r.err;
+        EXPECT_EQ(readFile(dir.file("got.tsv")), readFile(dir.file("want.tsv"))) << file;
+    }
+    // A table on standard input is still a table, its first bytes given back.
+    auto table = runRules({"-c", "1", "-", "-"}, "h\nc\t1\ta\nc\t2\tb\n", dir.path());
+    EXPECT_EQ(table.status, 0) << table.err;
+    EXPECT_NE(table.out.find("a => b\t1\t1\t1\t1\t1\tinf\t1\tinf\n"), std::string::npos)
+        << table.out;
+}
+
+TEST(Xes, OtherXmlIsRefusedAndReplacesNothing) {
+    TempDir dir;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"<!DOCTYPE html>\n<html><body><p>rules</p></body></html>\n",
+         "page.xml:2: This is not an XES log: its root element is <html>."},
+        {"<?xml version=\"1.0\"?>\n<bpmn:definitions xmlns:bpmn=\"x\"/>\n",
+         "page.xml:2: This is not an XES log: its root element is <bpmn:definitions>."},
+    };
+    for (const auto& c : cases) {
+        writeFile(dir.file("page.xml"), c.first);
+        writeFile(dir.file("out.tsv"), "kept\n");
+        auto r = runRules({"-c", "1", "page.xml", "out.tsv"}, "", dir.path());
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(readLine(r.err), c.second);
+        EXPECT_EQ(readFile(dir.file("out.tsv")), "kept\n");
+    }
+    // A namespaced root is still a log.
+    std::string xes = readFile(XES);
+    xes.replace(xes.find("<log "), 5, "<xes:log ");
+    xes.replace(xes.rfind("</log>"), 6, "</xes:log>");
+    writeFile(dir.file("ns.xes"), xes);
+    EXPECT_EQ(runRules({"-c", "1", "ns.xes", "out.tsv"}, "", dir.path()).status, 0);
+}
+
+TEST(Xes, ATraceWithNoEventReadIsNoSubject) {
+    TempDir dir;
+    // c3 has only a started event; c4 only an event without a name.
+    std::string xes = readFile(XES);
+    const std::string more =
+        "<trace><string key=\"concept:name\" value=\"c3\"/>"
+        "<event><string key=\"concept:name\" value=\"register\"/>"
+        "<string key=\"lifecycle:transition\" value=\"start\"/>"
+        "<date key=\"time:timestamp\" value=\"2024-03-01T08:00:00Z\"/></event></trace>\n"
+        "<trace><string key=\"concept:name\" value=\"c4\"/>"
+        "<event><date key=\"time:timestamp\" value=\"2024-03-01T08:00:00Z\"/></event></trace>\n";
+    xes.insert(xes.rfind("</log>"), more);
+    writeFile(dir.file("log.xes"), xes);
+    auto r = runRules({"-c", "1", "log.xes", "-"}, "", dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readLine(r.err), "Read log.xes with 4 transaction(s) over 2 history record(s).");
+    EXPECT_NE(r.err.find("\nSkipped 1 row(s) without an item, and 1 event(s) of traces without a "
+                         "complete event.\n"),
+              std::string::npos)
+        << r.err;
+    // Support 1: the two traces left out lower nothing.
+    EXPECT_NE(r.out.find("register => check & decide\t2\t2\t1\t1\t1\tinf\t1\tinf\n"),
+              std::string::npos)
+        << r.out;
+    // With every transition read, c3 is a subject.
+    auto all = runRules({"-c", "1", "--lifecycle=all", "log.xes", "-"}, "", dir.path());
+    EXPECT_EQ(readLine(all.err), "Read log.xes with 6 transaction(s) over 3 history record(s).");
+}
+
+TEST(Xes, AnEventNamingAKeyTwiceGivesItsFirstValue) {
+    TempDir dir;
+    std::string xes = readFile(XES);
+    const std::string first = "<string key=\"concept:name\" value=\"register\"/>";
+    const size_t at = xes.find(first, xes.find("value=\"c2\""));
+    xes.insert(at + first.size(), "<string key=\"concept:name\" value=\"again\"/>");
+    writeFile(dir.file("log.xes"), xes);
+    auto r = runRules({"-c", "1", "log.xes", "-"}, "", dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("again"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("register => check & decide\t2\t"), std::string::npos) << r.out;
+}
