@@ -237,6 +237,9 @@ public:
     void readInto(std::istream& src, char delim, const std::string& source = "");
     /// The same for a file; raises brenlo::IOException when it cannot be opened.
     void readInto(const std::string& path, char delim);
+    /// Whether the last table read was TSV, whose measures hold the digits
+    /// they were written with (the miner's CSV and JSON Lines keep all).
+    bool readTsv() const { return m_readTsv; }
     /// Writes the rule table, then the number of rows on standard error.
     void write(std::ostream& dest) const;
     /// Replaces `path` atomically; raises brenlo::IOException on failure.
@@ -246,6 +249,7 @@ private:
     /// The records of a JSON Lines table, one a line.
     void readJsonLines(const std::string& text, const std::string& source);
     Map m_data;
+    bool m_readTsv = false;
 };
 
 // ---- interest measures ----

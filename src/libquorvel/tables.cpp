@@ -105,11 +105,13 @@ void RuleSet::readInto(std::istream& src, char delim, const std::string& source)
     if (firstLine.substr(0, BYTE_ORDER_MARK.size()) == BYTE_ORDER_MARK)
         firstLine.remove_prefix(BYTE_ORDER_MARK.size());
     m_data.clear();
+    m_readTsv = false;
     if (firstLine.substr(0, 15) == "{\"antecedent\":[") {
         readJsonLines(text, source);
         return;
     }
     const bool csv = firstLine == CSV_RULE_HEADER;
+    m_readTsv = !csv;
     std::istringstream in(text);
     TableRows rows(in, csv ? ',' : delim, source);
     const TableKind kind = writtenTableKind(rows.header());

@@ -18,9 +18,10 @@ void Digraph::link(const std::string& from, const std::string& to,
 
 namespace {
 
-// A measure as the tab-separated table holds it (six significant digits),
-// so that a graph drawn from the CSV or JSON Lines table, which keep every
-// digit, is the graph drawn from the TSV. The TSV's own values stay.
+// A measure as the miner's tab-separated table holds it (six significant
+// digits), so that a graph drawn from the CSV or JSON Lines table, which
+// keep every digit, is the graph drawn from the TSV. A TSV is read as
+// written: one from elsewhere may hold more digits.
 double asWritten(double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", v);
@@ -33,11 +34,12 @@ RuleSet readRules(const Configuration& config) {
     std::cerr << config.inputFile << std::endl;
     RuleSet rules;
     rules.readInto(config.inputFile, '\t');
-    for (auto& entry : rules)
-        for (double* v :
-             {&entry.second.support, &entry.second.confidence, &entry.second.lift,
-              &entry.second.conviction, &entry.second.probability, &entry.second.certainty})
-            *v = asWritten(*v);
+    if (!rules.readTsv())
+        for (auto& entry : rules)
+            for (double* v :
+                 {&entry.second.support, &entry.second.confidence, &entry.second.lift,
+                  &entry.second.conviction, &entry.second.probability, &entry.second.certainty})
+                *v = asWritten(*v);
     return rules;
 }
 

@@ -290,8 +290,31 @@ void renderLegend(brenlo::io::TextWriter& out, const Digraph& graph, const Scale
     }
 }
 
+// Graphviz reads "&amp;" in a label as "&": an item whose name holds an
+// "&" is labelled with it escaped, so the picture shows the name as written.
+void labelAmpersands(brenlo::io::TextWriter& out, const Digraph& graph) {
+    std::set<std::string> named;
+    for (const auto& node : graph) {
+        named.insert(node.first);
+        for (const auto& edge : node.second)
+            named.insert(edge.first);
+    }
+    for (const std::string& name : named) {
+        if (name.find('&') == std::string::npos)
+            continue;
+        out.write(dotId(name));
+        out.writeString("[label=");
+        std::string label;
+        for (char c : name)
+            label += c == '&' ? std::string("&amp;") : std::string(1, c);
+        out.write(dotString(label));
+        out.writeLine("];");
+    }
+}
+
 void renderEdges(brenlo::io::TextWriter& out, const Digraph& graph, const Configuration& config) {
     const Scale scale = scaleOf(graph, config);
+    labelAmpersands(out, graph);
     for (const auto& node : graph)
         for (const auto& edge : node.second)
             writeEdge(out, node.first, edge.first, styleOf(edge.second, scale, config), config);
@@ -302,8 +325,10 @@ void renderEdges(brenlo::io::TextWriter& out, const Digraph& graph, const Config
 } // namespace
 
 std::string dotId(const std::string& name) {
-    if (isBareId(name))
-        return name;
+    return isBareId(name) ? name : dotString(name);
+}
+
+std::string dotString(const std::string& name) {
     std::string quoted = "\"";
     for (char c : name) {
         // Graphviz ends a string at a NUL byte: it is written as \0.

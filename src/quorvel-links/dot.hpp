@@ -14,6 +14,8 @@ namespace quorvel::links {
 /// keyword) or a number of digits, else a quoted string (a NUL byte, which
 /// Graphviz cannot hold, written as \0).
 std::string dotId(const std::string& name);
+/// `text` as a quoted DOT string, escaped as dotId escapes it.
+std::string dotString(const std::string& text);
 
 /// The whole DOT text of `graph`.
 /// Curved edges, unless the graph has more links than Graphviz can route

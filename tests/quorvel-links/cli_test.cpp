@@ -380,3 +380,38 @@ TEST(LinksCli, LargeGraphsAreDrawnWithSplinesGraphvizFinishes) {
         "/usr/bin/timeout", {"120", "dot", "-Tsvg", dir.file("g.dot"), "-o", dir.file("g.svg")});
     EXPECT_EQ(drawn.status, 0) << drawn.err;
 }
+
+TEST(LinksCli, ATsvIsReadWithTheDigitsItHolds) {
+    // Just above the threshold only in the seventh digit: still a gateway.
+    const std::string table = HEADER + "a => b\t10\t10\t0.5\t0.5\t1\t2\t0.5\t2.00000049\n" +
+                              "a => c\t10\t10\t0.5\t0.5\t1\t2\t0.5\t3\n";
+    auto r = graph(table, {"-c", "1", "-T", "2.0000004"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("a->b[weight=1.996008,penwidth=1.500000,color=\"#"), std::string::npos)
+        << r.out;
+    // Weights follow supports past the sixth digit.
+    auto fine = graph(HEADER + "a => b\t10\t10\t0.2000004\t0.5\t1\t2\t0.5\t0\n" +
+                      "a => c\t10\t10\t0.2\t0.5\t1\t2\t0.5\t0\n" + row("a => d", 0.6, 0));
+    const size_t b = fine.out.find("a->b[weight="), c = fine.out.find("a->c[weight=");
+    ASSERT_NE(b, std::string::npos);
+    ASSERT_NE(c, std::string::npos);
+    EXPECT_NE(fine.out.substr(b + 4, 20), fine.out.substr(c + 4, 20)) << fine.out;
+}
+
+TEST(LinksCli, AnAmpersandIsDrawnAsWritten) {
+    auto r = graph(HEADER + row("a&amp;b => \"c & d\"", 0.5, 0) + row("x => y", 0.5, 0));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"a&amp;b\"[label=\"a&amp;amp;b\"];\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"c & d\"[label=\"c &amp; d\"];\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\"a&amp;b\"->\"c & d\"["), std::string::npos);
+    EXPECT_EQ(r.out.find("x[label"), std::string::npos);
+    if (!haveDot())
+        GTEST_SKIP() << "Graphviz is not installed: the picture is not checked";
+    TempDir dir;
+    writeFile(dir.file("g.dot"), r.out);
+    auto svg = testsupport::run("/bin/sh", {"-c", "timeout 120 dot -Tsvg g.dot"}, "", dir.path());
+    ASSERT_EQ(svg.status, 0) << svg.err;
+    // The SVG escapes the text it shows once: "a&amp;b" is shown.
+    EXPECT_NE(svg.out.find(">a&amp;amp;b</text>"), std::string::npos) << svg.out;
+    EXPECT_NE(svg.out.find(">c &amp; d</text>"), std::string::npos) << svg.out;
+}
