@@ -35,6 +35,8 @@ whole=$("$here/runs.sh" "$build")
 echo "$whole"
 counting=$("$here/counting.sh" "$build")
 echo "$counting"
+guard=$("$here/guard.sh" "$build")
+echo "$guard"
 {
     echo "# Benchmark results"
     echo
@@ -67,4 +69,11 @@ echo "$counting"
     echo "## Rule counting on logs whose histories differ"
     echo
     echo "$counting"
+    echo
+    echo "## The memory guard on a hopeless level"
+    echo
+    echo "1,000 subjects of 1,000 items of their own at -c 1 (bench/guard.sh): how much work"
+    echo "the run does before it stops with status 2."
+    echo
+    echo "$guard"
 } > "$here/RESULTS.md"

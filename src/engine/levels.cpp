@@ -69,6 +69,26 @@ public:
         m_next.size = prev.size + 1;
     }
 
+    /// Whether the join would keep the candidate of sets `i` and `j`, by its
+    /// own tests; nothing is kept.
+    bool wouldKeep(size_t i, size_t j) {
+        const Holders& base = m_prev.holders[i];
+        const ItemId last = m_prev.set(j)[m_prev.size - 1];
+        std::copy(m_prev.set(i), m_prev.set(i) + m_prev.size, m_subsets.candidate());
+        m_subsets.candidate()[m_prev.size] = last;
+        const bool countFirst = base.dense() && m_config.minCount > 0;
+        if (!countFirst && !m_subsets.allSubsetsKnown())
+            return false;
+        size_t held = 0;
+        if (base.dense()) {
+            andHolders(base.bits(), last, held);
+        } else {
+            m_kept.resize(std::max(m_kept.size(), base.list().size()));
+            keepHolders(base.list(), last, held);
+        }
+        return held >= m_config.minCount;
+    }
+
     /// The sets made by joining the sets `from` to `to` of the previous level.
     Level run(size_t from, size_t to) {
         for (size_t i = from; i < to; ++i)
@@ -214,8 +234,7 @@ size_t findSet(const ItemId* ids, size_t sets, size_t width, const ItemId* x) {
     size_t lo = 0, hi = sets;
     while (lo < hi) {
         const size_t mid = lo + (hi - lo) / 2;
-        if (std::lexicographical_compare(ids + mid * width, ids + (mid + 1) * width, x,
-                                         x + width))
+        if (std::lexicographical_compare(ids + mid * width, ids + (mid + 1) * width, x, x + width))
             lo = mid + 1;
         else
             hi = mid;
@@ -295,6 +314,12 @@ Level nextLevel(const MiningParams& config, const SubjectIndex& index, Level& pr
     LevelGuard guard(config, prev, runEnd);
     BitsPool pool(config.threads);
     // A failure on one process (the budget, say) must stop all of them.
+    if (guard.watching())
+        run.together([&] {
+            Join probe(join, index, prev, runEnd, guard, pool, 0);
+            guard.sample(runEnd, index.subjects(),
+                         [&](size_t i, size_t j) { return probe.wouldKeep(i, j); });
+        });
     run.together([&] {
         brenlo::ProgressStage stage(run.progress(),
                                     "Joining item sets of " + std::to_string(prev.size) + " items",
@@ -333,8 +358,7 @@ bool beforeInItemSetOrder(const ItemId* a, size_t m, const ItemId* b, size_t n) 
 
 } // namespace
 
-std::vector<ItemSet> itemSetsOf(const SubjectIndex& index, const Level& level,
-                                unsigned threads) {
+std::vector<ItemSet> itemSetsOf(const SubjectIndex& index, const Level& level, unsigned threads) {
     std::vector<ItemSet> sets(level.sets());
     const size_t stretch = 1024;
     brenlo::forEachChunk(threads, (level.sets() + stretch - 1) / stretch, [&](size_t c, unsigned) {
