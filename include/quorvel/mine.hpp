@@ -22,8 +22,11 @@ struct MiningParams : Thresholds {
     /// The most items a rule holds, antecedent and subsequent together;
     /// 0 for no limit.
     unsigned int maxOrder = 0;
-    /// How long after the antecedent's last transaction the subsequent may
-    /// come, in the log's time units; 0 for within one transaction.
+    /// How long before the subsequent's transaction an antecedent item may
+    /// have been last seen, in the log's time units (an item seen exactly
+    /// this long before still counts); 0 is no window: any earlier
+    /// occurrence counts, and any earlier occurrence of a subsequent item
+    /// blocks the rule.
     unsigned int windowSize = 0;
     /// Threads for counting; 0 for one per processor.
     unsigned int threads = 0;
