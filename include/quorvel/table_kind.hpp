@@ -12,8 +12,15 @@ namespace quorvel::rule {
 enum class TableKind { OTHER, RULES, ITEM_SETS };
 
 /// The table whose first line (its line end removed) this is, as the
-/// programs write rule and item-set tables as TSV, CSV or JSON Lines.
+/// programs write rule and item-set tables as TSV, CSV or JSON Lines: a
+/// header told by its cells (blanks, quotes and empty cells at its end
+/// aside), a JSON record, or a row of such a table whose header is gone.
 TableKind writtenTableKind(std::string_view firstLine);
+
+/// The table a row (its line end removed) belongs to: a rule row is an
+/// "A => B" cell (TSV) or two braced sides (CSV) and eight measures; an
+/// item-set row a count and a braced set.
+TableKind writtenRowKind(std::string_view line);
 
 /// "rule table", "item-set table".
 const char* tableKindName(TableKind kind);

@@ -104,6 +104,7 @@ private:
                     break; // is a line feed next?
                 refuseWrittenTable(std::string_view(b, p));
                 buf.consume(p + 1 + (b[p] == '\r' && p + 1 < buf.size() && b[p + 1] == '\n'));
+                refuseWrittenRow(std::string_view(buf.data(), buf.size()), more);
                 return true;
             }
             if (!more) {
@@ -138,6 +139,18 @@ private:
         if (kind != TableKind::OTHER)
             throw brenlo::IOException(m_input.name() +
                                       ":1: " + wrongTableMessage(kind, "a transaction table"));
+    }
+
+    // A table whose header was changed is told by its first row, when the
+    // bytes in hold it whole.
+    void refuseWrittenRow(std::string_view rest, bool more) const {
+        const size_t end = rest.find_first_of("\r\n");
+        if (end == rest.npos && more)
+            return;
+        const TableKind kind = writtenRowKind(rest.substr(0, end));
+        if (kind != TableKind::OTHER)
+            throw brenlo::IOException(m_input.name() +
+                                      ":2: " + wrongTableMessage(kind, "a transaction table"));
     }
 
     // The header as a row of names, which the columns are looked up in.

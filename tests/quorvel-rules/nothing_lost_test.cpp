@@ -113,9 +113,47 @@ TEST(NothingLost, SwappedOperandsNeverReplaceTheLog) {
         EXPECT_EQ(readFile(dir.file("events.tsv")), EVENTS) << format;
     }
     EXPECT_EQ(listing(dir), "events.tsv\nrules.tsv\nsets.tsv\n");
+    // A header with a stray tab or quotes, or no header at all: the cells
+    // and the rows tell, in every format the miner writes.
+    for (const char* format : {"tsv", "csv"}) {
+        const std::string f = std::string("--format=") + format;
+        ASSERT_EQ(
+            runRules({"-c", "1", f, "events.tsv", "rules.tsv", "sets.tsv"}, "", dir.path()).status,
+            0);
+        for (const char* file : {"rules.tsv", "sets.tsv"}) {
+            const std::string table = readFile(dir.file(file));
+            const size_t end = table.find('\n');
+            const std::string header = table.substr(0, end), rows = table.substr(end + 1);
+            const char delim = std::string(format) == "csv" ? ',' : '\t';
+            std::string quoted = "\"";
+            for (char c : header)
+                quoted += c == delim ? std::string("\"") + delim + "\"" : std::string(1, c);
+            quoted += "\"";
+            const bool rules = std::string(file) == "rules.tsv";
+            const std::vector<std::pair<std::string, std::string>> changed = {
+                {header + delim + "\n" + rows, ":1: "}, {header + " \r\n" + rows, ":1: "},
+                {quoted + "\n" + rows, ":1: "},         {rows, ":1: "},
+                {"Some heading\n" + rows, ":2: "},
+            };
+            for (const auto& c : changed) {
+                writeFile(dir.file("changed"), c.first);
+                auto r = runRules({"-c", "1", "changed", "events.tsv"}, "", dir.path());
+                EXPECT_EQ(r.status, 2) << format << " " << file << ": " << c.first;
+                EXPECT_EQ(r.err, "changed" + c.second + "This is " +
+                                     (rules ? "a rule table" : "an item-set table") +
+                                     ", not a transaction table.\n")
+                    << c.first;
+                EXPECT_EQ(readFile(dir.file("events.tsv")), EVENTS) << c.first;
+            }
+        }
+    }
+    ::unlink(dir.file("changed").c_str());
     // A log whose header only resembles one is mined.
     writeFile(dir.file("near.tsv"), "Count\tItem Set\tMore\ns1\t1\ta\n");
     EXPECT_EQ(runRules({"-c", "1", "near.tsv", "o.tsv"}, "", dir.path()).status, 0);
+    // And so is one whose items read like a rule.
+    writeFile(dir.file("arrows.tsv"), "s\tt\ti\na => b\t1\t2\nc\t1\t{x}\n");
+    EXPECT_EQ(runRules({"-c", "1", "arrows.tsv", "o.tsv"}, "", dir.path()).status, 0);
 }
 
 TEST(NothingLost, AFolderOfPartsNeverReadsItsOwnOutput) {
