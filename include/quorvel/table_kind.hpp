@@ -41,4 +41,9 @@ bool looksBinary(std::string_view start);
 /// "This is not a text table: its first line holds a NUL byte."
 extern const char* const NOT_TEXT_MESSAGE;
 
+/// Why a start that looksBinary is not read: UTF-16 text (told by its
+/// byte-order mark or its every other byte NUL) is named as such, with
+/// how to convert it; anything else is NOT_TEXT_MESSAGE.
+std::string notTextMessage(std::string_view start);
+
 } // namespace quorvel::rule

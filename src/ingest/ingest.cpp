@@ -127,8 +127,9 @@ private:
         m_startChecked = true;
         if (start.substr(0, BYTE_ORDER_MARK.size()) == BYTE_ORDER_MARK)
             buf.consume(BYTE_ORDER_MARK.size());
-        if (looksBinary(std::string_view(buf.data(), buf.size())))
-            throw brenlo::IOException(m_input.name() + ":1: " + NOT_TEXT_MESSAGE);
+        const std::string_view text(buf.data(), buf.size());
+        if (looksBinary(text))
+            throw brenlo::IOException(m_input.name() + ":1: " + notTextMessage(text));
         return true;
     }
 

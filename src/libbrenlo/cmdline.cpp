@@ -208,9 +208,6 @@ private:
             if (!m_cmd.hasLong(name))
                 return refuse("Unknown long option: %s\n", name.c_str());
             opt = &m_cmd.forLong(name);
-            // "--subject= in.csv" must not take the next word as the value.
-            if (eq + 1 == word.size() && opt->maxArity > 0)
-                return refuse("Option \"--%s\" needs a value after \"=\".\n", name.c_str());
             rest = eq == std::string::npos ? std::string() : word.substr(eq);
             display = "--" + opt->longKey();
         } else {
@@ -220,8 +217,15 @@ private:
             rest = arg + 2;
             display = std::string("-") + opt->shortKey();
         }
-        if (!rest.empty() && rest[0] == '=')
+        if (!rest.empty() && rest[0] == '=') {
+            // "--subject= in.csv" and "-c= 5" must not take the next word
+            // as the value, nor "--xes=" pass for "--xes".
+            if (opt->maxArity == 0)
+                return refuse("Option \"%s\" doesn't take parameters.\n", display.c_str());
+            if (rest.size() == 1)
+                return refuse("Option \"%s\" needs a value after \"=\".\n", display.c_str());
             rest.erase(0, 1);
+        }
         return opt;
     }
 

@@ -1,5 +1,6 @@
 #include "quorvel/table_kind.hpp"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -142,5 +143,18 @@ bool looksBinary(std::string_view start) {
 }
 
 const char* const NOT_TEXT_MESSAGE = "This is not a text table: its first line holds a NUL byte.";
+
+std::string notTextMessage(std::string_view start) {
+    const auto byte = [&](size_t k) { return k < start.size() ? uint8_t(start[k]) : 0xFFu; };
+    const bool marked =
+        (byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF);
+    // ASCII text in UTF-16 without a mark: a NUL beside every character.
+    const bool little = byte(0) && !byte(1) && byte(2) && !byte(3);
+    const bool big = !byte(0) && byte(1) && !byte(2) && byte(3);
+    if (marked || little || big)
+        return "This is UTF-16 text, which is not read: save it as UTF-8, or convert it with "
+               "\"iconv -f UTF-16 -t UTF-8 FILE > FILE.utf8\".";
+    return NOT_TEXT_MESSAGE;
+}
 
 } // namespace quorvel::rule

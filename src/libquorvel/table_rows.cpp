@@ -67,7 +67,7 @@ std::istream& TableRows::decodedHeaderSkipped() {
     if (m_header.compare(0, BYTE_ORDER_MARK.size(), BYTE_ORDER_MARK) == 0)
         m_header.erase(0, BYTE_ORDER_MARK.size());
     if (looksBinary(m_header))
-        refuseTable(NOT_TEXT_MESSAGE);
+        refuseTable(notTextMessage(m_header));
     return *m_decoded;
 }
 

@@ -25,6 +25,25 @@ TEST(NothingLost, OptionsWithNothingAfterTheirEqualsSign) {
             << word;
         EXPECT_FALSE(testsupport::fileExists(dir.file("out.tsv"))) << word;
     }
+    // Short options too: "-c= 5" does not take the next word.
+    for (const char* option : {"c", "w", "M", "j", "o"}) {
+        const std::string word = std::string("-") + option + "=";
+        auto r = runRules({word, "in.csv", "out.tsv"}, "", dir.path());
+        EXPECT_EQ(r.status, 1) << word;
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')),
+                  "Option \"-" + std::string(option) + "\" needs a value after \"=\".")
+            << word;
+        EXPECT_FALSE(testsupport::fileExists(dir.file("out.tsv"))) << word;
+    }
+    // A flag given a value, even an empty one, is refused.
+    for (const char* word : {"--xes=", "--xes=yes", "-v=", "--item-prefix="}) {
+        auto r = runRules({word, "in.csv", "out.tsv"}, "", dir.path());
+        EXPECT_EQ(r.status, 1) << word;
+        EXPECT_NE(r.err.substr(0, r.err.find('\n')).find("\" doesn't take parameters."),
+                  std::string::npos)
+            << word << ": " << r.err;
+        EXPECT_FALSE(testsupport::fileExists(dir.file("out.tsv"))) << word;
+    }
     auto r = runRules({"-M", "512K", "in.csv"}, "", dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.substr(0, r.err.find('\n')),

@@ -260,6 +260,29 @@ TEST(NothingLost, BinaryAndZstdInputsAreRefusedByName) {
     EXPECT_EQ(links.status, 2);
     EXPECT_NE(links.err.find("sheet.xlsx:1: This is not a text table"), std::string::npos);
     EXPECT_FALSE(testsupport::fileExists(dir.file("o.tsv")));
+
+    // UTF-16, as Windows tools save "Unicode text", with a mark or without,
+    // either byte order: named, with how to convert it.
+    const std::string utf16 = "This is UTF-16 text, which is not read: save it as UTF-8, or "
+                              "convert it with \"iconv -f UTF-16 -t UTF-8 FILE > FILE.utf8\".";
+    auto wide = [](const std::string& text, bool big) {
+        std::string out;
+        for (char c : text)
+            out += big ? std::string(1, '\0') + c : std::string(1, c) + '\0';
+        return out;
+    };
+    const std::string table = "case\ttime\tact\ns1\t1\ta\n";
+    for (const std::string& bytes : {"\xFF\xFE" + wide(table, false), "\xFE\xFF" + wide(table, true),
+                                     wide(table, false), wide(table, true)}) {
+        writeFile(dir.file("u16.tsv"), bytes);
+        r = runRules({"-c", "1", "u16.tsv", "o.tsv"}, "", dir.path());
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "u16.tsv:1: " + utf16 + "\n");
+        links = testsupport::runLinks({"u16.tsv"}, "", dir.path());
+        EXPECT_EQ(links.status, 2);
+        EXPECT_NE(links.err.find("u16.tsv:1: " + utf16), std::string::npos) << links.err;
+    }
+    EXPECT_FALSE(testsupport::fileExists(dir.file("o.tsv")));
 }
 
 TEST(NothingLost, AByteOrderMarkIsNotPartOfTheFirstName) {
