@@ -3,7 +3,7 @@
 //
 //   quorvel-bench CAP_SECONDS NAME=PATH:MINCOUNT:WINDOW[:THREADS] ...
 #include "apriori.hpp"
-#include "budget.hpp"
+#include "quorvel/budget.hpp"
 #include "plain.hpp"
 #include "reference_miner.hpp"
 

@@ -1,7 +1,7 @@
 // quorvel._quorvel: the mining API for Python. The pandas side (column
 // codes, times as seconds, DataFrames out) is quorvel/__init__.py; this is
 // the event log, the run and its results as arrays.
-#include "budget.hpp"
+#include "quorvel/budget.hpp"
 #include "times.hpp"
 #include "xes.hpp"
 

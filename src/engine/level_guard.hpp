@@ -1,7 +1,7 @@
 // The memory budget, watched while a level is joined.
 #pragma once
 
-#include "budget.hpp"
+#include "quorvel/budget.hpp"
 #include "levels.hpp"
 #include "quorvel/mine.hpp"
 

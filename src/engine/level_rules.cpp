@@ -2,7 +2,7 @@
 // set's rules that may still reach the minimum count.
 #include "levels.hpp"
 
-#include "budget.hpp"
+#include "quorvel/budget.hpp"
 #include "order_splits.hpp"
 #include "item_tables.hpp"
 #include "rule_bounds.hpp"

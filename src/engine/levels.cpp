@@ -1,6 +1,6 @@
 #include "levels.hpp"
 
-#include "budget.hpp"
+#include "quorvel/budget.hpp"
 #include "level_guard.hpp"
 #include "pairs.hpp"
 

@@ -1,6 +1,6 @@
 #include "apriori.hpp"
 
-#include "budget.hpp"
+#include "quorvel/budget.hpp"
 #include "order_splits.hpp"
 #include "item_tables.hpp"
 #include "index.hpp"

@@ -1,6 +1,6 @@
 #include "order_splits.hpp"
 
-#include "budget.hpp"
+#include "quorvel/budget.hpp"
 
 #include "brenlo/progress.hpp"
 #include "brenlo/threads.hpp"

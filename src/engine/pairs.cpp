@@ -1,6 +1,6 @@
 #include "pairs.hpp"
 
-#include "budget.hpp"
+#include "quorvel/budget.hpp"
 
 #include "brenlo/threads.hpp"
 

@@ -5,6 +5,7 @@
 #include "grouping.hpp"
 #include "input.hpp"
 #include "pieces.hpp"
+#include "read_budget.hpp"
 #include "row_parts.hpp"
 #include "scan.hpp"
 #include "strings.hpp"
@@ -53,17 +54,30 @@ public:
         brenlo::Progress& progress = m_sizes.progress ? *m_sizes.progress : quiet;
         brenlo::ProgressStage stage(progress, "Reading " + m_input.name(), m_input.size(),
                                     brenlo::Progress::BYTES);
+        const ReadBudget& budget = m_budget;
         Buffer buf;
         bool more = true;
         if (m_piece.header)
             more = m_layout.named() ? readHeader(buf, BLOCK) : skipHeader(buf, BLOCK);
         m_headerBytes = m_read - buf.size();
+        bool unended = false; // the bytes held end no row
         while (more || !buf.empty()) {
+            const size_t before = buf.size();
             if (more)
                 more = fill(buf, BLOCK, m_line);
+            // A row that goes on is not scanned again from its start
+            // until a line end comes.
+            if (more && unended && !std::memchr(buf.data() + before, '\n', buf.size() - before) &&
+                !std::memchr(buf.data() + before, '\r', buf.size() - before)) {
+                budget.checkRow(m_line, buf.size());
+                continue;
+            }
             const size_t used = block(buf.data(), buf.size(), !more);
             buf.consume(used);
             progress.advance(used);
+            unended = used == 0;
+            budget.checkRow(m_line, buf.size());
+            budget.check();
             if (!more && !buf.empty())
                 throw std::logic_error("rows left unread at the end of the data");
         }
@@ -112,6 +126,7 @@ private:
                 buf.clear();
                 return false;
             }
+            m_budget.checkRow(1, buf.size());
         }
     }
 
@@ -162,8 +177,10 @@ private:
                 continue;
             RowScanner rows(buf.data(), buf.size(), !more, m_layout.delimiter);
             const RowScanner::Result got = rows.next();
-            if (got == RowScanner::MORE)
+            if (got == RowScanner::MORE) {
+                m_budget.checkRow(1, buf.size());
                 continue;
+            }
             const std::string_view text(buf.data(), buf.size());
             refuseWrittenTable(text.substr(0, text.find_first_of("\r\n")));
             if (got == RowScanner::UNCLOSED)
@@ -241,6 +258,7 @@ private:
     RowRules m_rules;
     unsigned m_threads;
     IngestSizes m_sizes;
+    ReadBudget m_budget{m_sizes.memoryBudget, m_input.name()};
     uint64_t m_line; // of the next row
     uint64_t m_read = 0, m_headerBytes = 0;
     bool m_startChecked = false;

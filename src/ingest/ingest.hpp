@@ -24,6 +24,9 @@ struct IngestSizes {
     size_t block = size_t(32) << 20;
     size_t splitAbove = size_t(1) << 20;
     size_t stretch = 0;
+    /// What the process may hold while it reads (0: no limit); past it the
+    /// read stops, naming the input.
+    uint64_t memoryBudget = 0;
     /// Where the read says how far it has got; nowhere when null.
     brenlo::Progress* progress = nullptr;
 };

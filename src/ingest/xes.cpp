@@ -2,6 +2,7 @@
 
 #include "input.hpp"
 #include "pieces.hpp"
+#include "read_budget.hpp"
 #include "times.hpp"
 
 #include "brenlo/exception.hpp"
@@ -264,11 +265,15 @@ namespace {
 EventLog readXes(Input&& in, const XesLayout& layout, unsigned threads, const IngestSizes& sizes) {
     ReadRows rows;
     XesReader reader(in.name(), layout, rows);
+    const ReadBudget budget(sizes.memoryBudget, in.name());
     Buffer buf;
-    for (bool more = true; more;) {
+    bool more = true;
+    for (uint64_t blocks = 1; more; ++blocks) {
         buf.clear();
         more = in.fill(buf, 1 << 20, 1);
         reader.feed(buf.data(), buf.size(), !more);
+        if (blocks % 32 == 0)
+            budget.check();
     }
     return logOf(rows, threads, sizes);
 }

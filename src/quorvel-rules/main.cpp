@@ -1,9 +1,9 @@
 // quorvel-rules: mines a transaction table for sequential association rules.
-#include "budget.hpp"
 #include "config.hpp"
 #include "ingest.hpp"
 #include "mpi_peers.hpp"
 #include "options.hpp"
+#include "quorvel/budget.hpp"
 #include "shared_read.hpp"
 #include "xes.hpp"
 
@@ -43,11 +43,11 @@ std::vector<std::string> inputList(const Configuration& config) {
                                  : mining::inputFiles(config.inputs);
 }
 
-
 EventLog readTxns(const Configuration& config, const MiningContext& context) {
     const Peers& peers = *context.peers;
     mining::IngestSizes sizes;
     sizes.progress = context.progress;
+    sizes.memoryBudget = config.memoryBudget;
     EventLog log;
     if (config.layout.xes) {
         // An XML stream has no place to cut it: one process reads it.
@@ -55,7 +55,7 @@ EventLog readTxns(const Configuration& config, const MiningContext& context) {
             throw brenlo::IOException("An XES log is read from one file by one process; give it "
                                       "as the input, without --inputs or mpirun.");
         log = mining::readXesLog(config.inputFile, mining::xesLayoutOf(config.layout),
-                                 config.threads);
+                                 config.threads, sizes);
     } else if (config.inputs.empty() && peers.alone()) {
         log = mining::readEventLog(config.inputFile, config.layout, config.threads, sizes);
     } else {

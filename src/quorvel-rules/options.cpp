@@ -1,6 +1,6 @@
 #include "options.hpp"
 
-#include "budget.hpp"
+#include "quorvel/budget.hpp"
 #include "ingest.hpp"
 #include "xes.hpp"
 

@@ -419,6 +419,29 @@ TEST(NothingLost, AHopelessLevelStopsWithinSeconds) {
     EXPECT_EQ(listing(dir), "wide.tsv\n");
 }
 
+TEST(NothingLost, AReadThatPassesTheBudgetStopsNamingTheInput) {
+    SKIP_WITHOUT_GZIP();
+    TempDir dir;
+    // One line that never ends, and rows that never stop, each from a
+    // small gzip: stopped by the read, not by an allocation that fails.
+    const std::vector<std::pair<std::string, std::string>> bombs = {
+        {"(echo h; head -c 200000000 /dev/zero | tr '\\0' x) | gzip -1 > long.gz",
+         "long.gz:2: A line runs on for more than "},
+        {"awk 'BEGIN { print \"h\"; for (i = 0; i < 4000000; ++i) printf \"subject%d\\t%d\\ti%d\\n\", "
+         "i, i, i % 1000 }' | gzip -1 > rows.gz",
+         "rows.gz: What is read of it holds "},
+    };
+    for (const auto& bomb : bombs) {
+        ASSERT_EQ(run("/bin/sh", {"-c", bomb.first}, "", dir.path()).status, 0);
+        const std::string file = bomb.second.substr(0, bomb.second.find(':'));
+        auto r = runRules({"-M", "48M", "-c", "1", file, "o.tsv"}, "", dir.path());
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.err.substr(0, bomb.second.size()), bomb.second) << r.err;
+        EXPECT_NE(r.err.find("the memory budget of 48 MB (-M)"), std::string::npos) << r.err;
+        EXPECT_FALSE(testsupport::fileExists(dir.file("o.tsv")));
+    }
+}
+
 TEST(NothingLost, AFolderGivenAsTheInputIsAFolderEmptyOrNot) {
     TempDir dir;
     ::mkdir(dir.file("d").c_str(), 0755);

@@ -1,4 +1,4 @@
-#include "budget.hpp"
+#include "quorvel/budget.hpp"
 
 #include "brenlo/string.hpp"
 
