@@ -31,6 +31,8 @@ struct Configuration : quorvel::rule::Thresholds {
     bool shadeByRank = false;
     /// Where the HTML report goes; "" for none.
     std::string htmlFile;
+    /// How long Graphviz may lay out the report's picture; 0 for no limit.
+    unsigned layoutSeconds = 120;
 };
 
 } // namespace quorvel::links

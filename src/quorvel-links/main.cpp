@@ -2,6 +2,7 @@
 #include "config.hpp"
 #include "digraph.hpp"
 #include "dot.hpp"
+#include "graphviz.hpp"
 #include "options.hpp"
 #include "report.hpp"
 
@@ -45,7 +46,7 @@ void run(Configuration config) {
     dest << dot.str();
     if (html) {
         std::string why;
-        const std::string svg = drawSvg(dot.str(), why);
+        const std::string svg = drawSvg(dot.str(), config.layoutSeconds, why);
         writeReport(*html, config, rules, svg, why);
     }
     out.commit();

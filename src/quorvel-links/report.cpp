@@ -144,8 +144,7 @@ void key(std::ostream& out, const Configuration& config) {
            "<li>The thicker the arrow, the larger the rule's support, from the thinnest link "
            "of the picture to the thickest.</li>\n"
            "<li>Black arrows are rules of certainty up to "
-        << escaped(shown(config.gatewayCertainty))
-        << "; coloured ones, <i>gateways</i>, pass it: "
+        << escaped(shown(config.gatewayCertainty)) << "; coloured ones, <i>gateways</i>, pass it: "
         << (config.shadeByRank
                 ? "olive for the lowest certainty among them, blue for the highest, the "
                   "others spread evenly by their rank between the two"
@@ -157,38 +156,6 @@ void key(std::ostream& out, const Configuration& config) {
 }
 
 } // namespace
-
-std::string drawSvg(const std::string& dot, std::string& why) {
-    char path[] = "/tmp/quorvel-links-XXXXXX";
-    const int fd = ::mkstemp(path);
-    if (fd < 0) {
-        why = "a scratch file for Graphviz could not be made";
-        return "";
-    }
-    const bool written = ::write(fd, dot.data(), dot.size()) == static_cast<ssize_t>(dot.size());
-    ::close(fd);
-    std::string svg;
-    int status = -1;
-    if (written) {
-        const std::string command = std::string("dot -Tsvg ") + path + " 2>/dev/null";
-        if (FILE* pipe = ::popen(command.c_str(), "r")) {
-            char buf[65536];
-            for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-                svg.append(buf, n);
-            status = ::pclose(pipe);
-        }
-    }
-    ::unlink(path);
-    if (status != 0 || svg.empty()) {
-        why = WIFEXITED(status) && WEXITSTATUS(status) == 127
-                  ? "Graphviz's dot was not found, so the picture is left out"
-                  : "Graphviz's dot could not draw the graph, so the picture is left out";
-        return "";
-    }
-    // The page holds the drawing itself, not an XML document around it.
-    const size_t at = svg.find("<svg");
-    return at == std::string::npos ? svg : svg.substr(at);
-}
 
 void writeReport(std::ostream& out, const Configuration& config, const RuleSet& rules,
                  const std::string& svg, const std::string& why) {

@@ -13,10 +13,6 @@
 
 namespace quorvel::links {
 
-/// The SVG Graphviz's dot draws from `dot`, or "" with the reason in `why`
-/// when it cannot be had (dot missing or failing).
-std::string drawSvg(const std::string& dot, std::string& why);
-
 /// The page for `rules` (those that pass the thresholds are listed) and
 /// the picture `svg` ("" leaves it out, saying `why`).
 void writeReport(std::ostream& out, const Configuration& config,

@@ -201,3 +201,51 @@ TEST(Report, ABrowserLoadsSortsAndFiltersIt) {
                                           "file://" + dir.file("report.html")});
     EXPECT_EQ(readFile("test-output/report.png").substr(1, 3), "PNG") << shot.err;
 }
+
+TEST(Report, ALayoutPastItsTimeIsStoppedAndThePageSaysWhy) {
+    TempDir dir;
+    const std::string rules = demoRules(dir);
+    // A dot that never finishes, and says who it is.
+    writeFile(dir.file("dot"), "#!/bin/sh\necho $$ > " + dir.file("dot.pid") +
+                                   "\ncat > /dev/null\nexec sleep 1000\n");
+    ASSERT_EQ(::chmod(dir.file("dot").c_str(), 0755), 0);
+    const std::string path = "PATH=" + dir.path() + ":$PATH ";
+    const std::string links = std::string(QUORVEL_LINKS_BIN);
+    auto r = run("/bin/sh",
+                 {"-c", path + "exec " + links + " --layout-seconds=1 --html=r.html " + rules +
+                            " g.dot"},
+                 "", dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string page = readFile(dir.file("r.html"));
+    EXPECT_NE(page.find("<p>Graphviz&#39;s dot was still laying out the graph after 1 s "
+                        "(--layout-seconds), so the picture is left out; --top=N draws only "
+                        "the N strongest links.</p>"),
+              std::string::npos)
+        << page.substr(0, 3000);
+    EXPECT_NE(page.find("<table id=\"rules\">"), std::string::npos);
+    EXPECT_NE(readFile(dir.file("g.dot")).find("->"), std::string::npos);
+    // The stopped dot is gone, and nothing was left in the scratch folder.
+    const std::string pid = readFile(dir.file("dot.pid"));
+    EXPECT_NE(run("/bin/sh", {"-c", "kill -0 " + pid}).status, 0) << pid;
+
+    // Ended by a signal while dot lays out: dot ends with it, no output
+    // or scratch file stays.
+    ::unlink(dir.file("dot.pid").c_str());
+    auto killed = run("/bin/sh", {"-c", path + links + " --html=k.html " + rules +
+                                            " k.dot & p=$!; while [ ! -s dot.pid ]; do sleep "
+                                            "0.1; done; kill -TERM $p; wait $p; echo $?"},
+                      "", dir.path());
+    EXPECT_EQ(killed.out, "143\n") << killed.err;
+    const std::string second = readFile(dir.file("dot.pid"));
+    bool gone = false;
+    for (int k = 0; k < 600 && !gone; ++k) { // dot is killed as its parent ends
+        gone = run("/bin/sh", {"-c", "kill -0 " + second}).status != 0;
+        if (!gone)
+            ::usleep(100000);
+    }
+    EXPECT_TRUE(gone) << second;
+    EXPECT_FALSE(testsupport::fileExists(dir.file("k.html")));
+    EXPECT_FALSE(testsupport::fileExists(dir.file("k.dot")));
+    auto stray = run("/bin/sh", {"-c", "ls " + dir.path()});
+    EXPECT_EQ(stray.out.find(".tmp"), std::string::npos) << stray.out;
+}
