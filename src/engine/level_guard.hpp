@@ -71,8 +71,8 @@ public:
     /// end of what they could mean, already pass the budget.
     void checkSample(uint64_t tried, uint64_t kept) const {
         const double share = double(kept) / double(tried);
-        // Four standard deviations below, and nothing below 16 kept.
-        const double low = kept < 16 ? 0 : (double(kept) - 4 * std::sqrt(double(kept))) / tried;
+        // Five standard deviations below, and nothing below 16 kept.
+        const double low = kept < 16 ? 0 : (double(kept) - 5 * std::sqrt(double(kept))) / tried;
         const double resident = double(residentBytes());
         const double per = double(m_candidates) * double(m_perSet);
         if (resident + low * per > double(m_budget))
