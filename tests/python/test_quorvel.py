@@ -46,7 +46,10 @@ def write_tsv(frame, path):
 def test_the_example_export_gives_the_programs_tables(tmp_path):
     want_rules, want_sets, _ = cli(EXPORT_COLUMNS + ["-c", "15", "-w", "60d", "--sort=lift"],
                                    tmp_path, EXPORT)
-    frame = pd.read_csv(EXPORT, parse_dates=["recorded_at"])
+    # As the README reads it: mixed offsets, made datetimes with utc=True.
+    frame = pd.read_csv(EXPORT)
+    frame["recorded_at"] = pd.to_datetime(frame["recorded_at"], utc=True)
+    assert str(frame["recorded_at"].dtype) == "datetime64[ns, UTC]"
     rules, sets = quorvel.mine(frame, subject="patient_id", time="recorded_at", item="activity",
                                window="60d", min_count=15, sort="lift", item_sets=True)
     assert quorvel.to_table(rules) == want_rules
