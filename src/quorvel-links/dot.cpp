@@ -192,6 +192,17 @@ void writeEdge(brenlo::io::TextWriter& out, const std::string& from, const std::
     out.writeLine("];");
 }
 
+// Every item the graph's links join, in name order.
+std::set<std::string> itemsOf(const Digraph& graph) {
+    std::set<std::string> items;
+    for (const auto& node : graph) {
+        items.insert(node.first);
+        for (const auto& edge : node.second)
+            items.insert(edge.first);
+    }
+    return items;
+}
+
 // A name no item of the graph starts with, for the legend's own nodes.
 std::string legendPrefix(const Digraph& graph) {
     std::string prefix = "legend ";
@@ -275,13 +286,7 @@ void renderLegend(brenlo::io::TextWriter& out, const Digraph& graph, const Scale
         out.writeLine("];");
     }
     out.writeLine("}");
-    std::set<std::string> items;
-    for (const auto& node : graph) {
-        items.insert(node.first);
-        for (const auto& edge : node.second)
-            items.insert(edge.first);
-    }
-    for (const std::string& item : items) {
+    for (const std::string& item : itemsOf(graph)) {
         out.write(dotId(item));
         out.writeString("->");
         out.write(dotId(prefix + "0"));
@@ -293,13 +298,7 @@ void renderLegend(brenlo::io::TextWriter& out, const Digraph& graph, const Scale
 // Graphviz reads "&amp;" in a label as "&": an item whose name holds an
 // "&" is labelled with it escaped, so the picture shows the name as written.
 void labelAmpersands(brenlo::io::TextWriter& out, const Digraph& graph) {
-    std::set<std::string> named;
-    for (const auto& node : graph) {
-        named.insert(node.first);
-        for (const auto& edge : node.second)
-            named.insert(edge.first);
-    }
-    for (const std::string& name : named) {
+    for (const std::string& name : itemsOf(graph)) {
         if (name.find('&') == std::string::npos)
             continue;
         out.write(dotId(name));
