@@ -1,8 +1,8 @@
 // The memory budget, watched while a level is joined.
 #pragma once
 
-#include "quorvel/budget.hpp"
 #include "levels.hpp"
+#include "quorvel/budget.hpp"
 #include "quorvel/mine.hpp"
 
 #include <algorithm>
@@ -109,9 +109,9 @@ public:
         return double(projected) > double(m_budget) * (1 + 0.1 / std::sqrt(done));
     }
 
-    static const uint64_t MIN_PROBES = 256, MAX_PROBES = 1 << 18; // random candidates tried
-    static const uint64_t PROBE_WORDS = uint64_t(1) << 26;        // words ANDed, at most
-    static const size_t CHECK_EVERY = 1024;                       // kept sets between reports
+    static constexpr uint64_t MIN_PROBES = 256, MAX_PROBES = 1 << 18; // random candidates tried
+    static constexpr uint64_t PROBE_WORDS = uint64_t(1) << 26;        // words ANDed, at most
+    static const size_t CHECK_EVERY = 1024;                           // kept sets between reports
     static const uint64_t MIN_SAMPLE = uint64_t(1) << 20; // candidates tried before projecting
 
 private:
