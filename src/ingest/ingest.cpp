@@ -54,7 +54,6 @@ public:
         brenlo::Progress& progress = m_sizes.progress ? *m_sizes.progress : quiet;
         brenlo::ProgressStage stage(progress, "Reading " + m_input.name(), m_input.size(),
                                     brenlo::Progress::BYTES);
-        const ReadBudget& budget = m_budget;
         Buffer buf;
         bool more = true;
         if (m_piece.header)
@@ -69,15 +68,15 @@ public:
             // until a line end comes.
             if (more && unended && !std::memchr(buf.data() + before, '\n', buf.size() - before) &&
                 !std::memchr(buf.data() + before, '\r', buf.size() - before)) {
-                budget.checkRow(m_line, buf.size());
+                m_budget.checkRow(m_line, buf.size());
                 continue;
             }
             const size_t used = block(buf.data(), buf.size(), !more);
             buf.consume(used);
             progress.advance(used);
             unended = used == 0;
-            budget.checkRow(m_line, buf.size());
-            budget.check();
+            m_budget.checkRow(m_line, buf.size());
+            m_budget.check();
             if (!more && !buf.empty())
                 throw std::logic_error("rows left unread at the end of the data");
         }
