@@ -62,13 +62,6 @@ std::vector<OptionRow<C>> pictureRows() {
                        return value == "rank" || value == "value" ||
                               refuse(option, "value or rank", value);
                    }),
-        {'\0', "layout-seconds", Domain::UINT, "Limit Graphviz's layout time.",
-         "      --layout-seconds=S\tGive Graphviz S seconds to draw the report's picture "
-         "(default: 120; 0: no limit).\n",
-         [](C& c, const CmdLine::Binding& b) {
-             c.layoutSeconds = b.values[0].data.ui;
-             return true;
-         }},
         textRow<C>('\0', "html", "Write an HTML report.",
                    "      --html=FILE\tAlso write a report to open in a browser: the rules as a "
                    "table to sort and filter, and the picture.\n",
@@ -76,6 +69,13 @@ std::vector<OptionRow<C>> pictureRows() {
                        c.htmlFile = value;
                        return true;
                    }),
+        {'\0', "layout-seconds", Domain::UINT, "Limit Graphviz's layout time.",
+         "      --layout-seconds=S\tGive Graphviz S seconds to draw the report's picture "
+         "(default: 120; 0: no limit).\n",
+         [](C& c, const CmdLine::Binding& b) {
+             c.layoutSeconds = b.values[0].data.ui;
+             return true;
+         }},
     };
 }
 
