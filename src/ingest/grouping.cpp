@@ -18,8 +18,8 @@ struct LogPiece {
 };
 
 // Transactions from each subject's keys: one per time, its items once each.
-void buildPiece(Keys& keys, const std::vector<uint64_t>& begin, size_t from, size_t to,
-                LogPiece& out) {
+void buildPiece(Keys& keys, const std::vector<uint64_t>& begin, size_t from,
+                size_t to, LogPiece& out) {
     for (size_t s = from; s < to; ++s) {
         std::sort(keys.begin() + static_cast<std::ptrdiff_t>(begin[s]),
                   keys.begin() + static_cast<std::ptrdiff_t>(begin[s + 1]));
@@ -82,12 +82,11 @@ void group(Events& events, size_t subjects, const std::vector<uint32_t>& rank, K
 }
 
 // The pieces of stretches of subjects, built side by side, put together.
-void buildLog(Keys& keys, const std::vector<uint64_t>& begin, EventLog& log, unsigned threads,
-              size_t stretch) {
+void buildLog(Keys& keys, const std::vector<uint64_t>& begin, EventLog& log,
+              unsigned threads, size_t stretch) {
     const size_t subjects = begin.size() - 1;
     const size_t share = 4 * size_t(std::max(1u, threads));
-    const size_t STRETCH =
-        stretch ? stretch : std::max<size_t>(4096, (subjects + share - 1) / share);
+    const size_t STRETCH = stretch ? stretch : std::max<size_t>(4096, (subjects + share - 1) / share);
     const size_t stretches = std::max<size_t>(1, (subjects + STRETCH - 1) / STRETCH);
     std::vector<LogPiece> pieces(stretches);
     brenlo::forEachChunk(threads, stretches, [&](size_t k, unsigned) {

@@ -34,7 +34,7 @@ void group(Events& events, size_t subjects, const std::vector<uint32_t>& rank, K
 
 /// The transactions of every subject from its keys, `stretch` subjects at a
 /// time on `threads` threads.
-void buildLog(Keys& keys, const std::vector<uint64_t>& begin, EventLog& log, unsigned threads,
-              size_t stretch);
+void buildLog(Keys& keys, const std::vector<uint64_t>& begin, EventLog& log,
+              unsigned threads, size_t stretch);
 
 } // namespace quorvel::rule::mining
