@@ -74,10 +74,7 @@ public:
     bool wouldKeep(size_t i, size_t j) {
         const Holders& base = m_prev.holders[i];
         const ItemId last = m_prev.set(j)[m_prev.size - 1];
-        std::copy(m_prev.set(i), m_prev.set(i) + m_prev.size, m_subsets.candidate());
-        m_subsets.candidate()[m_prev.size] = last;
-        const bool countFirst = base.dense() && m_config.minCount > 0;
-        if (!countFirst && !m_subsets.allSubsetsKnown())
+        if (!subsetsAdmit(i, last))
             return false;
         size_t held = 0;
         if (base.dense()) {
@@ -99,6 +96,17 @@ public:
     }
 
 private:
+    // Makes the candidate of set `i` and `last`; false when its subsets
+    // already rule it out. A set lacking a frequent subset is held by too
+    // few subjects anyway, so where the count is final and an AND of
+    // bitsets is cheaper than finding the subsets, the count alone decides.
+    bool subsetsAdmit(size_t i, ItemId last) {
+        std::copy(m_prev.set(i), m_prev.set(i) + m_prev.size, m_subsets.candidate());
+        m_subsets.candidate()[m_prev.size] = last;
+        const bool countFirst = m_prev.holders[i].dense() && m_config.minCount > 0;
+        return countFirst || m_subsets.allSubsetsKnown();
+    }
+
     void joinFrom(size_t i) {
         const ItemId* si = m_prev.set(i);
         const Holders& base = m_prev.holders[i];
@@ -116,13 +124,7 @@ private:
                 m_reported = m_next.sets();
             }
             const ItemId last = m_prev.set(j)[m_prev.size - 1];
-            std::copy(si, si + m_prev.size, m_subsets.candidate());
-            m_subsets.candidate()[m_prev.size] = last;
-            // A set lacking a frequent subset is held by too few subjects
-            // anyway, so where the count is final and an AND of bitsets is
-            // cheaper than finding the subsets, it alone decides.
-            const bool countFirst = base.dense() && m_config.minCount > 0;
-            if (!countFirst && !m_subsets.allSubsetsKnown())
+            if (!subsetsAdmit(i, last))
                 continue;
             size_t held = 0;
             if (base.dense()) {
@@ -234,7 +236,8 @@ size_t findSet(const ItemId* ids, size_t sets, size_t width, const ItemId* x) {
     size_t lo = 0, hi = sets;
     while (lo < hi) {
         const size_t mid = lo + (hi - lo) / 2;
-        if (std::lexicographical_compare(ids + mid * width, ids + (mid + 1) * width, x, x + width))
+        if (std::lexicographical_compare(ids + mid * width, ids + (mid + 1) * width, x,
+                                         x + width))
             lo = mid + 1;
         else
             hi = mid;
@@ -358,7 +361,8 @@ bool beforeInItemSetOrder(const ItemId* a, size_t m, const ItemId* b, size_t n) 
 
 } // namespace
 
-std::vector<ItemSet> itemSetsOf(const SubjectIndex& index, const Level& level, unsigned threads) {
+std::vector<ItemSet> itemSetsOf(const SubjectIndex& index, const Level& level,
+                                unsigned threads) {
     std::vector<ItemSet> sets(level.sets());
     const size_t stretch = 1024;
     brenlo::forEachChunk(threads, (level.sets() + stretch - 1) / stretch, [&](size_t c, unsigned) {

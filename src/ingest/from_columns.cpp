@@ -70,7 +70,10 @@ EventLog eventLogOf(const EventColumns& columns, unsigned threads) {
             throw rowError(r, "has the time " + std::to_string(t) +
                                   ", which is not from 0 to 4294967295 (before 1970 or after "
                                   "2106, as seconds).");
-        bool any = false;
+        // A subject is made by the rows that are read: it is numbered at its
+        // first item, so one whose rows all lack an item is no history
+        // record, and lowers no support.
+        const uint32_t* id = nullptr;
         for (const int64_t* column : columns.items) {
             const int64_t code = column[r];
             if (code < 0)
@@ -79,21 +82,16 @@ EventLog eventLogOf(const EventColumns& columns, unsigned threads) {
                 throw rowError(r, "has the item code " + std::to_string(code) +
                                       ", past the dictionary's " + std::to_string(codes) +
                                       " items.");
-            any = true;
+            if (!id) {
+                uint32_t& named = subjectOf[static_cast<size_t>(s)];
+                if (named == mining::NO_ITEM)
+                    named = subjects++;
+                id = &named;
+            }
+            events.push_back({*id, static_cast<History::Time>(t), static_cast<uint32_t>(code)});
         }
-        // A subject is made by the rows that are read: one whose rows all
-        // lack an item is no history record, and lowers no support.
-        if (!any) {
+        if (!id)
             ++log.skipped.noItem;
-            continue;
-        }
-        uint32_t& id = subjectOf[static_cast<size_t>(s)];
-        if (id == mining::NO_ITEM)
-            id = subjects++;
-        for (const int64_t* column : columns.items)
-            if (column[r] >= 0)
-                events.push_back(
-                    {id, static_cast<History::Time>(t), static_cast<uint32_t>(column[r])});
     }
     std::vector<uint32_t> rank = rankItems(columns.dictionary, log.items);
     mining::Keys keys;

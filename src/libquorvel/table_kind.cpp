@@ -21,6 +21,14 @@ std::string_view trimmed(std::string_view s) {
     return s.substr(from, s.find_last_not_of(" \t\r") - from + 1);
 }
 
+// A cell without the blanks and the quotes around it.
+std::string_view unquoted(std::string_view cell) {
+    cell = trimmed(cell);
+    if (cell.size() >= 2 && cell.front() == '"' && cell.back() == '"')
+        cell = cell.substr(1, cell.size() - 2);
+    return cell;
+}
+
 // The cells of a line split at `delim`, as they stand.
 std::vector<std::string_view> split(std::string_view line, char delim) {
     std::vector<std::string_view> cells;
@@ -37,11 +45,8 @@ std::vector<std::string_view> split(std::string_view line, char delim) {
 // and empty cells at the end, as a spreadsheet or an editor may leave them.
 bool headerIs(std::string_view line, char delim, std::initializer_list<std::string_view> names) {
     std::vector<std::string_view> cells = split(line, delim);
-    for (std::string_view& cell : cells) {
-        cell = trimmed(cell);
-        if (cell.size() >= 2 && cell.front() == '"' && cell.back() == '"')
-            cell = cell.substr(1, cell.size() - 2);
-    }
+    for (std::string_view& cell : cells)
+        cell = unquoted(cell);
     while (!cells.empty() && cells.back().empty())
         cells.pop_back();
     return std::equal(cells.begin(), cells.end(), names.begin(), names.end());
@@ -64,9 +69,7 @@ bool isWhole(std::string_view cell) {
 }
 
 bool isBraced(std::string_view cell) {
-    cell = trimmed(cell);
-    if (cell.size() >= 2 && cell.front() == '"' && cell.back() == '"')
-        cell = cell.substr(1, cell.size() - 2);
+    cell = unquoted(cell);
     return cell.size() >= 2 && cell.front() == '{' && cell.back() == '}';
 }
 
