@@ -9,8 +9,8 @@
 #include <iosfwd>
 #include <limits>
 #include <map>
-#include <set>
 #include <string>
+#include <vector>
 
 namespace quorvel::rule {
 
@@ -22,26 +22,26 @@ typedef std::string Item;
 /// empty set sorts last: {a,b} < {a,d} < {a} < {b} < {}.
 class ItemSet {
 public:
-    typedef std::set<Item>::iterator Iterator;
-    typedef std::set<Item>::const_iterator ConstIterator;
+    // The items lie ascending in one array: sets are made, compared and
+    // kept by the hundred thousand, which a tree of nodes made slow and big.
+    typedef std::vector<Item>::const_iterator Iterator;
+    typedef std::vector<Item>::const_iterator ConstIterator;
 
     ItemSet() {}
-    ItemSet(const Item& item) { m_data.insert(item); }
+    ItemSet(const Item& item) { m_data.push_back(item); }
 
     /// Items added in ascending order go in without a search.
-    void add(Item item) { m_data.emplace_hint(m_data.end(), std::move(item)); }
-    void add(const ItemSet& items) { m_data.insert(items.m_data.begin(), items.m_data.end()); }
+    void add(Item item);
+    void add(const ItemSet& items);
     void clear() { m_data.clear(); }
-    bool contains(const Item& item) const { return m_data.count(item) != 0; }
+    bool contains(const Item& item) const;
     bool contains(const ItemSet& subset) const;
     size_t size() const { return m_data.size(); }
     bool empty() const { return m_data.empty(); }
     /// The smallest item; raises std::out_of_range for the empty set.
     Item least() const;
 
-    Iterator begin() { return m_data.begin(); }
     ConstIterator begin() const { return m_data.begin(); }
-    Iterator end() { return m_data.end(); }
     ConstIterator end() const { return m_data.end(); }
 
     int cmp(const ItemSet& rhs) const;
@@ -57,7 +57,7 @@ public:
     operator std::string() const { return toString(); }
 
 private:
-    std::set<Item> m_data;
+    std::vector<Item> m_data;
 };
 
 /// Antecedent => subsequent, ordered by antecedent, then subsequent.
@@ -216,6 +216,11 @@ public:
 
     size_t size() const { return m_data.size(); }
     Stats& operator[](const Rule& rule) { return m_data[rule]; }
+    /// Inserts `rule` unless it is present, looking first just before
+    /// `hint`: rules added in rule order at end() go in without a search.
+    Iterator add(Iterator hint, const Rule& rule, const Stats& stats) {
+        return m_data.emplace_hint(hint, rule, stats);
+    }
     /// Raises std::out_of_range for an absent rule.
     Stats& at(const Rule& rule) { return m_data.at(rule); }
     const Stats& at(const Rule& rule) const { return m_data.at(rule); }

@@ -3,6 +3,7 @@
 #include "quorvel/budget.hpp"
 #include "level_guard.hpp"
 #include "pairs.hpp"
+#include "set_index.hpp"
 
 #include "brenlo/threads.hpp"
 #include "quorvel/peers.hpp"
@@ -14,12 +15,11 @@ namespace quorvel::rule::mining {
 
 namespace {
 
-// Whether a set of the previous level is there. The level's sets ascend
-// lexicographically, so a set is found by binary search.
+// Whether a set of the previous level is there.
 class SubsetCheck {
 public:
-    explicit SubsetCheck(const Level& prev)
-        : m_prev(prev), m_candidate(prev.size + 1), m_subset(prev.size) {}
+    SubsetCheck(const Level& prev, const SetIndex& sets)
+        : m_prev(prev), m_sets(sets), m_candidate(prev.size + 1), m_subset(prev.size) {}
 
     ItemId* candidate() { return m_candidate.data(); }
 
@@ -38,10 +38,11 @@ public:
 
 private:
     bool known(const ItemId* x) const {
-        return findSet(m_prev.ids.data(), m_prev.sets(), m_prev.size, x) < m_prev.sets();
+        return m_sets.find(m_prev.ids.data(), x) != SetIndex::NONE;
     }
 
     const Level& m_prev;
+    const SetIndex& m_sets;
     std::vector<ItemId> m_candidate, m_subset;
 };
 
@@ -62,9 +63,10 @@ std::vector<size_t> prefixRunEnds(const Level& prev) {
 class Join {
 public:
     Join(const MiningParams& config, const SubjectIndex& index, Level& prev,
-         const std::vector<size_t>& runEnd, LevelGuard& guard, BitsPool& pool, unsigned worker)
+         const SetIndex& prevSets, const std::vector<size_t>& runEnd, LevelGuard& guard,
+         BitsPool& pool, unsigned worker)
         : m_config(config), m_index(index), m_prev(prev), m_runEnd(runEnd), m_guard(guard),
-          m_pool(pool), m_worker(worker), m_subsets(prev), m_scratch(index.subjects()),
+          m_pool(pool), m_worker(worker), m_subsets(prev, prevSets), m_scratch(index.subjects()),
           m_words((index.subjects() + 63) / 64) {
         m_next.size = prev.size + 1;
     }
@@ -232,19 +234,6 @@ private:
 
 } // namespace
 
-size_t findSet(const ItemId* ids, size_t sets, size_t width, const ItemId* x) {
-    size_t lo = 0, hi = sets;
-    while (lo < hi) {
-        const size_t mid = lo + (hi - lo) / 2;
-        if (std::lexicographical_compare(ids + mid * width, ids + (mid + 1) * width, x,
-                                         x + width))
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo < sets && std::equal(x, x + width, ids + lo * width) ? lo : sets;
-}
-
 uint64_t Level::proposals() const {
     const uint64_t m = size;
     return sets() * (m * (m + 1) / 2 - 1);
@@ -309,6 +298,7 @@ Level nextLevel(const MiningParams& config, const SubjectIndex& index, Level& pr
         return pairs;
     }
     const std::vector<size_t> runEnd = prefixRunEnds(prev);
+    const SetIndex prevSets(prev.ids.data(), prev.sets(), prev.size);
     // Stretches of the previous level go to the threads; their sets are put
     // together in stretch order, which is item-set order.
     const size_t stretch = std::max<size_t>(64, prev.sets() / (16 * std::max(1u, config.threads)));
@@ -319,7 +309,7 @@ Level nextLevel(const MiningParams& config, const SubjectIndex& index, Level& pr
     // A failure on one process (the budget, say) must stop all of them.
     if (guard.watching())
         run.together([&] {
-            Join probe(join, index, prev, runEnd, guard, pool, 0);
+            Join probe(join, index, prev, prevSets, runEnd, guard, pool, 0);
             guard.sample(runEnd, index.subjects(),
                          [&](size_t i, size_t j) { return probe.wouldKeep(i, j); });
         });
@@ -329,7 +319,8 @@ Level nextLevel(const MiningParams& config, const SubjectIndex& index, Level& pr
                                     prev.sets(), brenlo::Progress::SETS);
         brenlo::forEachChunk(config.threads, stretches, [&](size_t chunk, unsigned worker) {
             const size_t from = chunk * stretch, to = std::min(prev.sets(), (chunk + 1) * stretch);
-            parts[chunk] = Join(join, index, prev, runEnd, guard, pool, worker).run(from, to);
+            parts[chunk] =
+                Join(join, index, prev, prevSets, runEnd, guard, pool, worker).run(from, to);
             run.advance(to - from);
         });
     });

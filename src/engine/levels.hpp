@@ -32,10 +32,6 @@ struct Level {
     uint64_t proposals() const;
 };
 
-/// The index of the set `x` among `sets` sets of `width` ids each that lie
-/// ascending in `ids`, found by binary search; `sets` when it is not there.
-size_t findSet(const ItemId* ids, size_t sets, size_t width, const ItemId* x);
-
 /// The frequent single items.
 Level frequentItems(const MiningParams& config, const SubjectIndex& index, const Run& run);
 

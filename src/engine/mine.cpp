@@ -140,11 +140,17 @@ void populateRuleSet(const MiningParams& config, RuleSet& ret, const ItemSetSupp
                      const RuleHistogram& hist, size_t txnCount, std::ostream& progress) {
     progress << "\t ... preparing rules for reporting." << std::endl;
     const unsigned int t = static_cast<unsigned int>(txnCount);
+    // Rules come in rule order, so one antecedent's rules follow each other.
+    const ItemSet* antecedent = nullptr;
+    uint64_t countA = 0;
     for (const auto& entry : hist) {
         const Rule& rule = entry.first;
         const uint64_t countR = entry.second;
         const uint64_t countI = supports.at(rule.items());
-        const uint64_t countA = supports.at(rule.antecedent());
+        if (!antecedent || *antecedent != rule.antecedent()) {
+            antecedent = &rule.antecedent();
+            countA = supports.at(*antecedent);
+        }
         const uint64_t countS = supports.at(rule.subsequent());
         const double supportI = support(static_cast<unsigned int>(countI), t);
         const double supportA = support(static_cast<unsigned int>(countA), t);
@@ -159,7 +165,7 @@ void populateRuleSet(const MiningParams& config, RuleSet& ret, const ItemSetSupp
         stats.probability = probability(supportI, supportS);
         stats.certainty = certainty(supportI, supportS);
         if (config.admits(stats))
-            ret[rule] = stats;
+            ret.add(ret.end(), rule, stats);
     }
 }
 

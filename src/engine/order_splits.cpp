@@ -61,6 +61,7 @@ void OrderSplits::relate(const MiningParams& config, const SubjectIndex& index,
     m_subjects = index.subjects();
     m_words = words;
     m_pairs = pairs.ids;
+    m_pairSets = SetIndex(m_pairs.data(), pairs.sets(), 2);
     m_relations.assign(pairs.sets() * RELATIONS * words, 0);
     const size_t stretch = 16;
     brenlo::forEachChunk(
@@ -116,9 +117,8 @@ void OrderSplits::relate(const MiningParams& config, const SubjectIndex& index,
 
 const uint64_t* OrderSplits::relation(ItemId x, ItemId y, Relation r) const {
     const ItemId pair[2] = {std::min(x, y), std::max(x, y)};
-    const size_t pairs = m_pairs.size() / 2;
-    const size_t p = findSet(m_pairs.data(), pairs, 2, pair);
-    if (p == pairs)
+    const size_t p = m_pairSets.find(m_pairs.data(), pair);
+    if (p == SetIndex::NONE)
         throw std::logic_error("a pair of a frequent set is not frequent");
     return m_relations.data() + (p * RELATIONS + r) * m_words;
 }
@@ -136,9 +136,8 @@ const uint64_t* OrderSplits::heldWhereFirst(ItemId x, ItemId y) const {
 }
 
 size_t OrderSplits::find(const ItemId* x) const {
-    const size_t sets = m_size ? m_ids.size() / m_size : 0;
-    const size_t k = findSet(m_ids.data(), sets, m_size, x);
-    return k == sets ? NONE : k;
+    const size_t k = m_sets.find(m_ids.data(), x);
+    return k == SetIndex::NONE ? NONE : k;
 }
 
 bool OrderSplits::reached(size_t k, uint64_t b) const {
@@ -309,6 +308,7 @@ std::vector<OrderSplits::Counted> OrderSplits::count(const MiningParams& config,
     std::vector<Counted> observed;
     m_size = n;
     m_ids = level.ids;
+    m_sets = SetIndex(m_ids.data(), level.sets(), n);
     m_reachedBegin.assign(level.sets() + 1, 0);
     m_reached.clear();
     size_t i = 0;

@@ -21,6 +21,7 @@
 #include "first_appearances.hpp"
 #include "levels.hpp"
 #include "rule_masks.hpp"
+#include "set_index.hpp"
 #include "window_masks.hpp"
 
 #include <cstddef>
@@ -138,11 +139,13 @@ private:
     size_t m_words = 0;
     uint64_t m_allSubjects = 0; // of every process
     std::vector<ItemId> m_pairs;       // level 2's pairs, ascending
+    SetIndex m_pairSets;               // of m_pairs
     std::vector<uint64_t> m_relations; // [pair][relation][word]
     // The level counted last: its sets and, for each, the splits that
     // reached the count (B masks, ascending) from m_reachedBegin[k].
     size_t m_size = 0;
     std::vector<ItemId> m_ids;
+    SetIndex m_sets; // of m_ids
     std::vector<uint32_t> m_reachedBegin;
     std::vector<uint64_t> m_reached;
 };

@@ -43,7 +43,8 @@ std::vector<uint32_t> smallerRules(const MaskedRules& rules, size_t n) {
 RuleBounds::RuleBounds(const Level& level, const MaskedRules& rules, const RuleBounds& prev,
                        unsigned threads)
     : m_size(level.size), m_rules(rules.size()), m_words((rules.size() + 63) / 64),
-      m_ids(level.ids), m_live(level.sets() * m_words, ~uint64_t(0)), m_any(level.sets(), 1) {
+      m_ids(level.ids), m_sets(m_ids.data(), level.sets(), m_size),
+      m_live(level.sets() * m_words, ~uint64_t(0)), m_any(level.sets(), 1) {
     const size_t n = m_size;
     if (prev.m_size + 1 != n || n < 3)
         return; // nothing known about smaller rules
@@ -58,7 +59,8 @@ RuleBounds::RuleBounds(const Level& level, const MaskedRules& rules, const RuleB
 RuleBounds::RuleBounds(const Level& level, const MaskedRules& rules,
                        const std::vector<uint64_t>& live)
     : m_size(level.size), m_rules(rules.size()), m_words((rules.size() + 63) / 64),
-      m_ids(level.ids), m_live(level.sets() * m_words, 0), m_any(level.sets(), 0) {
+      m_ids(level.ids), m_sets(m_ids.data(), level.sets(), m_size),
+      m_live(level.sets() * m_words, 0), m_any(level.sets(), 0) {
     for (uint64_t i : live) {
         const size_t k = i / m_rules, r = i % m_rules;
         m_live[k * m_words + r / 64] |= uint64_t(1) << (r % 64);
@@ -109,9 +111,8 @@ void RuleBounds::keepReaching(const uint64_t* bound, uint64_t minCount) {
 }
 
 size_t RuleBounds::find(const ItemId* x) const {
-    const size_t sets = m_any.size();
-    const size_t k = findSet(m_ids.data(), sets, m_size, x);
-    return k == sets ? NONE_SET : k;
+    const size_t k = m_sets.find(m_ids.data(), x);
+    return k == SetIndex::NONE ? NONE_SET : k;
 }
 
 } // namespace quorvel::rule::mining

@@ -8,6 +8,7 @@
 
 #include "levels.hpp"
 #include "observe.hpp"
+#include "set_index.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -43,8 +44,7 @@ private:
     /// for each rule and each item the smaller rule without it.
     void liveFrom(const Level& level, const RuleBounds& prev, const std::vector<uint32_t>& smaller,
                   size_t from, size_t to);
-    /// The index of the set `x` of `m_size` ids in this level (its sets
-    /// ascend, so it is found by binary search), or NONE_SET.
+    /// The index of the set `x` of `m_size` ids in this level, or NONE_SET.
     size_t find(const ItemId* x) const;
     static constexpr size_t NONE_SET = ~size_t(0);
 
@@ -52,6 +52,7 @@ private:
     size_t m_rules = 0; // per set
     size_t m_words = 0; // of m_live per set
     std::vector<ItemId> m_ids;
+    SetIndex m_sets; // of m_ids
     std::vector<uint64_t> m_live;
     std::vector<uint8_t> m_any;
 };

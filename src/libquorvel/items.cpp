@@ -3,6 +3,7 @@
 #include "cells.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
@@ -39,11 +40,37 @@ std::ostream& writeItem(std::ostream& out, const Item& item) {
     return out;
 }
 
+void ItemSet::add(Item item) {
+    if (m_data.empty() || m_data.back() < item) {
+        m_data.push_back(std::move(item));
+        return;
+    }
+    const auto at = std::lower_bound(m_data.begin(), m_data.end(), item);
+    if (*at != item)
+        m_data.insert(at, std::move(item));
+}
+
+void ItemSet::add(const ItemSet& items) {
+    if (items.m_data.empty())
+        return;
+    if (m_data.empty() || m_data.back() < items.m_data.front()) {
+        m_data.insert(m_data.end(), items.m_data.begin(), items.m_data.end());
+        return;
+    }
+    std::vector<Item> both;
+    both.reserve(m_data.size() + items.m_data.size());
+    std::set_union(m_data.begin(), m_data.end(), items.m_data.begin(), items.m_data.end(),
+                   std::back_inserter(both));
+    m_data = std::move(both);
+}
+
+bool ItemSet::contains(const Item& item) const {
+    return std::binary_search(m_data.begin(), m_data.end(), item);
+}
+
 bool ItemSet::contains(const ItemSet& subset) const {
-    for (const Item& item : subset.m_data)
-        if (!m_data.count(item))
-            return false;
-    return true;
+    return std::includes(m_data.begin(), m_data.end(), subset.m_data.begin(),
+                         subset.m_data.end());
 }
 
 Item ItemSet::least() const {

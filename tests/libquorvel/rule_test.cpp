@@ -74,6 +74,23 @@ TEST(ItemSetOps, ContainsMergeLeast) {
     EXPECT_THROW(set({}).least(), std::out_of_range);
 }
 
+// Items come in any order and more than once (a history's transactions, a
+// parsed set); the set keeps each once, ascending.
+TEST(ItemSetOps, AddKeepsOrderAndOneOfEach) {
+    ItemSet s;
+    for (const char* item : {"m", "c", "x", "c", "a", "m", "x", "b"})
+        s.add(Item(item));
+    EXPECT_EQ(s.size(), 5u);
+    EXPECT_EQ(s.toString(), "{a,b,c,m,x}");
+    EXPECT_TRUE(s.contains(Item("m")));
+    EXPECT_FALSE(s.contains(Item("d")));
+    s.add(set({"b", "d", "z"}));
+    EXPECT_EQ(s.toString(), "{a,b,c,d,m,x,z}");
+    s.add(set({"zz"}));
+    s.add(set({}));
+    EXPECT_EQ(s.toString(), "{a,b,c,d,m,x,z,zz}");
+}
+
 TEST(Texts, ItemSetsAndRules) {
     EXPECT_EQ(set({}).toString(), "{}");
     EXPECT_EQ(set({"b", "a"}).toString(), "{a,b}");
