@@ -185,6 +185,7 @@ MiningParams paramsOf(const py::dict& p) {
     params.windowSize = p["window"].cast<unsigned>();
     params.threads = p["threads"].cast<unsigned>();
     params.memoryBudget = p["memory"].cast<uint64_t>();
+    params.rules = p["rules"].cast<std::string>() == "basket" ? RuleKind::BASKET : RuleKind::ORDERED;
     const std::string sort = p["sort"].cast<std::string>();
     if (!sort.empty()) {
         params.selection.sortBy = findMeasure(sort);

@@ -18,9 +18,20 @@
 
 namespace quorvel::rule {
 
+/// Which rules a run finds.
+enum class RuleKind {
+    /// A => B where B follows A in a subject's history (within the window).
+    ORDERED,
+    /// A => b between the items a subject holds, in any order: every
+    /// frequent set split into a one-item subsequent and the rest, counted
+    /// by the subjects holding the whole set. No window applies.
+    BASKET,
+};
+
 struct MiningParams : Thresholds {
-    /// The most items a rule holds, antecedent and subsequent together;
-    /// 0 for no limit.
+    RuleKind rules = RuleKind::ORDERED;
+    /// The highest rule order: rules (and item sets) of at most maxOrder + 1
+    /// items, antecedent and subsequent together; 0 for no limit.
     unsigned int maxOrder = 0;
     /// How long before the subsequent's transaction an antecedent item may
     /// have been last seen, in the log's time units (an item seen exactly

@@ -25,7 +25,9 @@ _NO_TIME = np.iinfo(np.int64).min
 
 
 def _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
-              max_conviction, max_order, sort, top, threads, memory):
+              max_conviction, max_order, sort, top, threads, memory, rules):
+    if rules not in ("ordered", "basket"):
+        raise ValueError(f'rules="{rules}" is neither ordered nor basket')
     if isinstance(window, str):
         seconds, unit = _quorvel.duration(window)
         if unit and not timestamps:
@@ -36,6 +38,9 @@ def _settings(window, timestamps, min_count, min_support, min_confidence, min_li
         seconds = int(window)
         if seconds < 0 or seconds > 0xFFFFFFFF:
             raise ValueError(f"window={window} is not from 0 to 4294967295")
+    if rules == "basket" and seconds:
+        raise ValueError('rules="basket" finds rules in any order, which no window applies to; '
+                         "give one or the other")
     if memory is None:
         memory = _quorvel.default_memory()
     elif isinstance(memory, str):
@@ -45,7 +50,7 @@ def _settings(window, timestamps, min_count, min_support, min_confidence, min_li
         "min_confidence": float(min_confidence), "min_lift": float(min_lift),
         "max_conviction": float(max_conviction), "max_order": int(max_order),
         "sort": sort or "", "top": int(top or 0), "threads": int(threads),
-        "memory": int(memory),
+        "memory": int(memory), "rules": rules,
     }
 
 
@@ -135,7 +140,7 @@ def _results(found, want_item_sets):
 
 def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_confidence=0.0,
          min_lift=0.0, max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0,
-         memory=None, item_prefix=False, item_sets=False, progress=None):
+         memory=None, item_prefix=False, item_sets=False, progress=None, rules="ordered"):
     """The rules of the event log in `df`.
 
     subject, time: the columns naming each event's subject and time; item: the
@@ -147,10 +152,12 @@ def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_co
     skips them; a subject all of whose rows are skipped is no subject. sort names a measure to sort by (largest first), top keeps the
     first rules. threads=0 is one per processor; memory a budget such as "8G".
     progress(stage, done, total), when given, is called now and then.
-    With item_sets=True, returns (rules, item_sets).
+    rules="basket" finds basket rules instead: A => b where a subject holds A
+    and the item b, in any order, counted by the subjects holding both (no
+    window applies). With item_sets=True, returns (rules, item_sets).
     """
     settings_args = (min_count, min_support, min_confidence, min_lift, max_conviction,
-                     max_order, sort, top, threads, memory)
+                     max_order, sort, top, threads, memory, rules)
     log, timestamps = _log(df, subject, time, item, item_prefix, threads)
     settings = _settings(window, timestamps, *settings_args)
     return _results(_quorvel.mine(log, settings, progress), item_sets)
@@ -167,7 +174,7 @@ def read(path, subject=None, time=None, item=None, time_format="number", delimit
          csv=False, xes=False, lifecycle="complete", item_prefix=False, window=0,
          min_count=5, min_support=0.0, min_confidence=0.0, min_lift=0.0,
          max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0, memory=None,
-         item_sets=False, progress=None):
+         item_sets=False, progress=None, rules="ordered"):
     """The rules of the table (or XES log) at `path`, read as the command line
     reads it with the same options: subject/time/item name columns of the
     header (item may be a list), time_format is number, iso8601, unix or
@@ -184,7 +191,7 @@ def read(path, subject=None, time=None, item=None, time_format="number", delimit
     log = _quorvel.read_file(str(path), layout, int(threads), progress)
     timestamps = xes or time_format != "number" or _quorvel.looks_like_xml(str(path))
     settings = _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
-                         max_conviction, max_order, sort, top, threads, memory)
+                         max_conviction, max_order, sort, top, threads, memory, rules)
     return _results(_quorvel.mine(log, settings, progress), item_sets)
 
 

@@ -8,6 +8,7 @@
 #include "quorvel/mine.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 
 namespace quorvel::rule::mining {
@@ -19,8 +20,20 @@ RuleHistogram apriori(const MiningParams& config, const EventLog& log, ItemSetSu
 RuleHistogram apriori(const MiningParams& config, const TransactionSet& txns, ItemSetSupports& all,
                       const Run& run = Run(), StageTimes* times = nullptr);
 
-/// The measures of every counted rule that passes the thresholds.
+/// A rule's measures from the subjects observing it (`countR`) and those
+/// holding its items, its antecedent and its subsequent, of `txnCount`.
+RuleSet::Stats measuresOf(uint64_t countR, uint64_t countI, uint64_t countA, uint64_t countS,
+                          size_t txnCount);
+
+/// The measures of every counted rule that passes the thresholds, into an
+/// empty `ret`.
 void populateRuleSet(const MiningParams& config, RuleSet& ret, const ItemSetSupports& supports,
                      const RuleHistogram& hist, size_t txnCount, std::ostream& progress);
+
+/// The basket rules of the frequent sets that pass the thresholds: each
+/// set of two items or more split into each of its items and the rest,
+/// counted by the subjects holding the set.
+void basketRules(const MiningParams& config, RuleSet& ret, const ItemSetSupports& supports,
+                 size_t txnCount, std::ostream& progress);
 
 } // namespace quorvel::rule::mining

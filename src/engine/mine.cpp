@@ -66,6 +66,9 @@ public:
     }
     uint64_t proposals() const override { return m_level.proposals(); }
     void countRules() override {
+        // Basket rules are made from the item sets alone.
+        if (m_config.rules == RuleKind::BASKET)
+            return;
         StageClock clock(m_times.rules);
         if (!m_tablesTried)
             m_tables = ItemTables::of(m_index, m_config.windowSize, tableBytes(), m_config.threads);
@@ -136,36 +139,65 @@ RuleHistogram apriori(const MiningParams& params, const EventLog& log, ItemSetSu
     return counts;
 }
 
+RuleSet::Stats measuresOf(uint64_t countR, uint64_t countI, uint64_t countA, uint64_t countS,
+                          size_t txnCount) {
+    const unsigned int t = static_cast<unsigned int>(txnCount);
+    const double supportI = support(static_cast<unsigned int>(countI), t);
+    const double supportA = support(static_cast<unsigned int>(countA), t);
+    const double supportS = support(static_cast<unsigned int>(countS), t);
+    RuleSet::Stats stats;
+    stats.count = countR;
+    stats.icount = countI;
+    stats.support = support(static_cast<unsigned int>(countR), t);
+    stats.confidence = confidence(supportI, supportA);
+    stats.lift = lift(supportI, supportA, supportS);
+    stats.conviction = conviction(supportS, stats.confidence);
+    stats.probability = probability(supportI, supportS);
+    stats.certainty = certainty(supportI, supportS);
+    return stats;
+}
+
 void populateRuleSet(const MiningParams& config, RuleSet& ret, const ItemSetSupports& supports,
                      const RuleHistogram& hist, size_t txnCount, std::ostream& progress) {
     progress << "\t ... preparing rules for reporting." << std::endl;
-    const unsigned int t = static_cast<unsigned int>(txnCount);
     // Rules come in rule order, so one antecedent's rules follow each other.
     const ItemSet* antecedent = nullptr;
     uint64_t countA = 0;
     for (const auto& entry : hist) {
         const Rule& rule = entry.first;
-        const uint64_t countR = entry.second;
         const uint64_t countI = supports.at(rule.items());
         if (!antecedent || *antecedent != rule.antecedent()) {
             antecedent = &rule.antecedent();
             countA = supports.at(*antecedent);
         }
-        const uint64_t countS = supports.at(rule.subsequent());
-        const double supportI = support(static_cast<unsigned int>(countI), t);
-        const double supportA = support(static_cast<unsigned int>(countA), t);
-        const double supportS = support(static_cast<unsigned int>(countS), t);
-        RuleSet::Stats stats;
-        stats.count = countR;
-        stats.icount = countI;
-        stats.support = support(static_cast<unsigned int>(countR), t);
-        stats.confidence = confidence(supportI, supportA);
-        stats.lift = lift(supportI, supportA, supportS);
-        stats.conviction = conviction(supportS, stats.confidence);
-        stats.probability = probability(supportI, supportS);
-        stats.certainty = certainty(supportI, supportS);
+        const RuleSet::Stats stats =
+            measuresOf(entry.second, countI, countA, supports.at(rule.subsequent()), txnCount);
         if (config.admits(stats))
             ret.add(ret.end(), rule, stats);
+    }
+}
+
+void basketRules(const MiningParams& config, RuleSet& ret, const ItemSetSupports& supports,
+                 size_t txnCount, std::ostream& progress) {
+    progress << "\t ... making basket rules from the item sets." << std::endl;
+    std::vector<Item> items;
+    for (const auto& entry : supports) {
+        if (entry.first.size() < 2)
+            continue;
+        items.assign(entry.first.begin(), entry.first.end());
+        for (size_t b = 0; b < items.size(); ++b) {
+            ItemSet antecedent;
+            for (size_t k = 0; k < items.size(); ++k)
+                if (k != b)
+                    antecedent.add(items[k]);
+            const ItemSet subsequent(items[b]);
+            // Every subset of a frequent set is frequent, so both are there.
+            const RuleSet::Stats stats =
+                measuresOf(entry.second, entry.second, supports.at(antecedent),
+                           supports.at(subsequent), txnCount);
+            if (config.admits(stats))
+                ret[Rule(antecedent, subsequent)] = stats;
+        }
     }
 }
 
@@ -177,8 +209,13 @@ MiningResult mine(const MiningParams& params, const EventLog& log, const MiningC
     RuleHistogram counts = mining::apriori(params, log, result.m_itemSets, run, &result.m_times);
     {
         mining::StageClock clock(result.m_times.statistics);
-        mining::populateRuleSet(params, result.m_rules, result.m_itemSets, counts,
-                                run.peers().total(log.subjects()), run.messages());
+        const size_t subjects = run.peers().total(log.subjects());
+        if (params.rules == RuleKind::BASKET)
+            mining::basketRules(params, result.m_rules, result.m_itemSets, subjects,
+                                run.messages());
+        else
+            mining::populateRuleSet(params, result.m_rules, result.m_itemSets, counts, subjects,
+                                    run.messages());
     }
     run.messages() << "\t ... have " << result.m_rules.size() << " rules." << std::endl;
     return result;

@@ -195,6 +195,15 @@ OptionTable<C> makeTable() {
         t.conviction,
         verboseRow<C>("  -v, --verbose\t\tPrint additional information.\n"),
         windowRow(),
+        textRow<C>('\0', "rules", "Choose the rules mined.",
+                   "      --rules=KIND\tMine ordered rules, B after A (default), or basket "
+                   "rules, A and b held together in any order.\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       if (value != "ordered" && value != "basket")
+                           return refuse(option, "ordered or basket", value);
+                       c.rules = value == "basket" ? RuleKind::BASKET : RuleKind::ORDERED;
+                       return true;
+                   }),
     };
     for (auto rows : {inputRows(), outputRows()})
         table.insert(table.end(), rows.begin(), rows.end());
@@ -241,6 +250,11 @@ Configuration configure(int argc, char** argv) {
         std::fprintf(stderr,
                      "Option \"-w, --window\" takes a duration with a unit only when times are "
                      "timestamps (--time-format=iso8601, unix or unix-ms).\n");
+        std::exit(1);
+    }
+    if (config.rules == RuleKind::BASKET && config.windowSize > 0) {
+        std::fprintf(stderr, "Option \"--rules=basket\" finds rules in any order, which no "
+                             "window (-w) applies to; give one or the other.\n");
         std::exit(1);
     }
     if (config.memoryBudget == 0)

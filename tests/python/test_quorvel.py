@@ -129,6 +129,29 @@ def test_random_frames_give_the_programs_tables(tmp_path):
         assert quorvel.to_table(top) == want_top, f"case {n}, sorted"
 
 
+def test_basket_rules_are_the_programs(tmp_path):
+    rng = random.Random(11)
+    for n in range(10):
+        frame = random_frame(rng, rng.randrange(1, 300))
+        count, order = rng.choice([1, 2, 3]), rng.choice([0, 2])
+        path = tmp_path / f"b{n}.tsv"
+        write_tsv(frame, path)
+        args = ["-c", str(count), "-o", str(order), "--rules=basket", "-C", "0.2"]
+        want, _, _ = cli(args, tmp_path, str(path))
+        rules = quorvel.mine(frame, "case", "t", "what", min_count=count, max_order=order,
+                             min_confidence=0.2, rules="basket")
+        assert quorvel.to_table(rules) == want, f"case {n}"
+        assert quorvel.to_table(quorvel.read(str(path), min_count=count, max_order=order,
+                                             min_confidence=0.2, rules="basket")) == want
+        # A basket rule is counted by the subjects holding its items.
+        assert (rules["count"] == rules["a_union_s"]).all()
+    frame = random_frame(rng, 50)
+    with pytest.raises(ValueError, match="no window applies"):
+        quorvel.mine(frame, "case", "t", "what", window=3, rules="basket")
+    with pytest.raises(ValueError, match='rules="bags" is neither ordered nor basket'):
+        quorvel.mine(frame, "case", "t", "what", rules="bags")
+
+
 def test_datetimes_in_any_zone_and_unit_are_the_same_instants():
     rng = random.Random(9)
     base = pd.Timestamp("2024-03-30 22:00:00", tz="UTC")
