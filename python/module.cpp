@@ -129,32 +129,33 @@ py::tuple itemsOf(const ItemSet& set) {
     return t;
 }
 
-// The rules as the columns of a table, in the order `selection` asks.
+// The rules as the columns of a table, in the order `selection` asks, each
+// measure by its name: whole ones as int64, the others as float64.
 py::dict ruleColumns(const RuleSet& rules, const RuleSelection& selection) {
     const std::vector<RuleSet::ConstIterator> rows = selectRules(rules, selection);
     const py::ssize_t n = static_cast<py::ssize_t>(rows.size());
     py::list antecedent(n), subsequent(n);
-    py::array_t<int64_t> count(n), icount(n);
-    const std::vector<Measure>& all = measures();
-    std::vector<py::array_t<double>> real;
-    for (size_t m = 2; m < all.size(); ++m)
-        real.emplace_back(n);
+    py::dict out;
+    out["antecedent"] = antecedent;
+    out["subsequent"] = subsequent;
     for (py::ssize_t r = 0; r < n; ++r) {
         const auto& rule = rows[static_cast<size_t>(r)];
         antecedent[static_cast<size_t>(r)] = itemsOf(rule->first.antecedent());
         subsequent[static_cast<size_t>(r)] = itemsOf(rule->first.subsequent());
-        count.mutable_at(r) = static_cast<int64_t>(rule->second.count);
-        icount.mutable_at(r) = static_cast<int64_t>(rule->second.icount);
-        for (size_t m = 2; m < all.size(); ++m)
-            real[m - 2].mutable_at(r) = all[m].of(rule->second);
     }
-    py::dict out;
-    out["antecedent"] = antecedent;
-    out["subsequent"] = subsequent;
-    out["count"] = count;
-    out["a_union_s"] = icount;
-    for (size_t m = 2; m < all.size(); ++m)
-        out[all[m].name] = real[m - 2];
+    for (const Measure* m : tableMeasures(rules.columns())) {
+        if (m->whole) {
+            py::array_t<int64_t> column(n);
+            for (py::ssize_t r = 0; r < n; ++r)
+                column.mutable_at(r) = static_cast<int64_t>(m->of(rows[size_t(r)]->second));
+            out[m->name] = column;
+        } else {
+            py::array_t<double> column(n);
+            for (py::ssize_t r = 0; r < n; ++r)
+                column.mutable_at(r) = m->of(rows[size_t(r)]->second);
+            out[m->name] = column;
+        }
+    }
     return out;
 }
 
@@ -185,7 +186,9 @@ MiningParams paramsOf(const py::dict& p) {
     params.windowSize = p["window"].cast<unsigned>();
     params.threads = p["threads"].cast<unsigned>();
     params.memoryBudget = p["memory"].cast<uint64_t>();
-    params.rules = p["rules"].cast<std::string>() == "basket" ? RuleKind::BASKET : RuleKind::ORDERED;
+    params.rules =
+        p["rules"].cast<std::string>() == "basket" ? RuleKind::BASKET : RuleKind::ORDERED;
+    params.delays = p["delays"].cast<bool>();
     const std::string sort = p["sort"].cast<std::string>();
     if (!sort.empty()) {
         params.selection.sortBy = findMeasure(sort);
@@ -210,27 +213,34 @@ bool formatOf(const std::string& word, TableFormat& format) {
     return true;
 }
 
-// A rule table's rows, in the order given, as the program writes them.
+// A rule table's rows, in the order given, as the program writes them; the
+// frame's optional columns, when it has them all, are written too.
 std::string ruleTable(const py::dict& c, const std::string& word) {
     TableFormat format;
     formatOf(word, format);
     const py::list antecedent = c["antecedent"], subsequent = c["subsequent"];
-    const std::vector<Measure>& all = measures();
+    unsigned columns = 0;
+    for (const Measure* m : tableMeasures(~0u))
+        if (m->columns && c.contains(m->name))
+            columns |= m->columns;
+    const std::vector<const Measure*> shown = tableMeasures(columns);
+    for (const Measure* m : shown)
+        if (!c.contains(m->name))
+            throw std::invalid_argument(std::string("The frame has no column \"") + m->name +
+                                        "\".");
     // The frame's columns are named as the measures are.
     std::vector<py::list> column;
-    for (const Measure& m : all)
-        column.push_back(c[m.name]);
+    for (const Measure* m : shown)
+        column.push_back(c[m->name]);
     RuleSet rules;
+    rules.setColumns(columns);
     std::vector<Rule> order;
     for (size_t r = 0; r < antecedent.size(); ++r) {
         const Rule rule(itemSetOf(antecedent[r]), itemSetOf(subsequent[r]));
         RuleSet::Stats& s = rules[rule];
-        s.count = column[0][r].cast<uint64_t>();
-        s.icount = column[1][r].cast<uint64_t>();
-        double* real[] = {&s.support,    &s.confidence,  &s.lift,
-                          &s.conviction, &s.probability, &s.certainty};
-        for (size_t m = 2; m < all.size(); ++m)
-            *real[m - 2] = column[m][r].cast<double>();
+        for (size_t m = 0; m < shown.size(); ++m)
+            shown[m]->set(s, shown[m]->whole ? double(column[m][r].cast<uint64_t>())
+                                             : column[m][r].cast<double>());
         order.push_back(rule);
     }
     std::map<Rule, RuleSet::ConstIterator> where;
@@ -240,7 +250,7 @@ std::string ruleTable(const py::dict& c, const std::string& word) {
     for (const Rule& rule : order)
         rows.push_back(where.at(rule));
     std::ostringstream out;
-    writeRuleRows(out, rows, format);
+    writeRuleRows(out, rows, format, columns);
     return out.str();
 }
 

@@ -20,13 +20,20 @@ bool parseTableFormat(const std::string& word, TableFormat& out);
 
 /// A column of the rule table with a number in it.
 struct Measure {
-    const char* name; // snake_case: count, a_union_s, support, ...
+    const char* name;   // snake_case: count, a_union_s, support, ...
+    const char* header; // in the tab-separated table: Count, A union S, ...
+    unsigned columns;   // the group of optional columns (RuleSet::Columns); 0: always there
+    bool whole;         // a whole number
     double (*of)(const RuleSet::Stats&);
+    void (*set)(RuleSet::Stats&, double);
 };
 
-/// The eight number columns, in table order.
+/// The eight number columns every table has, in table order.
 const std::vector<Measure>& measures();
-/// The measure named `name`, or nullptr.
+/// Those of a table of rules carrying `columns` (RuleSet::columns()): the
+/// eight, then the optional ones asked for.
+std::vector<const Measure*> tableMeasures(unsigned columns);
+/// The measure named `name`, optional ones too, or nullptr.
 const Measure* findMeasure(const std::string& name);
 /// "count, a_union_s, support, ...", for messages.
 std::string measureNames();
@@ -44,9 +51,10 @@ std::vector<RuleSet::ConstIterator> selectRules(const RuleSet& rules, const Rule
 /// Writes the rule table, then the number of rows written on standard error.
 void writeRuleTable(std::ostream& out, const RuleSet& rules, TableFormat format,
                     const RuleSelection& pick = RuleSelection());
-/// The header and `rows`, in that order, as writeRuleTable writes them.
+/// The header and `rows`, in that order, as writeRuleTable writes them,
+/// with the optional `columns` (RuleSet::Columns).
 void writeRuleRows(std::ostream& out, const std::vector<RuleSet::ConstIterator>& rows,
-                   TableFormat format);
+                   TableFormat format, unsigned columns = 0);
 void writeItemSetTable(std::ostream& out, const ItemSetHistogram& sets, TableFormat format);
 
 /// A JSON string holding `text`: UTF-8 kept, control characters escaped,

@@ -39,6 +39,11 @@ struct MiningParams : Thresholds {
     /// occurrence counts, and any earlier occurrence of a subsequent item
     /// blocks the rule.
     unsigned int windowSize = 0;
+    /// Whether each rule's delays are found (RuleSet::DELAYS): in each
+    /// subject observing A => B at a transaction T, T's time minus the
+    /// latest time before it, within the window, at which an item of A was
+    /// seen. Ordered rules only.
+    bool delays = false;
     /// Threads for counting; 0 for one per processor.
     unsigned int threads = 0;
     /// Bytes the process may hold while mining; 0 for no limit. A level

@@ -6,6 +6,7 @@
 #include "brenlo/string.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 #include <limits>
 #include <map>
@@ -207,7 +208,16 @@ public:
         double conviction = 0;
         double probability = 0;
         double certainty = 0;
+        /// With DELAYS: the time from antecedent to subsequent over the
+        /// subjects observing the rule, in the log's time unit: least,
+        /// lower median, 90th percentile (nearest rank), greatest.
+        uint64_t delayMin = 0;
+        uint64_t delayMedian = 0;
+        uint64_t delayP90 = 0;
+        uint64_t delayMax = 0;
     };
+    /// Groups of columns a table shows besides the measures every table has.
+    enum Columns : unsigned { DELAYS = 1 };
     typedef std::map<Rule, Stats> Map;
     typedef Map::iterator Iterator;
     typedef Map::const_iterator ConstIterator;
@@ -245,6 +255,9 @@ public:
     /// Whether the last table read was TSV, whose measures hold the digits
     /// they were written with (the miner's CSV and JSON Lines keep all).
     bool readTsv() const { return m_readTsv; }
+    /// The groups of optional columns (Columns) the rules carry.
+    unsigned columns() const { return m_columns; }
+    void setColumns(unsigned columns) { m_columns = columns; }
     /// Writes the rule table, then the number of rows on standard error.
     void write(std::ostream& dest) const;
     /// Replaces `path` atomically; raises brenlo::IOException on failure.
@@ -255,6 +268,7 @@ private:
     void readJsonLines(const std::string& text, const std::string& source);
     Map m_data;
     bool m_readTsv = false;
+    unsigned m_columns = 0;
 };
 
 // ---- interest measures ----

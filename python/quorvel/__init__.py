@@ -25,9 +25,13 @@ _NO_TIME = np.iinfo(np.int64).min
 
 
 def _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
-              max_conviction, max_order, sort, top, threads, memory, rules):
+              max_conviction, max_order, sort, top, threads, memory, rules, delays):
     if rules not in ("ordered", "basket"):
         raise ValueError(f'rules="{rules}" is neither ordered nor basket')
+    if delays and rules == "basket":
+        raise ValueError('delays=True times ordered rules; basket rules have no order')
+    if sort and sort.startswith("delay_") and not delays:
+        raise ValueError(f'sort="{sort}" needs delays=True')
     if isinstance(window, str):
         seconds, unit = _quorvel.duration(window)
         if unit and not timestamps:
@@ -50,7 +54,7 @@ def _settings(window, timestamps, min_count, min_support, min_confidence, min_li
         "min_confidence": float(min_confidence), "min_lift": float(min_lift),
         "max_conviction": float(max_conviction), "max_order": int(max_order),
         "sort": sort or "", "top": int(top or 0), "threads": int(threads),
-        "memory": int(memory), "rules": rules,
+        "memory": int(memory), "rules": rules, "delays": bool(delays),
     }
 
 
@@ -121,10 +125,8 @@ def _log(df, subject, time, item, item_prefix, threads):
 
 
 def _rules_frame(columns):
-    frame = pd.DataFrame({name: columns[name] for name in
-                          ["antecedent", "subsequent", "count", "a_union_s"]
-                          + _quorvel.measures()[2:]})
-    return frame
+    # The sides, the measures, then the optional columns the run asked for.
+    return pd.DataFrame(dict(columns))
 
 
 def _item_sets_frame(columns):
@@ -140,7 +142,8 @@ def _results(found, want_item_sets):
 
 def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_confidence=0.0,
          min_lift=0.0, max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0,
-         memory=None, item_prefix=False, item_sets=False, progress=None, rules="ordered"):
+         memory=None, item_prefix=False, item_sets=False, progress=None, rules="ordered",
+         delays=False):
     """The rules of the event log in `df`.
 
     subject, time: the columns naming each event's subject and time; item: the
@@ -154,10 +157,12 @@ def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_co
     progress(stage, done, total), when given, is called now and then.
     rules="basket" finds basket rules instead: A => b where a subject holds A
     and the item b, in any order, counted by the subjects holding both (no
-    window applies). With item_sets=True, returns (rules, item_sets).
+    window applies). delays=True adds delay_min, delay_median, delay_p90 and
+    delay_max (int64, in the times' unit: seconds for datetimes). With
+    item_sets=True, returns (rules, item_sets).
     """
     settings_args = (min_count, min_support, min_confidence, min_lift, max_conviction,
-                     max_order, sort, top, threads, memory, rules)
+                     max_order, sort, top, threads, memory, rules, delays)
     log, timestamps = _log(df, subject, time, item, item_prefix, threads)
     settings = _settings(window, timestamps, *settings_args)
     return _results(_quorvel.mine(log, settings, progress), item_sets)
@@ -174,7 +179,7 @@ def read(path, subject=None, time=None, item=None, time_format="number", delimit
          csv=False, xes=False, lifecycle="complete", item_prefix=False, window=0,
          min_count=5, min_support=0.0, min_confidence=0.0, min_lift=0.0,
          max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0, memory=None,
-         item_sets=False, progress=None, rules="ordered"):
+         item_sets=False, progress=None, rules="ordered", delays=False):
     """The rules of the table (or XES log) at `path`, read as the command line
     reads it with the same options: subject/time/item name columns of the
     header (item may be a list), time_format is number, iso8601, unix or
@@ -191,7 +196,7 @@ def read(path, subject=None, time=None, item=None, time_format="number", delimit
     log = _quorvel.read_file(str(path), layout, int(threads), progress)
     timestamps = xes or time_format != "number" or _quorvel.looks_like_xml(str(path))
     settings = _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
-                         max_conviction, max_order, sort, top, threads, memory, rules)
+                         max_conviction, max_order, sort, top, threads, memory, rules, delays)
     return _results(_quorvel.mine(log, settings, progress), item_sets)
 
 

@@ -2,6 +2,7 @@
 // observing each proposed rule, and the measures of the rules that pass.
 #pragma once
 
+#include "delays.hpp"
 #include "plain.hpp"
 #include "run.hpp"
 
@@ -10,13 +11,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <vector>
 
 namespace quorvel::rule::mining {
 
 /// The frequent item sets (into `all`) and the subjects observing each
-/// proposed rule, with the stage times, when asked for, in `times`.
+/// proposed rule, with the stage times, when asked for, in `times`, and
+/// with `config.delays`, each counted rule's delays in `delays`.
 RuleHistogram apriori(const MiningParams& config, const EventLog& log, ItemSetSupports& all,
-                      const Run& run = Run(), StageTimes* times = nullptr);
+                      const Run& run = Run(), StageTimes* times = nullptr,
+                      std::vector<RuleDelays>* delays = nullptr);
 RuleHistogram apriori(const MiningParams& config, const TransactionSet& txns, ItemSetSupports& all,
                       const Run& run = Run(), StageTimes* times = nullptr);
 
@@ -28,7 +32,8 @@ RuleSet::Stats measuresOf(uint64_t countR, uint64_t countI, uint64_t countA, uin
 /// The measures of every counted rule that passes the thresholds, into an
 /// empty `ret`.
 void populateRuleSet(const MiningParams& config, RuleSet& ret, const ItemSetSupports& supports,
-                     const RuleHistogram& hist, size_t txnCount, std::ostream& progress);
+                     const RuleHistogram& hist, size_t txnCount, std::ostream& progress,
+                     const std::vector<RuleDelays>* delays = nullptr);
 
 /// The basket rules of the frequent sets that pass the thresholds: each
 /// set of two items or more split into each of its items and the rest,

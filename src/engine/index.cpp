@@ -109,6 +109,11 @@ ItemSet SubjectIndex::toItemSet(const IdSet& ids) const {
     return toItemSet(ids.data(), ids.size());
 }
 
+void SubjectIndex::timedHolds(size_t s, const ItemId* items, size_t n,
+                              std::vector<TimedHolds>& out) const {
+    gatherHolds(m_subjects[s], items, n, out);
+}
+
 void SubjectIndex::gatherHolds(const Subject& sub, const ItemId* items, size_t n,
                                std::vector<TimedHolds>& out) const {
     // Short histories mark a table by position; long ones sort the hits.
@@ -156,8 +161,7 @@ void SubjectIndex::gatherHolds(const Subject& sub, const ItemId* items, size_t n
 }
 
 void SubjectIndex::observeAll(size_t s, const ItemId* items, size_t n, const MaskedRules& rules,
-                              History::Time window, uint64_t* observed,
-                              uint64_t* bound) const {
+                              History::Time window, uint64_t* observed, uint64_t* bound) const {
     if (bound)
         for (size_t r = 0; r < rules.size(); ++r)
             bound[r] += weight(s);
@@ -173,8 +177,7 @@ void SubjectIndex::observeAll(size_t s, const ItemId* items, size_t n, const Mas
 
 SubjectIndex::Cursor::Cursor(const SubjectIndex& index, History::Time window, size_t maskWords)
     : m_index(index), m_window(window), m_maskWords(maskWords), m_slot(index.items(), NONE),
-      m_first(index.items()),
-      m_subject(0) {}
+      m_first(index.items()), m_subject(0) {}
 
 void SubjectIndex::Cursor::load(size_t s) {
     const Subject& old = m_index.m_subjects[m_subject];

@@ -7,8 +7,8 @@
 // transactions holding it, which is all the windowed rule test needs.
 #pragma once
 
-#include "observe.hpp"
 #include "brenlo/unset.hpp"
+#include "observe.hpp"
 #include "quorvel/event_log.hpp"
 #include "quorvel/peers.hpp"
 #include "quorvel/rule.hpp"
@@ -142,9 +142,7 @@ public:
     void entryMasks(size_t s, uint32_t entry, History::Time window, uint64_t* at,
                     uint64_t* seen) const;
     /// How many transactions subject `s`'s history has.
-    size_t transactionsOf(size_t s) const {
-        return m_subjects[s].txnEnd - m_subjects[s].txnBegin;
-    }
+    size_t transactionsOf(size_t s) const { return m_subjects[s].txnEnd - m_subjects[s].txnBegin; }
     /// Whether the subject's transaction at `position` holds the item of
     /// `entry`.
     bool holdsAt(uint32_t entry, uint32_t position) const {
@@ -167,6 +165,15 @@ public:
     bool toIds(const ItemSet& is, IdSet& out) const;
     ItemSet toItemSet(const IdSet& ids) const;
     ItemSet toItemSet(const ItemId* ids, size_t n) const;
+
+    /// One transaction of a subject as a walk takes it.
+    struct TimedHolds {
+        History::Time time;
+        uint64_t holds; // which of the set's items it holds
+    };
+    /// Subject `s`'s transactions that hold any of the `n` items (at most
+    /// 64, ascending), in time order.
+    void timedHolds(size_t s, const ItemId* items, size_t n, std::vector<TimedHolds>& out) const;
 
     /// Adds the subject's weight to `observed[r]` for every rule r that subject `s` observes
     /// (see RuleWalk). `items` are the `n` ids of the rules' item set,
@@ -208,7 +215,7 @@ public:
         const SubjectIndex& m_index;
         History::Time m_window;
         size_t m_maskWords;
-        std::vector<uint32_t> m_slot; // item -> entry of the current subject
+        std::vector<uint32_t> m_slot;  // item -> entry of the current subject
         std::vector<uint32_t> m_first; // item -> its first transaction there
         size_t m_subject;
         size_t m_words = 0;            // per mask of the current subject
@@ -255,11 +262,6 @@ private:
     void buildHolderLists();
 
     struct Subject;
-    /// One transaction of a subject as a walk takes it.
-    struct TimedHolds {
-        History::Time time;
-        uint64_t holds; // which of the set's items it holds
-    };
     /// The subject's transactions that hold any of the `n` items, in order.
     void gatherHolds(const Subject& sub, const ItemId* items, size_t n,
                      std::vector<TimedHolds>& out) const;

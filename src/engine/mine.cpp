@@ -1,12 +1,13 @@
 #include "apriori.hpp"
 
-#include "quorvel/budget.hpp"
-#include "order_splits.hpp"
-#include "item_tables.hpp"
+#include "delays.hpp"
 #include "index.hpp"
+#include "item_tables.hpp"
 #include "levels.hpp"
-#include "rule_bounds.hpp"
+#include "order_splits.hpp"
+#include "quorvel/budget.hpp"
 #include "quorvel/peers.hpp"
+#include "rule_bounds.hpp"
 #include "search.hpp"
 
 #include "brenlo/threads.hpp"
@@ -101,7 +102,7 @@ private:
     RuleHistogram& m_counts;
     StageTimes& m_times;
     Level m_level;
-    std::vector<Level> m_found; // the levels before m_level
+    std::vector<Level> m_found;               // the levels before m_level
     std::vector<std::vector<ItemSet>> m_sets; // theirs as item sets
     RuleBounds m_bounds;
     ItemTables m_tables;
@@ -117,7 +118,7 @@ RuleHistogram apriori(const MiningParams& config, const TransactionSet& txns, It
 }
 
 RuleHistogram apriori(const MiningParams& params, const EventLog& log, ItemSetSupports& all,
-                      const Run& run, StageTimes* times) {
+                      const Run& run, StageTimes* times, std::vector<RuleDelays>* delays) {
     MiningParams config = params;
     config.threads = brenlo::threadCount(params.threads);
     StageTimes local;
@@ -128,7 +129,8 @@ RuleHistogram apriori(const MiningParams& params, const EventLog& log, ItemSetSu
     IndexShape shape;
     shape.minCount = config.minCount;
     shape.merge = true;
-    shape.byTime = config.windowSize > 0;
+    // Delays are read off the times, so histories merge only when equally spaced.
+    shape.byTime = config.windowSize > 0 || (delays && config.delays);
     shape.threads = config.threads;
     shape.peers = &run.peers();
     const SubjectIndex index(log, shape);
@@ -136,6 +138,10 @@ RuleHistogram apriori(const MiningParams& params, const EventLog& log, ItemSetSu
     IndexedSearch search(config, index, run, all, counts, t);
     searchLevels(config, search, run.messages());
     search.finish();
+    if (delays && config.delays && config.rules == RuleKind::ORDERED) {
+        StageClock clock(t.rules);
+        *delays = delaysOf(config, index, counts, run);
+    }
     return counts;
 }
 
@@ -158,11 +164,15 @@ RuleSet::Stats measuresOf(uint64_t countR, uint64_t countI, uint64_t countA, uin
 }
 
 void populateRuleSet(const MiningParams& config, RuleSet& ret, const ItemSetSupports& supports,
-                     const RuleHistogram& hist, size_t txnCount, std::ostream& progress) {
+                     const RuleHistogram& hist, size_t txnCount, std::ostream& progress,
+                     const std::vector<RuleDelays>* delays) {
     progress << "\t ... preparing rules for reporting." << std::endl;
+    if (delays)
+        ret.setColumns(ret.columns() | RuleSet::DELAYS);
     // Rules come in rule order, so one antecedent's rules follow each other.
     const ItemSet* antecedent = nullptr;
     uint64_t countA = 0;
+    size_t r = 0;
     for (const auto& entry : hist) {
         const Rule& rule = entry.first;
         const uint64_t countI = supports.at(rule.items());
@@ -170,8 +180,16 @@ void populateRuleSet(const MiningParams& config, RuleSet& ret, const ItemSetSupp
             antecedent = &rule.antecedent();
             countA = supports.at(*antecedent);
         }
-        const RuleSet::Stats stats =
+        RuleSet::Stats stats =
             measuresOf(entry.second, countI, countA, supports.at(rule.subsequent()), txnCount);
+        if (delays) {
+            const RuleDelays& d = (*delays)[r];
+            stats.delayMin = d.min;
+            stats.delayMedian = d.median;
+            stats.delayP90 = d.p90;
+            stats.delayMax = d.max;
+        }
+        ++r;
         if (config.admits(stats))
             ret.add(ret.end(), rule, stats);
     }
@@ -206,7 +224,9 @@ void basketRules(const MiningParams& config, RuleSet& ret, const ItemSetSupports
 MiningResult mine(const MiningParams& params, const EventLog& log, const MiningContext& context) {
     const mining::Run run(context);
     MiningResult result;
-    RuleHistogram counts = mining::apriori(params, log, result.m_itemSets, run, &result.m_times);
+    std::vector<mining::RuleDelays> delays;
+    RuleHistogram counts =
+        mining::apriori(params, log, result.m_itemSets, run, &result.m_times, &delays);
     {
         mining::StageClock clock(result.m_times.statistics);
         const size_t subjects = run.peers().total(log.subjects());
@@ -215,7 +235,7 @@ MiningResult mine(const MiningParams& params, const EventLog& log, const MiningC
                                 run.messages());
         else
             mining::populateRuleSet(params, result.m_rules, result.m_itemSets, counts, subjects,
-                                    run.messages());
+                                    run.messages(), params.delays ? &delays : nullptr);
     }
     run.messages() << "\t ... have " << result.m_rules.size() << " rules." << std::endl;
     return result;

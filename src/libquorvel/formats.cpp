@@ -103,23 +103,64 @@ bool parseTableFormat(const std::string& word, TableFormat& out) {
     return true;
 }
 
-const std::vector<Measure>& measures() {
+namespace {
+
+// Every number column, the optional ones last, in table order.
+const std::vector<Measure>& allMeasures() {
     using S = RuleSet::Stats;
+    const unsigned D = RuleSet::DELAYS;
     static const std::vector<Measure> all = {
-        {"count", [](const S& s) { return double(s.count); }},
-        {"a_union_s", [](const S& s) { return double(s.icount); }},
-        {"support", [](const S& s) { return s.support; }},
-        {"confidence", [](const S& s) { return s.confidence; }},
-        {"lift", [](const S& s) { return s.lift; }},
-        {"conviction", [](const S& s) { return s.conviction; }},
-        {"probability", [](const S& s) { return s.probability; }},
-        {"certainty", [](const S& s) { return s.certainty; }},
+        {"count", "Count", 0, true, [](const S& s) { return double(s.count); },
+         [](S& s, double v) { s.count = static_cast<size_t>(v); }},
+        {"a_union_s", "A union S", 0, true, [](const S& s) { return double(s.icount); },
+         [](S& s, double v) { s.icount = static_cast<size_t>(v); }},
+        {"support", "Support", 0, false, [](const S& s) { return s.support; },
+         [](S& s, double v) { s.support = v; }},
+        {"confidence", "Confidence", 0, false, [](const S& s) { return s.confidence; },
+         [](S& s, double v) { s.confidence = v; }},
+        {"lift", "Lift", 0, false, [](const S& s) { return s.lift; },
+         [](S& s, double v) { s.lift = v; }},
+        {"conviction", "Conviction", 0, false, [](const S& s) { return s.conviction; },
+         [](S& s, double v) { s.conviction = v; }},
+        {"probability", "Probability", 0, false, [](const S& s) { return s.probability; },
+         [](S& s, double v) { s.probability = v; }},
+        {"certainty", "Certainty", 0, false, [](const S& s) { return s.certainty; },
+         [](S& s, double v) { s.certainty = v; }},
+        {"delay_min", "Delay Min", D, true, [](const S& s) { return double(s.delayMin); },
+         [](S& s, double v) { s.delayMin = static_cast<uint64_t>(v); }},
+        {"delay_median", "Delay Median", D, true, [](const S& s) { return double(s.delayMedian); },
+         [](S& s, double v) { s.delayMedian = static_cast<uint64_t>(v); }},
+        {"delay_p90", "Delay P90", D, true, [](const S& s) { return double(s.delayP90); },
+         [](S& s, double v) { s.delayP90 = static_cast<uint64_t>(v); }},
+        {"delay_max", "Delay Max", D, true, [](const S& s) { return double(s.delayMax); },
+         [](S& s, double v) { s.delayMax = static_cast<uint64_t>(v); }},
     };
     return all;
 }
 
+} // namespace
+
+const std::vector<Measure>& measures() {
+    static const std::vector<Measure> always = [] {
+        std::vector<Measure> out;
+        for (const Measure& m : allMeasures())
+            if (!m.columns)
+                out.push_back(m);
+        return out;
+    }();
+    return always;
+}
+
+std::vector<const Measure*> tableMeasures(unsigned columns) {
+    std::vector<const Measure*> out;
+    for (const Measure& m : allMeasures())
+        if (!m.columns || (columns & m.columns))
+            out.push_back(&m);
+    return out;
+}
+
 const Measure* findMeasure(const std::string& name) {
-    for (const Measure& m : measures())
+    for (const Measure& m : allMeasures())
         if (name == m.name)
             return &m;
     return nullptr;
@@ -155,19 +196,25 @@ std::vector<RuleSet::ConstIterator> selectRules(const RuleSet& rules, const Rule
 void writeRuleTable(std::ostream& out, const RuleSet& rules, TableFormat format,
                     const RuleSelection& pick) {
     const std::vector<RuleSet::ConstIterator> rows = selectRules(rules, pick);
-    writeRuleRows(out, rows, format);
+    writeRuleRows(out, rows, format, rules.columns());
     std::cerr << rows.size() << std::endl;
 }
 
 void writeRuleRows(std::ostream& out, const std::vector<RuleSet::ConstIterator>& rows,
-                   TableFormat format) {
-    if (format == TableFormat::TSV)
+                   TableFormat format, unsigned columns) {
+    const std::vector<const Measure*> shown = tableMeasures(columns);
+    const std::vector<const Measure*> extra(shown.begin() + measures().size(), shown.end());
+    if (format == TableFormat::TSV) {
         out << "Rule\tCount\tA union S\tSupport\tConfidence\tLift\tConviction\tProbability\t"
-               "Certainty\n";
+               "Certainty";
+        for (const Measure* m : extra)
+            out << '\t' << m->header;
+        out << '\n';
+    }
     if (format == TableFormat::CSV) {
         out << "antecedent,subsequent";
-        for (const Measure& m : measures())
-            out << ',' << m.name;
+        for (const Measure* m : shown)
+            out << ',' << m->name;
         out << '\n';
     }
     for (RuleSet::ConstIterator it : rows) {
@@ -177,16 +224,24 @@ void writeRuleRows(std::ostream& out, const std::vector<RuleSet::ConstIterator>&
             writeCell(out, it->first.toString());
             out << '\t' << s.count << '\t' << s.icount << '\t' << s.support << '\t' << s.confidence
                 << '\t' << s.lift << '\t' << s.conviction << '\t' << s.probability << '\t'
-                << s.certainty << '\n';
+                << s.certainty;
+            for (const Measure* m : extra) {
+                out << '\t';
+                if (m->whole)
+                    out << static_cast<uint64_t>(m->of(s));
+                else
+                    out << m->of(s);
+            }
+            out << '\n';
             break;
         case TableFormat::CSV:
             writeCsvField(out, it->first.antecedent().toString());
             out << ',';
             writeCsvField(out, it->first.subsequent().toString());
             // Counts too go through doubles: exact below 2^53.
-            for (const Measure& m : measures()) {
+            for (const Measure* m : shown) {
                 out << ',';
-                writeNumber(out, m.of(s), format);
+                writeNumber(out, m->of(s), format);
             }
             out << '\n';
             break;
@@ -195,9 +250,9 @@ void writeRuleRows(std::ostream& out, const std::vector<RuleSet::ConstIterator>&
             writeJsonItems(out, it->first.antecedent());
             out << ",\"subsequent\":";
             writeJsonItems(out, it->first.subsequent());
-            for (const Measure& m : measures()) {
-                out << ",\"" << m.name << "\":";
-                writeNumber(out, m.of(s), format);
+            for (const Measure* m : shown) {
+                out << ",\"" << m->name << "\":";
+                writeNumber(out, m->of(s), format);
             }
             out << "}\n";
             break;

@@ -14,17 +14,11 @@ namespace quorvel::rule {
 
 namespace {
 
-// The measures' places in the stats, in the order they are written.
-void setMeasure(RuleSet::Stats& s, size_t k, double v, const char* name) {
-    if (k < 2) {
-        if (!(v >= 0) || v != std::floor(v) || v > 1.8e19)
-            throw IOException(brenlo::string::strprintf("\"%s\" is not a whole number.", name));
-        (k == 0 ? s.count : s.icount) = static_cast<size_t>(v);
-        return;
-    }
-    double* reals[] = {&s.support,    &s.confidence,  &s.lift,
-                       &s.conviction, &s.probability, &s.certainty};
-    *reals[k - 2] = v;
+// A measure's value as read: counts must be whole.
+void setMeasure(RuleSet::Stats& s, const Measure& m, double v) {
+    if (m.whole && (!(v >= 0) || v != std::floor(v) || v > 1.8e19))
+        throw IOException(brenlo::string::strprintf("\"%s\" is not a whole number.", m.name));
+    m.set(s, v);
 }
 
 // A JSON record of the miner's: strings, arrays of strings, numbers and
@@ -214,7 +208,29 @@ private:
 
 } // namespace
 
-void readCsvRule(TableRows& row, Rule& rule, RuleSet::Stats& stats) {
+bool optionalColumnsNamed(const std::vector<std::string>& names, bool byHeader, unsigned& columns) {
+    columns = 0;
+    const std::vector<const Measure*> all = tableMeasures(~0u);
+    const size_t base = measures().size();
+    size_t k = 0;
+    while (k < names.size()) {
+        // The next group starts here, whole, or the names are no table's.
+        size_t at = base;
+        while (at < all.size() && names[k] != (byHeader ? all[at]->header : all[at]->name))
+            ++at;
+        if (at == all.size() || (columns & all[at]->columns) ||
+            (at > base && all[at - 1]->columns == all[at]->columns))
+            return false;
+        const unsigned group = all[at]->columns;
+        for (; at < all.size() && all[at]->columns == group; ++at, ++k)
+            if (k == names.size() || names[k] != (byHeader ? all[at]->header : all[at]->name))
+                return false;
+        columns |= group;
+    }
+    return true;
+}
+
+void readCsvRule(TableRows& row, Rule& rule, RuleSet::Stats& stats, unsigned columns) {
     const char* sides[] = {"antecedent", "subsequent"};
     ItemSet set[2];
     for (int k = 0; k < 2; ++k) {
@@ -224,29 +240,30 @@ void readCsvRule(TableRows& row, Rule& rule, RuleSet::Stats& stats) {
         set[k] = brenlo::string::parse<ItemSet>(row.cell());
     }
     rule = Rule(set[0], set[1]);
-    const std::vector<Measure>& all = measures();
-    for (size_t k = 0; k < all.size(); ++k) {
+    const std::vector<const Measure*> shown = tableMeasures(columns);
+    for (size_t k = 0; k < shown.size(); ++k) {
         const int column = static_cast<int>(k) + 3;
         if (!row.hasCell())
-            throw IOException(
-                brenlo::string::strprintf("\"%s\" at column %d is missing.", all[k].name, column));
+            throw IOException(brenlo::string::strprintf("\"%s\" at column %d is missing.",
+                                                        shown[k]->name, column));
         const std::string cell = row.cell();
         double v = 0;
         if (!parseWholeReal(cell, v))
-            throw IOException(brenlo::string::strprintf(
-                "\"%s\" at column %d is not a number: \"%s\".", all[k].name, column, cell.c_str()));
-        setMeasure(stats, k, v, all[k].name);
+            throw IOException(
+                brenlo::string::strprintf("\"%s\" at column %d is not a number: \"%s\".",
+                                          shown[k]->name, column, cell.c_str()));
+        setMeasure(stats, *shown[k], v);
     }
     if (row.hasCell())
         throw IOException("Excess cells in row.");
 }
 
-void readJsonRule(const std::string& line, Rule& rule, RuleSet::Stats& stats) {
+void readJsonRule(const std::string& line, Rule& rule, RuleSet::Stats& stats, unsigned& columns) {
     JsonRecord record(line);
     ItemSet set[2];
     int sides = 0;
-    size_t found = 0;
-    const std::vector<Measure>& all = measures();
+    const std::vector<const Measure*> all = tableMeasures(~0u);
+    std::vector<bool> found(all.size());
     record.fields([&](const std::string& key, JsonRecord& r) {
         if (key == "antecedent" || key == "subsequent") {
             set[key == "subsequent"] = r.items();
@@ -254,18 +271,23 @@ void readJsonRule(const std::string& line, Rule& rule, RuleSet::Stats& stats) {
             return;
         }
         for (size_t k = 0; k < all.size(); ++k)
-            if (key == all[k].name) {
-                setMeasure(stats, k, r.number(), all[k].name);
-                found |= size_t(1) << k;
+            if (key == all[k]->name) {
+                setMeasure(stats, *all[k], r.number());
+                found[k] = true;
                 return;
             }
         r.fail("no field is named \"" + key + "\"");
     });
     if (sides != 3)
         record.fail("a side is missing");
+    columns = 0;
     for (size_t k = 0; k < all.size(); ++k)
-        if (!(found >> k & 1))
-            record.fail(std::string("\"") + all[k].name + "\" is missing");
+        if (found[k])
+            columns |= all[k]->columns;
+    // Every measure, and every column of each optional group it has.
+    for (size_t k = 0; k < all.size(); ++k)
+        if (!found[k] && (!all[k]->columns || (columns & all[k]->columns)))
+            record.fail(std::string("\"") + all[k]->name + "\" is missing");
     rule = Rule(set[0], set[1]);
 }
 

@@ -52,6 +52,17 @@ bool headerIs(std::string_view line, char delim, std::initializer_list<std::stri
     return std::equal(cells.begin(), cells.end(), names.begin(), names.end());
 }
 
+// The same for the rule tables, whose optional columns may follow.
+bool ruleHeaderIs(std::string_view line, char delim,
+                  std::initializer_list<std::string_view> names) {
+    std::vector<std::string_view> cells = split(line, delim);
+    if (cells.size() < names.size())
+        return false;
+    for (std::string_view& cell : cells)
+        cell = unquoted(cell);
+    return std::equal(names.begin(), names.end(), cells.begin());
+}
+
 // A measure as the tables write it: a number, "inf" or "-inf".
 bool isMeasure(std::string_view cell) {
     cell = trimmed(cell);
@@ -104,12 +115,12 @@ TableKind writtenRowKind(std::string_view line) {
 }
 
 TableKind writtenTableKind(std::string_view line) {
-    if (headerIs(line, '\t',
-                 {"Rule", "Count", "A union S", "Support", "Confidence", "Lift", "Conviction",
-                  "Probability", "Certainty"}) ||
-        headerIs(line, ',',
-                 {"antecedent", "subsequent", "count", "a_union_s", "support", "confidence", "lift",
-                  "conviction", "probability", "certainty"}))
+    if (ruleHeaderIs(line, '\t',
+                     {"Rule", "Count", "A union S", "Support", "Confidence", "Lift", "Conviction",
+                      "Probability", "Certainty"}) ||
+        ruleHeaderIs(line, ',',
+                     {"antecedent", "subsequent", "count", "a_union_s", "support", "confidence",
+                      "lift", "conviction", "probability", "certainty"}))
         return TableKind::RULES;
     if (headerIs(line, '\t', {"Count", "Item Set"}) || headerIs(line, ',', {"count", "item_set"}))
         return TableKind::ITEM_SETS;

@@ -10,6 +10,8 @@
 #include "rule_formats.hpp"
 #include "table_rows.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -23,6 +25,28 @@ namespace {
 
 const char* const CSV_RULE_HEADER = "antecedent,subsequent,count,a_union_s,support,confidence,"
                                     "lift,conviction,probability,certainty";
+
+// The cells of a header line split at `delim`, quotes taken as they are
+// (the miner's headers hold none).
+std::vector<std::string> splitCells(std::string_view line, char delim) {
+    std::vector<std::string> out;
+    for (size_t at; (at = line.find(delim)) != line.npos; line.remove_prefix(at + 1))
+        out.emplace_back(line.substr(0, at));
+    out.emplace_back(line);
+    return out;
+}
+
+// Whether `line` is the miner's CSV rule header, and its optional columns.
+bool isCsvRuleHeader(std::string_view line, unsigned& columns) {
+    const std::string_view base = CSV_RULE_HEADER;
+    if (line.substr(0, base.size()) != base)
+        return false;
+    line.remove_prefix(base.size());
+    if (line.empty())
+        return optionalColumnsNamed({}, false, columns);
+    return line.front() == ',' &&
+           optionalColumnsNamed(splitCells(line.substr(1), ','), false, columns);
+}
 
 // A transaction table's second cell: a whole number, or a date (2024-01-19...).
 bool looksLikeTime(const std::string& cell) {
@@ -106,23 +130,33 @@ void RuleSet::readInto(std::istream& src, char delim, const std::string& source)
         firstLine.remove_prefix(BYTE_ORDER_MARK.size());
     m_data.clear();
     m_readTsv = false;
+    m_columns = 0;
     if (firstLine.substr(0, 15) == "{\"antecedent\":[") {
         readJsonLines(text, source);
         return;
     }
-    const bool csv = firstLine == CSV_RULE_HEADER;
+    const bool csv = isCsvRuleHeader(firstLine, m_columns);
     m_readTsv = !csv;
     std::istringstream in(text);
     TableRows rows(in, csv ? ',' : delim, source);
     const TableKind kind = writtenTableKind(rows.header());
     if (kind == TableKind::ITEM_SETS)
         rows.refuseTable(wrongTableMessage(kind, "a rule table"));
+    // The miner's header may name optional columns after the nine.
+    if (!csv && kind == TableKind::RULES) {
+        std::vector<std::string> names = splitCells(rows.header(), delim);
+        names.erase(names.begin(), names.begin() + std::min<size_t>(names.size(), 9));
+        if (!optionalColumnsNamed(names, true, m_columns))
+            m_columns = 0;
+    }
+    std::vector<const Measure*> optional = tableMeasures(m_columns);
+    optional.erase(optional.begin(), optional.begin() + measures().size());
     bool first = kind != TableKind::RULES;
     rows.forEachRow([&](TableRows& row) {
         if (csv) {
             Rule rule;
             Stats stats;
-            readCsvRule(row, rule, stats);
+            readCsvRule(row, rule, stats, m_columns);
             m_data[rule] = stats;
             return;
         }
@@ -161,6 +195,20 @@ void RuleSet::readInto(std::istream& src, char delim, const std::string& source)
                     "\"%s\" at column %d is not %s: \"%s\".", name, column,
                     column <= 3 ? "a whole number" : "a number", cell.c_str()));
         }
+        for (size_t k = 0; k < optional.size(); ++k) {
+            const Measure& m = *optional[k];
+            const int column = static_cast<int>(10 + k);
+            if (!row.hasCell())
+                throw new IOException(
+                    brenlo::string::strprintf("\"%s\" at column %d is missing.", m.header, column));
+            const std::string cell = row.cell();
+            double v = 0;
+            if (!parseWholeReal(cell, v) || (m.whole && (v < 0 || v != std::floor(v))))
+                throw new IOException(brenlo::string::strprintf(
+                    "\"%s\" at column %d is not %s: \"%s\".", m.header, column,
+                    m.whole ? "a whole number" : "a number", cell.c_str()));
+            m.set(stats, v);
+        }
         if (row.hasCell())
             throw new IOException("Excess cells in row.");
         m_data[rule] = stats;
@@ -183,7 +231,13 @@ void RuleSet::readJsonLines(const std::string& text, const std::string& source) 
         Rule rule;
         Stats stats;
         try {
-            readJsonRule(record, rule, stats);
+            unsigned columns = 0;
+            readJsonRule(record, rule, stats, columns);
+            // Every record has the first one's optional columns.
+            if (m_data.empty())
+                m_columns = columns;
+            else if (columns != m_columns)
+                throw IOException("Not a rule record (its fields are not the first record's).");
         } catch (const IOException& e) {
             throw IOException((source.empty() ? "line " + std::to_string(line)
                                               : source + ":" + std::to_string(line)) +

@@ -1,7 +1,7 @@
 #include "options.hpp"
 
-#include "quorvel/budget.hpp"
 #include "ingest.hpp"
+#include "quorvel/budget.hpp"
 #include "xes.hpp"
 
 #include "brenlo/string.hpp"
@@ -204,6 +204,13 @@ OptionTable<C> makeTable() {
                        c.rules = value == "basket" ? RuleKind::BASKET : RuleKind::ORDERED;
                        return true;
                    }),
+        {'\0', "delays", Domain::ALIAS, "Report each rule's delays.",
+         "      --delays\t\tAdd each rule's delays from antecedent to subsequent: least, median, "
+         "90th percentile, greatest.\n",
+         [](C& c, const CmdLine::Binding&) {
+             c.delays = true;
+             return true;
+         }},
     };
     for (auto rows : {inputRows(), outputRows()})
         table.insert(table.end(), rows.begin(), rows.end());
@@ -255,6 +262,16 @@ Configuration configure(int argc, char** argv) {
     if (config.rules == RuleKind::BASKET && config.windowSize > 0) {
         std::fprintf(stderr, "Option \"--rules=basket\" finds rules in any order, which no "
                              "window (-w) applies to; give one or the other.\n");
+        std::exit(1);
+    }
+    if (config.rules == RuleKind::BASKET && config.delays) {
+        std::fprintf(stderr, "Option \"--delays\" times ordered rules; basket rules have no "
+                             "order (--rules=basket).\n");
+        std::exit(1);
+    }
+    if (config.selection.sortBy && config.selection.sortBy->columns && !config.delays) {
+        std::fprintf(stderr, "Option \"--sort=%s\" needs --delays.\n",
+                     config.selection.sortBy->name);
         std::exit(1);
     }
     if (config.memoryBudget == 0)

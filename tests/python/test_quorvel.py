@@ -152,6 +152,32 @@ def test_basket_rules_are_the_programs(tmp_path):
         quorvel.mine(frame, "case", "t", "what", rules="bags")
 
 
+def test_delays_are_the_programs(tmp_path):
+    rng = random.Random(12)
+    for n in range(8):
+        frame = random_frame(rng, rng.randrange(1, 300))
+        window, count = rng.choice([0, 3, 20]), rng.choice([1, 2])
+        path = tmp_path / f"d{n}.tsv"
+        write_tsv(frame, path)
+        want, _, _ = cli(["-c", str(count), "-w", str(window), "--delays"], tmp_path, str(path))
+        rules = quorvel.mine(frame, "case", "t", "what", window=window, min_count=count,
+                             delays=True)
+        assert quorvel.to_table(rules) == want, f"case {n}"
+        assert list(rules.columns[-4:]) == ["delay_min", "delay_median", "delay_p90",
+                                            "delay_max"]
+        assert all(rules[c].dtype == np.int64 for c in rules.columns[-4:])
+        assert (rules["delay_min"] <= rules["delay_median"]).all()
+        assert (rules["delay_p90"] <= rules["delay_max"]).all()
+        # Without them the frame keeps its columns.
+        plain = quorvel.mine(frame, "case", "t", "what", window=window, min_count=count)
+        assert list(plain.columns) == list(rules.columns[:-4])
+    frame = random_frame(rng, 50)
+    with pytest.raises(ValueError, match="basket rules have no order"):
+        quorvel.mine(frame, "case", "t", "what", delays=True, rules="basket")
+    with pytest.raises(ValueError, match="needs delays=True"):
+        quorvel.mine(frame, "case", "t", "what", sort="delay_max")
+
+
 def test_datetimes_in_any_zone_and_unit_are_the_same_instants():
     rng = random.Random(9)
     base = pd.Timestamp("2024-03-30 22:00:00", tz="UTC")

@@ -42,6 +42,8 @@ const std::string USAGE_TAIL =
     "  -w, --window\t\tSet the size of the window (default: 0)\n"
     "      --rules=KIND\tMine ordered rules, B after A (default), or basket rules, A and b held "
     "together in any order.\n"
+    "      --delays\t\tAdd each rule's delays from antecedent to subsequent: least, median, 90th "
+    "percentile, greatest.\n"
     "      --delimiter=C\tSet the character between input cells (default: tab).\n"
     "      --csv\t\tRead a comma-separated input (--delimiter=,).\n"
     "      --xes\t\tRead an XES event log (told from its first bytes otherwise): traces "

@@ -109,6 +109,21 @@ TEST(Processes, RandomLogsGiveTheTablesOfOneProcess) {
     }
 }
 
+// Each process holds some subjects' delays: the order statistics of all
+// are found across them exactly.
+TEST(Processes, DelaysAreThoseOfOneProcess) {
+    SKIP_WITHOUT_MPI();
+    std::mt19937 rng(23);
+    for (int round = 0; round < 4; ++round) {
+        const std::string log = randomLog(rng, false, 300 + static_cast<int>(rng() % 1200));
+        const std::string window = std::to_string(round % 2 ? 0 : 3 + rng() % 10);
+        expectSameForAnyProcesses(
+            {{"log.tsv", log}},
+            {"-c", "2", "-w", window, "--delays", "--format=jsonl", "log.tsv", "rules", "sets"},
+            "delays, round " + std::to_string(round));
+    }
+}
+
 TEST(Processes, PartFilesAndNamedColumns) {
     SKIP_WITHOUT_MPI();
     std::mt19937 rng(29);
