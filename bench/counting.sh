@@ -137,6 +137,36 @@ same=identical
 for k in "${!T[@]}"; do [[ $k == *-same ]] && [ "${T[$k]}" != identical ] && same=DIFFERENT; done
 echo "- Tables identical to the previous build on every run above: $same."
 
+# NAME FILE OPTIONS...: this build with and without OPTIONS' last word
+# (--delays), alternated, -j 2.
+declare -A D
+withDelays() {
+    local name=$1 file=$2
+    shift 2
+    local out="$data/out-delays-$name" without=() with=()
+    mkdir -p "$out"
+    for ((k = 0; k < runs; ++k)); do
+        without+=("$(seconds "$new" -j 2 "$@" "$file" "$out/rules" "$out/sets")")
+        with+=("$(seconds "$new" -j 2 "$@" --delays "$file" "$out/rules" "$out/sets")")
+    done
+    local t0 t1
+    t0=$(printf '%s\n' "${without[@]}" | median)
+    t1=$(printf '%s\n' "${with[@]}" | median)
+    awk -v n="$name" -v a="$t0" -v b="$t1" 'BEGIN {
+        printf "| %s | %.3f | %.3f | %.2f× | %s |\n", n, a, b, b / a, (b / a <= 1.5) ? "met" : "not met" }'
+}
+echo
+echo "### Delays (--delays), -j 2"
+echo
+echo "| run | without s | with s | ratio | target 1.5× |"
+echo "|---|---|---|---|---|"
+withDelays "process c2700 w0" "$proc" -c 2700
+withDelays "process c2700 w86400" "$proc" -c 2700 -w 86400
+withDelays "process c3500 w0" "$proc" -c 3500
+withDelays "process c3500 w86400" "$proc" -c 3500 -w 86400
+echo
+echo "Without a window the rules are counted by bitsets of the subjects, a word for 64 of them; a delay is one number per subject observing the rule (5.9 million at c2700), each read off a walk of its history, so there the cost is that of the walk, not of the count."
+
 echo
 echo "### What a second thread can give on this machine"
 echo
