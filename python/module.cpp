@@ -189,6 +189,10 @@ MiningParams paramsOf(const py::dict& p) {
     params.rules =
         p["rules"].cast<std::string>() == "basket" ? RuleKind::BASKET : RuleKind::ORDERED;
     params.delays = p["delays"].cast<bool>();
+    params.constraints.subsequent = p["subsequent"].cast<std::vector<std::string>>();
+    params.constraints.antecedent = p["antecedent"].cast<std::vector<std::string>>();
+    params.constraints.exclude = p["exclude"].cast<std::vector<std::string>>();
+    params.allItemSets = p["all_item_sets"].cast<bool>();
     const std::string sort = p["sort"].cast<std::string>();
     if (!sort.empty()) {
         params.selection.sortBy = findMeasure(sort);

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <stdexcept>
+#include <vector>
 
 namespace quorvel::rule {
 
@@ -28,8 +29,28 @@ enum class RuleKind {
     BASKET,
 };
 
+/// Which rules a run keeps, by their items' names; an empty list asks
+/// nothing.
+struct RuleConstraints {
+    /// Every item of a kept rule's subsequent is one of these.
+    std::vector<Item> subsequent;
+    /// A kept rule's antecedent holds every one of these.
+    std::vector<Item> antecedent;
+    /// No kept rule holds any of these.
+    std::vector<Item> exclude;
+
+    bool any() const { return !subsequent.empty() || !antecedent.empty() || !exclude.empty(); }
+    bool admits(const Rule& rule) const;
+};
+
 struct MiningParams : Thresholds {
     RuleKind rules = RuleKind::ORDERED;
+    /// The rules kept; the counting skips the rules these leave out.
+    RuleConstraints constraints;
+    /// Whether the item-set table must hold every frequent set. When not,
+    /// a run whose constraints exclude items leaves out the sets holding
+    /// them.
+    bool allItemSets = true;
     /// The highest rule order: rules (and item sets) of at most maxOrder + 1
     /// items, antecedent and subsequent together; 0 for no limit.
     unsigned int maxOrder = 0;

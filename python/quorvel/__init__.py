@@ -25,7 +25,8 @@ _NO_TIME = np.iinfo(np.int64).min
 
 
 def _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
-              max_conviction, max_order, sort, top, threads, memory, rules, delays):
+              max_conviction, max_order, sort, top, threads, memory, rules, delays,
+              subsequent=None, antecedent=None, exclude=None):
     if rules not in ("ordered", "basket"):
         raise ValueError(f'rules="{rules}" is neither ordered nor basket')
     if delays and rules == "basket":
@@ -55,7 +56,16 @@ def _settings(window, timestamps, min_count, min_support, min_confidence, min_li
         "max_conviction": float(max_conviction), "max_order": int(max_order),
         "sort": sort or "", "top": int(top or 0), "threads": int(threads),
         "memory": int(memory), "rules": rules, "delays": bool(delays),
+        "subsequent": _names(subsequent), "antecedent": _names(antecedent),
+        "exclude": _names(exclude),
     }
+
+
+def _names(items):
+    """A constraint's items: one name or a list of them."""
+    if items is None:
+        return []
+    return [str(items)] if isinstance(items, str) else [str(i) for i in items]
 
 
 def _codes(series):
@@ -143,7 +153,7 @@ def _results(found, want_item_sets):
 def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_confidence=0.0,
          min_lift=0.0, max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0,
          memory=None, item_prefix=False, item_sets=False, progress=None, rules="ordered",
-         delays=False):
+         delays=False, subsequent=None, antecedent=None, exclude=None):
     """The rules of the event log in `df`.
 
     subject, time: the columns naming each event's subject and time; item: the
@@ -158,13 +168,17 @@ def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_co
     rules="basket" finds basket rules instead: A => b where a subject holds A
     and the item b, in any order, counted by the subjects holding both (no
     window applies). delays=True adds delay_min, delay_median, delay_p90 and
-    delay_max (int64, in the times' unit: seconds for datetimes). With
-    item_sets=True, returns (rules, item_sets).
+    delay_max (int64, in the times' unit: seconds for datetimes). subsequent
+    keeps the rules whose subsequent holds only the items named (a name or a
+    list), antecedent those whose antecedent holds all of them, exclude those
+    without any of them; without item_sets=True the search skips the sets no
+    kept rule needs. With item_sets=True, returns (rules, item_sets).
     """
     settings_args = (min_count, min_support, min_confidence, min_lift, max_conviction,
                      max_order, sort, top, threads, memory, rules, delays)
     log, timestamps = _log(df, subject, time, item, item_prefix, threads)
-    settings = _settings(window, timestamps, *settings_args)
+    settings = _settings(window, timestamps, *settings_args, subsequent, antecedent, exclude)
+    settings["all_item_sets"] = bool(item_sets)
     return _results(_quorvel.mine(log, settings, progress), item_sets)
 
 
@@ -179,7 +193,8 @@ def read(path, subject=None, time=None, item=None, time_format="number", delimit
          csv=False, xes=False, lifecycle="complete", item_prefix=False, window=0,
          min_count=5, min_support=0.0, min_confidence=0.0, min_lift=0.0,
          max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0, memory=None,
-         item_sets=False, progress=None, rules="ordered", delays=False):
+         item_sets=False, progress=None, rules="ordered", delays=False, subsequent=None,
+         antecedent=None, exclude=None):
     """The rules of the table (or XES log) at `path`, read as the command line
     reads it with the same options: subject/time/item name columns of the
     header (item may be a list), time_format is number, iso8601, unix or
@@ -196,7 +211,9 @@ def read(path, subject=None, time=None, item=None, time_format="number", delimit
     log = _quorvel.read_file(str(path), layout, int(threads), progress)
     timestamps = xes or time_format != "number" or _quorvel.looks_like_xml(str(path))
     settings = _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
-                         max_conviction, max_order, sort, top, threads, memory, rules, delays)
+                         max_conviction, max_order, sort, top, threads, memory, rules, delays,
+                         subsequent, antecedent, exclude)
+    settings["all_item_sets"] = bool(item_sets)
     return _results(_quorvel.mine(log, settings, progress), item_sets)
 
 

@@ -2,9 +2,9 @@
 // set's rules that may still reach the minimum count.
 #include "levels.hpp"
 
-#include "quorvel/budget.hpp"
-#include "order_splits.hpp"
 #include "item_tables.hpp"
+#include "order_splits.hpp"
+#include "quorvel/budget.hpp"
 #include "rule_bounds.hpp"
 
 #include "brenlo/threads.hpp"
@@ -136,14 +136,13 @@ std::vector<uint64_t> observeByTable(const MiningParams& config, const SubjectIn
     if (!tables.firsts.empty())
         return observeBySet(config, index, level, rules, bounds, run,
                             [&](size_t k, uint64_t* counts, uint64_t* bound) {
-                                tables.firsts.observe(index, level.set(k), level.size,
-                                                      holdersOf(k), counts, bound);
+                                tables.firsts.observe(index, level.set(k), level.size, holdersOf(k),
+                                                      counts, bound);
                             });
-    return observeBySet(config, index, level, rules, bounds, run,
-                        [&](size_t k, uint64_t* counts, uint64_t* bound) {
-                            tables.masks.observe(index, level.set(k), level.size, holdersOf(k),
-                                                 counts, bound);
-                        });
+    return observeBySet(
+        config, index, level, rules, bounds, run, [&](size_t k, uint64_t* counts, uint64_t* bound) {
+            tables.masks.observe(index, level.set(k), level.size, holdersOf(k), counts, bound);
+        });
 }
 
 // Rule r of the level's k-th set, as a rule of the model, into `counts`.
@@ -196,8 +195,8 @@ std::vector<uint64_t> observeSets(const MiningParams& config, const SubjectIndex
     std::vector<uint64_t> observed;
     run.together([&] {
         if (config.memoryBudget)
-            checkLevelBudget(config.memoryBudget, residentBytes() + uint64_t(half) * 16,
-                             level.size, level.sets());
+            checkLevelBudget(config.memoryBudget, residentBytes() + uint64_t(half) * 16, level.size,
+                             level.sets());
         // Baskets of one transaction each observe nothing.
         if (!index.anyLongerThanOne())
             observed.assign(2 * half, 0);
@@ -226,8 +225,10 @@ Level withRulesLeft(const Level& level, const RuleBounds& bounds) {
 } // namespace
 
 void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
-                RuleBounds& bounds, RuleHistogram& counts, const Run& run,
-                const ItemTables* tables, OrderSplits* splits) {
+                RuleBounds& bounds, RuleHistogram& counts, const Run& run, const ItemTables* tables,
+                OrderSplits* splits, const RuleFilter* filter) {
+    static const RuleFilter ANY;
+    const RuleFilter& only = filter ? *filter : ANY;
     const size_t m = level.size;
     if (m > MAX_RULE_ITEMS)
         throw std::length_error("an item set of more than 64 items");
@@ -240,7 +241,7 @@ void countLevel(const MiningParams& config, const SubjectIndex& index, const Lev
                                   tables ? tables->masks : NO_MASKS, run);
     std::vector<OrderSplits::Counted> bySplits;
     if (splits && !splits->empty())
-        bySplits = splits->count(config, index, level, rules, run);
+        bySplits = splits->count(config, index, level, rules, run, only);
     if (splits && !splits->empty() && splits->exactAt(m)) {
         RuleRecorder recorder(index, level, rules, counts);
         for (const OrderSplits::Counted& c : bySplits)
@@ -268,6 +269,9 @@ void countLevel(const MiningParams& config, const SubjectIndex& index, const Lev
         return;
     }
     bounds = RuleBounds(level, rules, bounds, config.threads);
+    if (only.active())
+        bounds.keepOnly(
+            [&](size_t k, size_t r) { return only.mayKeep(level.set(k), m, rules.subsequent[r]); });
     std::vector<uint64_t> observed = observeSets(config, index, level, rules, bounds, run, tables);
     const size_t half = level.sets() * rules.size();
     bounds.keepReaching(observed.data() + half, config.minCount);

@@ -17,6 +17,7 @@ namespace quorvel::rule::mining {
 struct ItemTables;
 class RuleBounds;
 class OrderSplits;
+class RuleFilter;
 
 /// One level of frequent item sets: `size` ids per set, sets in item-set
 /// order, each with the subjects holding it.
@@ -40,8 +41,7 @@ Level frequentItems(const MiningParams& config, const SubjectIndex& index, const
 /// hold it. A set's holders in `prev` are released once it is joined, so
 /// the new level's take their memory. Stops with an error before passing
 /// the memory budget.
-Level nextLevel(const MiningParams& config, const SubjectIndex& index, Level& prev,
-                const Run& run);
+Level nextLevel(const MiningParams& config, const SubjectIndex& index, Level& prev, const Run& run);
 
 /// The level's sets as item sets of the rule model, made on the threads.
 std::vector<ItemSet> itemSetsOf(const SubjectIndex& index, const Level& level,
@@ -59,8 +59,10 @@ void record(const std::vector<Level>& levels, std::vector<std::vector<ItemSet>>&
 /// counts set by set from them (item_tables.hpp). Given `splits`, made at
 /// level 2 and kept from level to level, counts by them where they suit
 /// (order_splits.hpp).
+/// The rules `filter` refuses are not counted.
 void countLevel(const MiningParams& config, const SubjectIndex& index, const Level& level,
                 RuleBounds& bounds, RuleHistogram& counts, const Run& run,
-                const ItemTables* tables = nullptr, OrderSplits* splits = nullptr);
+                const ItemTables* tables = nullptr, OrderSplits* splits = nullptr,
+                const RuleFilter* filter = nullptr);
 
 } // namespace quorvel::rule::mining

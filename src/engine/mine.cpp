@@ -8,6 +8,7 @@
 #include "quorvel/budget.hpp"
 #include "quorvel/peers.hpp"
 #include "rule_bounds.hpp"
+#include "rule_filter.hpp"
 #include "search.hpp"
 
 #include "brenlo/threads.hpp"
@@ -48,11 +49,18 @@ public:
     size_t firstLevel() override {
         StageClock clock(m_times.itemSets);
         m_level = frequentItems(m_config, m_index, m_run);
+        if (m_config.constraints.any()) {
+            m_filter = RuleFilter(m_config.constraints, m_index, m_level, m_run.messages());
+            if (!m_config.allItemSets)
+                dropUnneeded(m_level);
+        }
         return m_level.sets();
     }
     size_t nextLevel() override {
         StageClock clock(m_times.itemSets);
         Level next = mining::nextLevel(m_config, m_index, m_level, m_run);
+        if (m_config.constraints.any() && !m_config.allItemSets && m_filter.prunes())
+            keepNeeded(m_config, m_index, m_filter, m_run, next);
         keep(std::move(m_level));
         m_level = std::move(next);
         return m_level.sets();
@@ -74,10 +82,30 @@ public:
         if (!m_tablesTried)
             m_tables = ItemTables::of(m_index, m_config.windowSize, tableBytes(), m_config.threads);
         m_tablesTried = true;
-        countLevel(m_config, m_index, m_level, m_bounds, m_counts, m_run, &m_tables, &m_splits);
+        countLevel(m_config, m_index, m_level, m_bounds, m_counts, m_run, &m_tables, &m_splits,
+                   &m_filter);
     }
 
 private:
+    // No set holding an excluded item can lead to a kept rule, nor one that
+    // the constraints' subjects do not join (rule_filter.hpp).
+    void dropUnneeded(Level& items) const {
+        dropExcluded(items);
+        if (m_filter.prunes())
+            keepNeeded(m_config, m_index, m_filter, m_run, items);
+    }
+    void dropExcluded(Level& items) const {
+        Level kept;
+        kept.size = 1;
+        for (size_t k = 0; k < items.sets(); ++k)
+            if (!m_filter.excluded(items.set(k)[0])) {
+                kept.ids.push_back(items.set(k)[0]);
+                kept.holders.push_back(std::move(items.holders[k]));
+                kept.counts.push_back(items.counts[k]);
+            }
+        items = std::move(kept);
+    }
+
     // A level's sets and counts are kept for the table, its item sets made
     // now (so the budget sees them); its holders are done.
     void keep(Level level) {
@@ -107,6 +135,7 @@ private:
     RuleBounds m_bounds;
     ItemTables m_tables;
     OrderSplits m_splits;
+    RuleFilter m_filter;
     bool m_tablesTried = false;
 };
 
@@ -190,7 +219,7 @@ void populateRuleSet(const MiningParams& config, RuleSet& ret, const ItemSetSupp
             stats.delayMax = d.max;
         }
         ++r;
-        if (config.admits(stats))
+        if (config.admits(stats) && config.constraints.admits(rule))
             ret.add(ret.end(), rule, stats);
     }
 }
@@ -213,8 +242,9 @@ void basketRules(const MiningParams& config, RuleSet& ret, const ItemSetSupports
             const RuleSet::Stats stats =
                 measuresOf(entry.second, entry.second, supports.at(antecedent),
                            supports.at(subsequent), txnCount);
-            if (config.admits(stats))
-                ret[Rule(antecedent, subsequent)] = stats;
+            const Rule rule(antecedent, subsequent);
+            if (config.admits(stats) && config.constraints.admits(rule))
+                ret[rule] = stats;
         }
     }
 }

@@ -15,9 +15,13 @@ namespace quorvel::rule::mining {
 
 namespace {
 
-uint64_t allOf(size_t n) { return n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1; }
+uint64_t allOf(size_t n) {
+    return n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
+}
 
-bool single(uint64_t mask) { return mask != 0 && (mask & (mask - 1)) == 0; }
+bool single(uint64_t mask) {
+    return mask != 0 && (mask & (mask - 1)) == 0;
+}
 
 // Whether the positions of `a` are consecutive: a proposed antecedent.
 bool consecutive(uint64_t a) {
@@ -54,9 +58,8 @@ OrderSplits OrderSplits::of(const MiningParams& config, const SubjectIndex& inde
     return splits;
 }
 
-void OrderSplits::relate(const MiningParams& config, const SubjectIndex& index,
-                         const Level& pairs, const FirstAppearances& firsts,
-                         const WindowMasks& masks) {
+void OrderSplits::relate(const MiningParams& config, const SubjectIndex& index, const Level& pairs,
+                         const FirstAppearances& firsts, const WindowMasks& masks) {
     const size_t words = (index.subjects() + 63) / 64;
     m_subjects = index.subjects();
     m_words = words;
@@ -76,7 +79,8 @@ void OrderSplits::relate(const MiningParams& config, const SubjectIndex& index,
                 size_t at = 0;
                 pairs.holders[p].forEachIn(0, index.subjects(), at, [&](size_t s) {
                     if (!m_exact) {
-                        const WindowMasks::Of l = masks.of(index, lo, s), h = masks.of(index, hi, s);
+                        const WindowMasks::Of l = masks.of(index, lo, s),
+                                              h = masks.of(index, hi, s);
                         uint64_t loBefore = 0, hiBefore = 0, both = 0, loRule = 0, hiRule = 0;
                         for (size_t w = 0; w < l.words; ++w) {
                             const uint64_t freshLo = l.at[w] & ~l.seen[w];
@@ -153,14 +157,16 @@ size_t OrderSplits::findWithout(const ItemId* x, size_t n, size_t d) const {
     return find(subset);
 }
 
-std::vector<OrderSplits::Candidate> OrderSplits::candidates(const Level& level) const {
+std::vector<OrderSplits::Candidate> OrderSplits::candidates(const Level& level,
+                                                            const RuleFilter& filter) const {
     const size_t n = level.size;
     std::vector<Candidate> out;
     if (n == 2) {
         // x0 => x1, x1 => x0, and both first together.
         for (size_t k = 0; k < level.sets(); ++k)
             for (uint64_t b : {uint64_t(2), uint64_t(1), uint64_t(3)})
-                out.push_back({static_cast<uint32_t>(k), b});
+                if (filter.mayKeep(level.set(k), n, b))
+                    out.push_back({static_cast<uint32_t>(k), b});
         return out;
     }
     std::vector<uint64_t> mine;
@@ -193,7 +199,7 @@ std::vector<OrderSplits::Candidate> OrderSplits::candidates(const Level& level) 
                     continue; // B would be empty
                 ok = without[d] != NONE && reached(without[d], dropBit(b, d));
             }
-            if (ok)
+            if (ok && filter.mayKeep(x, n, b))
                 out.push_back({static_cast<uint32_t>(k), b});
         }
     }
@@ -218,8 +224,8 @@ uint64_t OrderSplits::holderWork(const Level& level) {
 }
 
 void OrderSplits::countOne(const SubjectIndex& index, const ItemId* x, size_t n, uint64_t b,
-                                bool proposed, uint64_t& count, uint64_t& rule,
-                                std::vector<uint64_t>& buffer) const {
+                           bool proposed, uint64_t& count, uint64_t& rule,
+                           std::vector<uint64_t>& buffer) const {
     const size_t b0 = static_cast<size_t>(__builtin_ctzll(b));
     const ItemId y = x[b0];
     uint64_t* bits = buffer.data();
@@ -277,8 +283,9 @@ void OrderSplits::countOne(const SubjectIndex& index, const ItemId* x, size_t n,
 }
 
 std::vector<OrderSplits::Counted> OrderSplits::count(const MiningParams& config,
-                                              const SubjectIndex& index, const Level& level,
-                                              const MaskedRules& rules, const Run& run) {
+                                                     const SubjectIndex& index, const Level& level,
+                                                     const MaskedRules& rules, const Run& run,
+                                                     const RuleFilter& filter) {
     const size_t n = level.size;
     if (n != 2 && n != m_size + 1)
         throw std::logic_error("levels counted out of order");
@@ -287,7 +294,7 @@ std::vector<OrderSplits::Counted> OrderSplits::count(const MiningParams& config,
     std::vector<uint64_t> sums;
     bool tooMany = false;
     run.together([&] {
-        cands = candidates(level);
+        cands = candidates(level, filter);
         // Without a window few splits reach the count; with one they may be
         // more than the rules the other way counts.
         tooMany = !m_exact && splitWork(level, cands) > holderWork(level);
@@ -330,8 +337,8 @@ std::vector<OrderSplits::Counted> OrderSplits::count(const MiningParams& config,
 }
 
 void OrderSplits::countHere(const MiningParams& config, const SubjectIndex& index,
-                                 const Level& level, const std::vector<Candidate>& cands,
-                                 uint64_t* sums, const Run& run) const {
+                            const Level& level, const std::vector<Candidate>& cands, uint64_t* sums,
+                            const Run& run) const {
     const size_t n = level.size;
     const unsigned threads = std::max(1u, config.threads);
     std::vector<std::vector<uint64_t>> buffers(threads, std::vector<uint64_t>(2 * m_words));

@@ -20,6 +20,7 @@
 
 #include "first_appearances.hpp"
 #include "levels.hpp"
+#include "rule_filter.hpp"
 #include "rule_masks.hpp"
 #include "set_index.hpp"
 #include "window_masks.hpp"
@@ -41,9 +42,8 @@ public:
     /// `config.pairRelationBytes`, and the minimum count is not so small
     /// against the subjects that many splits of each set reach it. Empty
     /// otherwise.
-    static OrderSplits of(const MiningParams& config, const SubjectIndex& index,
-                          const Level& pairs, const FirstAppearances& firsts,
-                          const WindowMasks& masks, const Run& run);
+    static OrderSplits of(const MiningParams& config, const SubjectIndex& index, const Level& pairs,
+                          const FirstAppearances& firsts, const WindowMasks& masks, const Run& run);
 
     bool empty() const { return !m_used; }
     /// Whether the counts of a level of sets of `size` items are exact (no
@@ -61,8 +61,10 @@ public:
     /// order, with their counts (exactAt()) or their bounds, summed across
     /// processes. With a window, when a level has more splits to try than
     /// rules to count, nothing: this stops being used.
+    /// Splits `filter` refuses are not tried.
     std::vector<Counted> count(const MiningParams& config, const SubjectIndex& index,
-                               const Level& level, const MaskedRules& rules, const Run& run);
+                               const Level& level, const MaskedRules& rules, const Run& run,
+                               const RuleFilter& filter);
 
     /// Subjects per bitset, against the minimum count, past which too many
     /// splits of a set may reach the count for this way to pay.
@@ -108,7 +110,7 @@ private:
 
     /// The splits of each set of `level` whose smaller splits all reached
     /// the count.
-    std::vector<Candidate> candidates(const Level& level) const;
+    std::vector<Candidate> candidates(const Level& level, const RuleFilter& filter) const;
     /// Of the level before: the index of the set `x` of `n` items without
     /// its item at `d`, or NONE.
     size_t findWithout(const ItemId* x, size_t n, size_t d) const;
@@ -137,7 +139,7 @@ private:
     bool m_exact = true;
     size_t m_subjects = 0;
     size_t m_words = 0;
-    uint64_t m_allSubjects = 0; // of every process
+    uint64_t m_allSubjects = 0;        // of every process
     std::vector<ItemId> m_pairs;       // level 2's pairs, ascending
     SetIndex m_pairSets;               // of m_pairs
     std::vector<uint64_t> m_relations; // [pair][relation][word]

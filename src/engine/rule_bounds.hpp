@@ -34,6 +34,19 @@ public:
     /// `minCount`.
     void keepReaching(const uint64_t* bound, uint64_t minCount);
 
+    /// Keeps only the rules r of each set k for which keep(k, r) holds.
+    template <class Keep> void keepOnly(Keep keep) {
+        for (size_t k = 0; k < m_any.size(); ++k) {
+            bool any = false;
+            for (size_t r = 0; r < m_rules; ++r) {
+                if (live(k, r) && !keep(k, r))
+                    m_live[k * m_words + r / 64] &= ~(uint64_t(1) << (r % 64));
+                any = any || live(k, r);
+            }
+            m_any[k] = any;
+        }
+    }
+
     /// Whether some rule of the level's k-th set may reach the count.
     bool anyOf(size_t k) const { return m_any[k] != 0; }
     /// Whether its r-th rule may.

@@ -204,6 +204,28 @@ OptionTable<C> makeTable() {
                        c.rules = value == "basket" ? RuleKind::BASKET : RuleKind::ORDERED;
                        return true;
                    }),
+        textRow<C>(
+            '\0', "subsequent", "Keep rules leading to these items.",
+            "      --subsequent=ITEM\tKeep only rules whose subsequent holds nothing but these "
+            "items (repeatable, or a,b,c).\n",
+            [](C& c, const std::string& value, const std::string&) {
+                addNames(c.constraints.subsequent, value);
+                return true;
+            }),
+        textRow<C>('\0', "antecedent", "Keep rules following these items.",
+                   "      --antecedent=ITEM\tKeep only rules whose antecedent holds all of these "
+                   "items (repeatable, or a,b,c).\n",
+                   [](C& c, const std::string& value, const std::string&) {
+                       addNames(c.constraints.antecedent, value);
+                       return true;
+                   }),
+        textRow<C>('\0', "exclude", "Keep rules without these items.",
+                   "      --exclude=ITEM\tKeep only rules that hold none of these items "
+                   "(repeatable, or a,b,c).\n",
+                   [](C& c, const std::string& value, const std::string&) {
+                       addNames(c.constraints.exclude, value);
+                       return true;
+                   }),
         {'\0', "delays", Domain::ALIAS, "Report each rule's delays.",
          "      --delays\t\tAdd each rule's delays from antecedent to subsequent: least, median, "
          "90th percentile, greatest.\n",
@@ -274,6 +296,8 @@ Configuration configure(int argc, char** argv) {
                      config.selection.sortBy->name);
         std::exit(1);
     }
+    // Without an item-set table the search may skip the sets no kept rule needs.
+    config.allItemSets = !config.itemSetFile.empty();
     if (config.memoryBudget == 0)
         config.memoryBudget = defaultMemoryBudget();
     if (config.threads == 0)

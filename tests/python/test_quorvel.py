@@ -178,6 +178,27 @@ def test_delays_are_the_programs(tmp_path):
         quorvel.mine(frame, "case", "t", "what", sort="delay_max")
 
 
+def test_constraints_are_the_programs(tmp_path):
+    rng = random.Random(13)
+    for n in range(8):
+        frame = random_frame(rng, rng.randrange(50, 300))
+        items = sorted(frame["what"].dropna().astype(str).unique())
+        subsequent = rng.sample(items, min(2, len(items)))
+        path = tmp_path / f"c{n}.tsv"
+        write_tsv(frame, path)
+        args = ["-c", "2", "-w", "3", "--subsequent=" + ",".join(subsequent),
+                "--exclude=" + items[0]]
+        want, want_sets, _ = cli(args, tmp_path, str(path))
+        rules = quorvel.mine(frame, "case", "t", "what", window=3, min_count=2,
+                             subsequent=subsequent, exclude=items[0])
+        assert quorvel.to_table(rules) == want, f"case {n}"
+        rules, sets = quorvel.mine(frame, "case", "t", "what", window=3, min_count=2,
+                                   subsequent=subsequent, exclude=[items[0]], item_sets=True)
+        assert quorvel.to_table(rules) == want and quorvel.to_table(sets) == want_sets
+        for side in rules["subsequent"]:
+            assert set(side) <= set(subsequent)
+
+
 def test_datetimes_in_any_zone_and_unit_are_the_same_instants():
     rng = random.Random(9)
     base = pd.Timestamp("2024-03-30 22:00:00", tz="UTC")

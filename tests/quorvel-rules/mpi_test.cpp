@@ -124,6 +124,22 @@ TEST(Processes, DelaysAreThoseOfOneProcess) {
     }
 }
 
+// The sets a constrained run skips are told by counts over every process.
+TEST(Processes, ConstraintsAreThoseOfOneProcess) {
+    SKIP_WITHOUT_MPI();
+    std::mt19937 rng(29);
+    const char* constraints[][2] = {{"--subsequent=b", "--antecedent=a"},
+                                    {"--subsequent=a,e", "--exclude=f"}};
+    for (int round = 0; round < 4; ++round) {
+        const std::string log = randomLog(rng, false, 300 + static_cast<int>(rng() % 1200));
+        const std::string window = std::to_string(round % 2 ? 0 : 5);
+        expectSameForAnyProcesses({{"log.tsv", log}},
+                                  {"-c", "2", "-w", window, constraints[round % 2][0],
+                                   constraints[round % 2][1], "log.tsv", "rules"},
+                                  "constraints, round " + std::to_string(round));
+    }
+}
+
 TEST(Processes, PartFilesAndNamedColumns) {
     SKIP_WITHOUT_MPI();
     std::mt19937 rng(29);
