@@ -179,19 +179,19 @@ void writeReport(std::ostream& out, const Configuration& config, const RuleSet& 
            "<input id=\"filter\" type=\"search\" placeholder=\"Filter by item\" "
            "aria-label=\"Filter by item\">\n<table id=\"rules\">\n<thead><tr>"
            "<th class=\"items\">Antecedent</th><th class=\"items\">Subsequent</th>";
-    const std::vector<quorvel::rule::Measure>& all = quorvel::rule::measures();
-    const char* HEADINGS[] = {"Count", "A union S",  "Support",     "Confidence",
-                              "Lift",  "Conviction", "Probability", "Certainty"};
-    for (size_t m = 0; m < all.size(); ++m)
-        out << "<th data-measure=\"" << all[m].name << "\">" << HEADINGS[m] << "</th>";
+    // The measures, and the optional columns the table carries.
+    const std::vector<const quorvel::rule::Measure*> all =
+        quorvel::rule::tableMeasures(rules.columns());
+    for (const quorvel::rule::Measure* m : all)
+        out << "<th data-measure=\"" << m->name << "\">" << m->header << "</th>";
     out << "</tr></thead>\n<tbody>\n";
     for (const auto& entry : rules) {
         if (!config.admits(entry.second))
             continue;
         out << "<tr><td class=\"items\">" << itemsCell(entry.first.antecedent())
             << "</td><td class=\"items\">" << itemsCell(entry.first.subsequent()) << "</td>";
-        for (const quorvel::rule::Measure& m : all) {
-            const double v = m.of(entry.second);
+        for (const quorvel::rule::Measure* m : all) {
+            const double v = m->of(entry.second);
             out << "<td data-v=\"" << sortKey(v) << "\">" << shown(v) << "</td>";
         }
         out << "</tr>\n";

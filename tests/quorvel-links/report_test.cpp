@@ -152,6 +152,24 @@ TEST(Report, OneFileWithTheRulesThePictureAndAKeyFetchingNothing) {
     EXPECT_NE(oddPage.find("Graphviz&#39;s dot was not found, so the picture is left out."),
               std::string::npos);
 
+    // A table with delays shows them, sortable, after the measures.
+    writeFile(dir.file("timed.tsv"),
+              "Rule\tCount\tA union S\tSupport\tConfidence\tLift\tConviction\tProbability\t"
+              "Certainty\tDelay Min\tDelay Median\tDelay P90\tDelay Max\n"
+              "a => b\t5\t5\t0.5\t1\t2\tinf\t1\tinf\t3\t7\t86400\t90000\n");
+    ASSERT_EQ(runLinks({"--html=" + dir.file("timed.html"), dir.file("timed.tsv"),
+                        dir.file("t.dot")})
+                  .status,
+              0);
+    const std::string timedPage = readFile(dir.file("timed.html"));
+    EXPECT_NE(timedPage.find("<th data-measure=\"certainty\">Certainty</th><th "
+                             "data-measure=\"delay_min\">Delay Min</th>"),
+              std::string::npos);
+    EXPECT_NE(timedPage.find("<th data-measure=\"delay_max\">Delay Max</th></tr>"),
+              std::string::npos);
+    EXPECT_NE(timedPage.find(">86400</td>"), std::string::npos);
+    EXPECT_EQ(page.find("delay_min"), std::string::npos);
+
     // The report is an output like the others: never the input.
     const auto same = runLinks({"--html=" + rules, rules, dir.file("x.dot")});
     EXPECT_EQ(same.status, 2);
