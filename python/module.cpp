@@ -193,6 +193,7 @@ MiningParams paramsOf(const py::dict& p) {
     params.constraints.antecedent = p["antecedent"].cast<std::vector<std::string>>();
     params.constraints.exclude = p["exclude"].cast<std::vector<std::string>>();
     params.allItemSets = p["all_item_sets"].cast<bool>();
+    params.productive = p["productive"].cast<bool>();
     const std::string sort = p["sort"].cast<std::string>();
     if (!sort.empty()) {
         params.selection.sortBy = findMeasure(sort);

@@ -47,6 +47,11 @@ struct MiningParams : Thresholds {
     RuleKind rules = RuleKind::ORDERED;
     /// The rules kept; the counting skips the rules these leave out.
     RuleConstraints constraints;
+    /// Whether only productive rules are kept: a rule A => B whose lift
+    /// passes 1 and whose confidence passes that of every rule A' => B
+    /// with A' a proper subset of A (from the item-set counts, whether or
+    /// not A' => B passes the thresholds).
+    bool productive = false;
     /// Whether the item-set table must hold every frequent set. When not,
     /// a run whose constraints exclude items leaves out the sets holding
     /// them.

@@ -231,6 +231,8 @@ public:
     Iterator add(Iterator hint, const Rule& rule, const Stats& stats) {
         return m_data.emplace_hint(hint, rule, stats);
     }
+    /// Removes the rule at `it`; the one after it.
+    Iterator erase(Iterator it) { return m_data.erase(it); }
     /// Raises std::out_of_range for an absent rule.
     Stats& at(const Rule& rule) { return m_data.at(rule); }
     const Stats& at(const Rule& rule) const { return m_data.at(rule); }

@@ -26,7 +26,7 @@ _NO_TIME = np.iinfo(np.int64).min
 
 def _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
               max_conviction, max_order, sort, top, threads, memory, rules, delays,
-              subsequent=None, antecedent=None, exclude=None):
+              subsequent=None, antecedent=None, exclude=None, productive=False):
     if rules not in ("ordered", "basket"):
         raise ValueError(f'rules="{rules}" is neither ordered nor basket')
     if delays and rules == "basket":
@@ -57,7 +57,7 @@ def _settings(window, timestamps, min_count, min_support, min_confidence, min_li
         "sort": sort or "", "top": int(top or 0), "threads": int(threads),
         "memory": int(memory), "rules": rules, "delays": bool(delays),
         "subsequent": _names(subsequent), "antecedent": _names(antecedent),
-        "exclude": _names(exclude),
+        "exclude": _names(exclude), "productive": bool(productive),
     }
 
 
@@ -153,7 +153,7 @@ def _results(found, want_item_sets):
 def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_confidence=0.0,
          min_lift=0.0, max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0,
          memory=None, item_prefix=False, item_sets=False, progress=None, rules="ordered",
-         delays=False, subsequent=None, antecedent=None, exclude=None):
+         delays=False, subsequent=None, antecedent=None, exclude=None, productive=False):
     """The rules of the event log in `df`.
 
     subject, time: the columns naming each event's subject and time; item: the
@@ -172,12 +172,15 @@ def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_co
     keeps the rules whose subsequent holds only the items named (a name or a
     list), antecedent those whose antecedent holds all of them, exclude those
     without any of them; without item_sets=True the search skips the sets no
-    kept rule needs. With item_sets=True, returns (rules, item_sets).
+    kept rule needs. productive=True keeps the rules of lift above 1 whose
+    confidence passes that of every rule with a smaller antecedent and the
+    same subsequent. With item_sets=True, returns (rules, item_sets).
     """
     settings_args = (min_count, min_support, min_confidence, min_lift, max_conviction,
                      max_order, sort, top, threads, memory, rules, delays)
     log, timestamps = _log(df, subject, time, item, item_prefix, threads)
-    settings = _settings(window, timestamps, *settings_args, subsequent, antecedent, exclude)
+    settings = _settings(window, timestamps, *settings_args, subsequent, antecedent, exclude,
+                         productive)
     settings["all_item_sets"] = bool(item_sets)
     return _results(_quorvel.mine(log, settings, progress), item_sets)
 
@@ -194,7 +197,7 @@ def read(path, subject=None, time=None, item=None, time_format="number", delimit
          min_count=5, min_support=0.0, min_confidence=0.0, min_lift=0.0,
          max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0, memory=None,
          item_sets=False, progress=None, rules="ordered", delays=False, subsequent=None,
-         antecedent=None, exclude=None):
+         antecedent=None, exclude=None, productive=False):
     """The rules of the table (or XES log) at `path`, read as the command line
     reads it with the same options: subject/time/item name columns of the
     header (item may be a list), time_format is number, iso8601, unix or
@@ -212,7 +215,7 @@ def read(path, subject=None, time=None, item=None, time_format="number", delimit
     timestamps = xes or time_format != "number" or _quorvel.looks_like_xml(str(path))
     settings = _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
                          max_conviction, max_order, sort, top, threads, memory, rules, delays,
-                         subsequent, antecedent, exclude)
+                         subsequent, antecedent, exclude, productive)
     settings["all_item_sets"] = bool(item_sets)
     return _results(_quorvel.mine(log, settings, progress), item_sets)
 

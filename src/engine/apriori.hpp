@@ -35,6 +35,9 @@ void populateRuleSet(const MiningParams& config, RuleSet& ret, const ItemSetSupp
                      const RuleHistogram& hist, size_t txnCount, std::ostream& progress,
                      const std::vector<RuleDelays>* delays = nullptr);
 
+/// Keeps the productive rules of `rules` (MiningParams::productive).
+void keepProductive(RuleSet& rules, const ItemSetSupports& supports, size_t txnCount);
+
 /// The basket rules of the frequent sets that pass the thresholds: each
 /// set of two items or more split into each of its items and the rest,
 /// counted by the subjects holding the set.

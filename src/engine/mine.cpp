@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <map>
 #include <ostream>
 
 namespace quorvel::rule {
@@ -224,6 +226,67 @@ void populateRuleSet(const MiningParams& config, RuleSet& ret, const ItemSetSupp
     }
 }
 
+namespace {
+
+// The best confidence of A' => B over the non-empty A' within `a`, each set
+// met once however many rules share it.
+class BestConfidence {
+public:
+    BestConfidence(const ItemSetSupports& supports, size_t txnCount)
+        : m_supports(supports), m_txns(static_cast<unsigned int>(txnCount)) {}
+
+    double of(const ItemSet& a, const ItemSet& b) {
+        const auto key = std::make_pair(a, b);
+        const auto found = m_best.find(key);
+        if (found != m_best.end())
+            return found->second;
+        double best = confidenceOf(a, b);
+        if (a.size() > 1)
+            best = std::max(best, within(a, b));
+        m_best.emplace(key, best);
+        return best;
+    }
+    /// The same over the proper subsets of `a` alone.
+    double within(const ItemSet& a, const ItemSet& b) {
+        double best = -HUGE_VAL;
+        for (const Item& drop : a) {
+            ItemSet smaller;
+            for (const Item& item : a)
+                if (item != drop)
+                    smaller.add(item);
+            if (!smaller.empty())
+                best = std::max(best, of(smaller, b));
+        }
+        return best;
+    }
+
+private:
+    double confidenceOf(const ItemSet& a, const ItemSet& b) const {
+        const double supportI =
+            support(static_cast<unsigned int>(m_supports.at(a.merge(b))), m_txns);
+        const double supportA = support(static_cast<unsigned int>(m_supports.at(a)), m_txns);
+        return confidence(supportI, supportA);
+    }
+
+    const ItemSetSupports& m_supports;
+    unsigned int m_txns;
+    std::map<std::pair<ItemSet, ItemSet>, double> m_best;
+};
+
+} // namespace
+
+void keepProductive(RuleSet& rules, const ItemSetSupports& supports, size_t txnCount) {
+    BestConfidence best(supports, txnCount);
+    for (auto it = rules.begin(); it != rules.end();) {
+        const Rule& rule = it->first;
+        const bool productive =
+            it->second.lift > 1 &&
+            (rule.antecedent().size() < 2 ||
+             it->second.confidence > best.within(rule.antecedent(), rule.subsequent()));
+        it = productive ? std::next(it) : rules.erase(it);
+    }
+}
+
 void basketRules(const MiningParams& config, RuleSet& ret, const ItemSetSupports& supports,
                  size_t txnCount, std::ostream& progress) {
     progress << "\t ... making basket rules from the item sets." << std::endl;
@@ -266,6 +329,8 @@ MiningResult mine(const MiningParams& params, const EventLog& log, const MiningC
         else
             mining::populateRuleSet(params, result.m_rules, result.m_itemSets, counts, subjects,
                                     run.messages(), params.delays ? &delays : nullptr);
+        if (params.productive)
+            mining::keepProductive(result.m_rules, result.m_itemSets, subjects);
     }
     run.messages() << "\t ... have " << result.m_rules.size() << " rules." << std::endl;
     return result;

@@ -226,6 +226,13 @@ OptionTable<C> makeTable() {
                        addNames(c.constraints.exclude, value);
                        return true;
                    }),
+        {'\0', "productive", Domain::ALIAS, "Keep productive rules only.",
+         "      --productive\tKeep only rules of lift above 1 whose confidence passes that of "
+         "every rule with a smaller antecedent and the same subsequent.\n",
+         [](C& c, const CmdLine::Binding&) {
+             c.productive = true;
+             return true;
+         }},
         {'\0', "delays", Domain::ALIAS, "Report each rule's delays.",
          "      --delays\t\tAdd each rule's delays from antecedent to subsequent: least, median, "
          "90th percentile, greatest.\n",

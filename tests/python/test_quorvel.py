@@ -197,6 +197,11 @@ def test_constraints_are_the_programs(tmp_path):
         assert quorvel.to_table(rules) == want and quorvel.to_table(sets) == want_sets
         for side in rules["subsequent"]:
             assert set(side) <= set(subsequent)
+        want_productive, _, _ = cli(["-c", "2", "-w", "3", "--productive"], tmp_path, str(path))
+        productive = quorvel.mine(frame, "case", "t", "what", window=3, min_count=2,
+                                  productive=True)
+        assert quorvel.to_table(productive) == want_productive
+        assert (productive["lift"] > 1).all()
 
 
 def test_datetimes_in_any_zone_and_unit_are_the_same_instants():

@@ -48,6 +48,8 @@ const std::string USAGE_TAIL =
     "(repeatable, or a,b,c).\n"
     "      --exclude=ITEM\tKeep only rules that hold none of these items (repeatable, or "
     "a,b,c).\n"
+    "      --productive\tKeep only rules of lift above 1 whose confidence passes that of every "
+    "rule with a smaller antecedent and the same subsequent.\n"
     "      --delays\t\tAdd each rule's delays from antecedent to subsequent: least, median, 90th "
     "percentile, greatest.\n"
     "      --delimiter=C\tSet the character between input cells (default: tab).\n"
