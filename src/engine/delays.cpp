@@ -30,25 +30,6 @@ uint32_t weightOf(Taken t) {
     return static_cast<uint32_t>(t);
 }
 
-// The items of `everSeen` last seen within `window` before `now`.
-uint64_t seenWithin(const History::Time* last, uint64_t everSeen, History::Time now,
-                    History::Time window) {
-    if (window == 0)
-        return everSeen;
-    uint64_t seen = 0;
-    for (uint64_t bits = everSeen; bits; bits &= bits - 1) {
-        const unsigned x = static_cast<unsigned>(__builtin_ctzll(bits));
-        if (static_cast<History::Time>(now - last[x]) <= window)
-            seen |= uint64_t(1) << x;
-    }
-    return seen;
-}
-
-// The rule test (RuleWalk's) of a transaction holding `holds` after `seen`.
-bool observes(uint64_t holds, uint64_t seen, uint64_t a, uint64_t b) {
-    return (holds & b) == b && (seen & b) == 0 && (holds & a) != a && (seen & a) == a;
-}
-
 History::Time latestOf(const History::Time* last, uint64_t items) {
     History::Time latest = 0;
     for (uint64_t bits = items; bits; bits &= bits - 1)

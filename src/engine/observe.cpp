@@ -4,14 +4,6 @@
 
 namespace quorvel::rule::mining {
 
-namespace {
-
-bool satisfies(uint64_t holds, uint64_t seen, uint64_t a, uint64_t b) {
-    return (holds & b) == b && (seen & b) == 0 && (holds & a) != a && (seen & a) == a;
-}
-
-} // namespace
-
 MaskedRules MaskedRules::proposedFor(size_t m) {
     MaskedRules rules;
     const uint64_t all = m == 64 ? ~uint64_t(0) : (uint64_t(1) << m) - 1;
@@ -40,7 +32,7 @@ void MaskedRules::tabulate(size_t items) {
         for (uint64_t seen = 0; seen < masks; ++seen) {
             uint64_t satisfied = 0;
             for (size_t r = 0; r < size(); ++r)
-                if (satisfies(held, seen, antecedent[r], subsequent[r]))
+                if (observes(held, seen, antecedent[r], subsequent[r]))
                     satisfied |= uint64_t(1) << r;
             table[held << items | seen] = satisfied;
         }
@@ -56,15 +48,7 @@ RuleWalk::RuleWalk(const MaskedRules& rules, size_t first, History::Time window,
 }
 
 uint64_t RuleWalk::seenBefore(History::Time now) const {
-    if (m_window == 0)
-        return m_everSeen;
-    uint64_t seen = 0;
-    for (uint64_t bits = m_everSeen; bits; bits &= bits - 1) {
-        const unsigned x = static_cast<unsigned>(__builtin_ctzll(bits));
-        if (static_cast<History::Time>(now - m_last[x]) <= m_window)
-            seen |= uint64_t(1) << x;
-    }
-    return seen;
+    return seenWithin(m_last, m_everSeen, now, m_window);
 }
 
 bool RuleWalk::step(uint64_t holds, History::Time now) {
@@ -77,7 +61,7 @@ bool RuleWalk::step(uint64_t holds, History::Time now) {
     } else if (seen) {
         for (uint64_t bits = m_pending; bits; bits &= bits - 1) {
             const unsigned r = static_cast<unsigned>(__builtin_ctzll(bits));
-            if (satisfies(holds, seen, m_antecedent[r], m_subsequent[r])) {
+            if (observes(holds, seen, m_antecedent[r], m_subsequent[r])) {
                 m_pending &= ~(uint64_t(1) << r);
                 m_observed[r] += m_weight;
             }

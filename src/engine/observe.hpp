@@ -33,6 +33,27 @@ struct MaskedRules {
 
 static constexpr size_t MAX_RULE_ITEMS = 64;
 
+/// The rule test of a transaction holding the items `holds` (masks over a
+/// set's positions) after those `seen` within the window before it.
+inline bool observes(uint64_t holds, uint64_t seen, uint64_t a, uint64_t b) {
+    return (holds & b) == b && (seen & b) == 0 && (holds & a) != a && (seen & a) == a;
+}
+
+/// The items of `everSeen` last seen (`last`, by position) within `window`
+/// before `now`; 0 is no window.
+inline uint64_t seenWithin(const History::Time* last, uint64_t everSeen, History::Time now,
+                           History::Time window) {
+    if (window == 0)
+        return everSeen;
+    uint64_t seen = 0;
+    for (uint64_t bits = everSeen; bits; bits &= bits - 1) {
+        const unsigned x = static_cast<unsigned>(__builtin_ctzll(bits));
+        if (static_cast<History::Time>(now - last[x]) <= window)
+            seen |= uint64_t(1) << x;
+    }
+    return seen;
+}
+
 /// A subject observes A => B when some transaction holds all of B, none of
 /// B's items was seen in an earlier transaction within the window, all of
 /// A's were, and the transaction does not hold all of A. The walk takes the
