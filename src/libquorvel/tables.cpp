@@ -48,6 +48,34 @@ bool isCsvRuleHeader(std::string_view line, unsigned& columns) {
            optionalColumnsNamed(splitCells(line.substr(1), ','), false, columns);
 }
 
+// The optional columns the miner's TSV header names after the nine; none
+// when what follows them is no group of them.
+unsigned tsvOptionalColumns(const std::string& header, char delim) {
+    std::vector<std::string> names = splitCells(header, delim);
+    names.erase(names.begin(), names.begin() + std::min<size_t>(names.size(), 9));
+    unsigned columns = 0;
+    return optionalColumnsNamed(names, true, columns) ? columns : 0;
+}
+
+// The cells of `optional` after a TSV row's nine, into `stats`.
+void readOptionalCells(TableRows& row, const std::vector<const Measure*>& optional,
+                       RuleSet::Stats& stats) {
+    for (size_t k = 0; k < optional.size(); ++k) {
+        const Measure& m = *optional[k];
+        const int column = static_cast<int>(10 + k);
+        if (!row.hasCell())
+            throw new IOException(
+                brenlo::string::strprintf("\"%s\" at column %d is missing.", m.header, column));
+        const std::string cell = row.cell();
+        double v = 0;
+        if (!parseWholeReal(cell, v) || (m.whole && (v < 0 || v != std::floor(v))))
+            throw new IOException(brenlo::string::strprintf(
+                "\"%s\" at column %d is not %s: \"%s\".", m.header, column,
+                m.whole ? "a whole number" : "a number", cell.c_str()));
+        m.set(stats, v);
+    }
+}
+
 // A transaction table's second cell: a whole number, or a date (2024-01-19...).
 bool looksLikeTime(const std::string& cell) {
     size_t digits = 0;
@@ -142,13 +170,8 @@ void RuleSet::readInto(std::istream& src, char delim, const std::string& source)
     const TableKind kind = writtenTableKind(rows.header());
     if (kind == TableKind::ITEM_SETS)
         rows.refuseTable(wrongTableMessage(kind, "a rule table"));
-    // The miner's header may name optional columns after the nine.
-    if (!csv && kind == TableKind::RULES) {
-        std::vector<std::string> names = splitCells(rows.header(), delim);
-        names.erase(names.begin(), names.begin() + std::min<size_t>(names.size(), 9));
-        if (!optionalColumnsNamed(names, true, m_columns))
-            m_columns = 0;
-    }
+    if (!csv && kind == TableKind::RULES)
+        m_columns = tsvOptionalColumns(rows.header(), delim);
     std::vector<const Measure*> optional = tableMeasures(m_columns);
     optional.erase(optional.begin(), optional.begin() + measures().size());
     bool first = kind != TableKind::RULES;
@@ -195,20 +218,7 @@ void RuleSet::readInto(std::istream& src, char delim, const std::string& source)
                     "\"%s\" at column %d is not %s: \"%s\".", name, column,
                     column <= 3 ? "a whole number" : "a number", cell.c_str()));
         }
-        for (size_t k = 0; k < optional.size(); ++k) {
-            const Measure& m = *optional[k];
-            const int column = static_cast<int>(10 + k);
-            if (!row.hasCell())
-                throw new IOException(
-                    brenlo::string::strprintf("\"%s\" at column %d is missing.", m.header, column));
-            const std::string cell = row.cell();
-            double v = 0;
-            if (!parseWholeReal(cell, v) || (m.whole && (v < 0 || v != std::floor(v))))
-                throw new IOException(brenlo::string::strprintf(
-                    "\"%s\" at column %d is not %s: \"%s\".", m.header, column,
-                    m.whole ? "a whole number" : "a number", cell.c_str()));
-            m.set(stats, v);
-        }
+        readOptionalCells(row, optional, stats);
         if (row.hasCell())
             throw new IOException("Excess cells in row.");
         m_data[rule] = stats;

@@ -205,6 +205,31 @@ TEST(Delays, ColumnsOnlyWhenAskedAndReadBack) {
     }
 }
 
+// A delay cell that is no whole number is told by its place.
+TEST(Delays, ABadDelayCellSaysWhereItIs) {
+    TempDir dir;
+    writeFile(dir.file("bad.tsv"),
+              "Rule\tCount\tA union S\tSupport\tConfidence\tLift\tConviction\tProbability\t"
+              "Certainty\tDelay Min\tDelay Median\tDelay P90\tDelay Max\n"
+              "a => b\t3\t4\t0.75\t1\t1\tinf\t1\tinf\t4\t7\t100\t100\n"
+              "b => c\t3\t4\t0.75\t1\t1\tinf\t1\tinf\t4.5\t7\t100\t100\n");
+    auto bad = testsupport::runLinks({"bad.tsv", "g.dot"}, "", dir.path());
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("bad.tsv:3: \"Delay Min\" at column 10 is not a whole number: "
+                           "\"4.5\"."),
+              std::string::npos)
+        << bad.err;
+    writeFile(dir.file("short.tsv"),
+              "Rule\tCount\tA union S\tSupport\tConfidence\tLift\tConviction\tProbability\t"
+              "Certainty\tDelay Min\tDelay Median\tDelay P90\tDelay Max\n"
+              "a => b\t3\t4\t0.75\t1\t1\tinf\t1\tinf\t4\t7\n");
+    auto cut = testsupport::runLinks({"short.tsv", "g.dot"}, "", dir.path());
+    EXPECT_EQ(cut.status, 2);
+    EXPECT_NE(cut.err.find("short.tsv:2: \"Delay P90\" at column 12 is missing."),
+              std::string::npos)
+        << cut.err;
+}
+
 TEST(Delays, MistakesAreRefused) {
     auto basket = runRules({"--delays", "--rules=basket"}, "subject\ttime\titem\n");
     EXPECT_EQ(basket.status, 1);
