@@ -159,9 +159,13 @@ int ruleTable(const uint8_t* data, size_t size) {
         std::istringstream in(text);
         rules.readInto(in, '\t');
     });
-    // Rules over arbitrary item names survive a write and a read.
+    // Rules over arbitrary item names survive a write and a read, in any
+    // format, with the optional columns or without.
     Bytes bytes(data, size);
     RuleSet rules;
+    const TableFormat formats[] = {TableFormat::TSV, TableFormat::CSV, TableFormat::JSONL};
+    const TableFormat format = formats[bytes.byte() % 3];
+    rules.setColumns(bytes.byte() % 2 ? unsigned(RuleSet::DELAYS) : 0u);
     for (int n = 0; n < 8 && !bytes.empty(); ++n) {
         ItemSet a, b;
         for (int k = 1 + bytes.byte() % 2; k > 0; --k)
@@ -173,10 +177,12 @@ int ruleTable(const uint8_t* data, size_t size) {
         s.icount = bytes.byte();
         s.support = bytes.byte() / 7.0;
         s.certainty = bytes.byte() % 3 == 0 ? INFINITY : -bytes.byte() / 3.0;
+        s.delayMin = bytes.byte();
+        s.delayMax = uint64_t(bytes.byte()) << 24;
     }
     std::ostringstream out;
     std::streambuf* saved = std::cerr.rdbuf(nullptr);
-    rules.write(out);
+    writeRuleTable(out, rules, format);
     std::cerr.rdbuf(saved);
     std::cerr.clear();
     RuleSet back;
@@ -184,10 +190,18 @@ int ruleTable(const uint8_t* data, size_t size) {
     bool read = tolerant([&] { back.readInto(in, '\t'); });
     check(read, "a written rule table does not read back");
     check(back.size() == rules.size(), "rules lost in a write and read");
+    // JSON Lines tell their columns by their records alone.
+    if (rules.size() || format != TableFormat::JSONL)
+        check(back.columns() == rules.columns(),
+              "the optional columns changed in a write and read");
     auto it = back.begin();
     for (const auto& entry : rules) {
         check(it->first == entry.first, "a rule changed in a write and read");
         check(it->second.count == entry.second.count, "a count changed in a write and read");
+        if (rules.columns() & RuleSet::DELAYS)
+            check(it->second.delayMin == entry.second.delayMin &&
+                      it->second.delayMax == entry.second.delayMax,
+                  "a delay changed in a write and read");
         ++it;
     }
     return 0;
