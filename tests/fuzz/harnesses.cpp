@@ -166,12 +166,21 @@ int ruleTable(const uint8_t* data, size_t size) {
     const TableFormat formats[] = {TableFormat::TSV, TableFormat::CSV, TableFormat::JSONL};
     const TableFormat format = formats[bytes.byte() % 3];
     rules.setColumns(bytes.byte() % 2 ? unsigned(RuleSet::DELAYS) : 0u);
+    // JSON holds text: bytes that are no UTF-8 are written as the code
+    // points of their numbers, so there the names are ASCII.
+    auto name = [&] {
+        std::string text = bytes.text(6);
+        if (format == TableFormat::JSONL)
+            for (char& c : text)
+                c = static_cast<char>(c & 0x7f);
+        return text;
+    };
     for (int n = 0; n < 8 && !bytes.empty(); ++n) {
         ItemSet a, b;
         for (int k = 1 + bytes.byte() % 2; k > 0; --k)
-            a.add(bytes.text(6));
+            a.add(name());
         for (int k = 1 + bytes.byte() % 2; k > 0; --k)
-            b.add(bytes.text(6));
+            b.add(name());
         RuleSet::Stats& s = rules[Rule(a, b)];
         s.count = bytes.byte();
         s.icount = bytes.byte();
