@@ -61,7 +61,7 @@ public:
     size_t nextLevel() override {
         StageClock clock(m_times.itemSets);
         Level next = mining::nextLevel(m_config, m_index, m_level, m_run);
-        if (m_config.constraints.any() && !m_config.allItemSets && m_filter.prunes())
+        if (!m_config.allItemSets && m_filter.prunes())
             keepNeeded(m_config, m_index, m_filter, m_run, next);
         keep(std::move(m_level));
         m_level = std::move(next);
