@@ -1,8 +1,8 @@
 #include "levels.hpp"
 
-#include "quorvel/budget.hpp"
 #include "level_guard.hpp"
 #include "pairs.hpp"
+#include "quorvel/budget.hpp"
 #include "set_index.hpp"
 
 #include "brenlo/threads.hpp"
@@ -263,15 +263,8 @@ namespace {
 void keepFrequentEverywhere(const MiningParams& config, const Peers& peers, Level& level) {
     std::vector<uint64_t> counts(level.counts.begin(), level.counts.end());
     peers.sum(counts);
-    Level kept;
-    kept.size = level.size;
-    for (size_t k = 0; k < level.sets(); ++k)
-        if (counts[k] >= config.minCount) {
-            kept.ids.insert(kept.ids.end(), level.set(k), level.set(k) + level.size);
-            kept.holders.push_back(std::move(level.holders[k]));
-            kept.counts.push_back(counts[k]);
-        }
-    level = std::move(kept);
+    std::copy(counts.begin(), counts.end(), level.counts.begin());
+    level.keepIf([&](size_t k) { return level.counts[k] >= config.minCount; });
 }
 
 } // namespace
@@ -352,8 +345,7 @@ bool beforeInItemSetOrder(const ItemId* a, size_t m, const ItemId* b, size_t n) 
 
 } // namespace
 
-std::vector<ItemSet> itemSetsOf(const SubjectIndex& index, const Level& level,
-                                unsigned threads) {
+std::vector<ItemSet> itemSetsOf(const SubjectIndex& index, const Level& level, unsigned threads) {
     std::vector<ItemSet> sets(level.sets());
     const size_t stretch = 1024;
     brenlo::forEachChunk(threads, (level.sets() + stretch - 1) / stretch, [&](size_t c, unsigned) {

@@ -9,6 +9,7 @@
 #include "quorvel/mine.hpp"
 #include "run.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -31,6 +32,24 @@ struct Level {
     const ItemId* set(size_t k) const { return ids.data() + k * size; }
     /// The rules proposed from its sets.
     uint64_t proposals() const;
+    /// Keeps the sets k for which keep(k) holds, in order, with their
+    /// holders and counts.
+    template <class Keep> void keepIf(Keep keep) {
+        size_t at = 0;
+        for (size_t k = 0; k < sets(); ++k) {
+            if (!keep(k))
+                continue;
+            if (at != k) {
+                std::copy(set(k), set(k) + size, ids.begin() + at * size);
+                holders[at] = std::move(holders[k]);
+                counts[at] = counts[k];
+            }
+            ++at;
+        }
+        ids.resize(at * size);
+        holders.resize(at);
+        counts.resize(at);
+    }
 };
 
 /// The frequent single items.

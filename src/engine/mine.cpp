@@ -97,15 +97,7 @@ private:
             keepNeeded(m_config, m_index, m_filter, m_run, items);
     }
     void dropExcluded(Level& items) const {
-        Level kept;
-        kept.size = 1;
-        for (size_t k = 0; k < items.sets(); ++k)
-            if (!m_filter.excluded(items.set(k)[0])) {
-                kept.ids.push_back(items.set(k)[0]);
-                kept.holders.push_back(std::move(items.holders[k]));
-                kept.counts.push_back(items.counts[k]);
-            }
-        items = std::move(kept);
+        items.keepIf([&](size_t k) { return !m_filter.excluded(items.set(k)[0]); });
     }
 
     // A level's sets and counts are kept for the table, its item sets made

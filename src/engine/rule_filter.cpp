@@ -90,19 +90,12 @@ void keepNeeded(const MiningParams& config, const SubjectIndex& index, const Rul
         }
     }
     run.peers().sum(counts);
-    Level kept;
-    kept.size = level.size;
-    for (size_t k = 0; k < level.sets(); ++k) {
-        bool needed = false;
-        for (size_t t = 0; t < needs.size() && !needed; ++t)
-            needed = counts[k * needs.size() + t] >= std::max<uint64_t>(config.minCount, 1);
-        if (!needed)
-            continue;
-        kept.ids.insert(kept.ids.end(), level.set(k), level.set(k) + level.size);
-        kept.holders.push_back(std::move(level.holders[k]));
-        kept.counts.push_back(level.counts[k]);
-    }
-    level = std::move(kept);
+    level.keepIf([&](size_t k) {
+        for (size_t t = 0; t < needs.size(); ++t)
+            if (counts[k * needs.size() + t] >= std::max<uint64_t>(config.minCount, 1))
+                return true;
+        return false;
+    });
 }
 
 } // namespace mining
