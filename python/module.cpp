@@ -194,6 +194,11 @@ MiningParams paramsOf(const py::dict& p) {
     params.constraints.exclude = p["exclude"].cast<std::vector<std::string>>();
     params.allItemSets = p["all_item_sets"].cast<bool>();
     params.productive = p["productive"].cast<bool>();
+    for (const std::string& test : p["p_values"].cast<std::vector<std::string>>())
+        params.pValues |= test == "order" ? RuleSet::ORDER : RuleSet::DEPENDENCE;
+    params.maxP = p["max_p"].cast<double>();
+    params.adjust =
+        p["adjust"].cast<std::string>() == "bh" ? Adjustment::BH : Adjustment::HOLM;
     const std::string sort = p["sort"].cast<std::string>();
     if (!sort.empty()) {
         params.selection.sortBy = findMeasure(sort);

@@ -26,6 +26,7 @@ struct Measure {
     bool whole;         // a whole number
     double (*of)(const RuleSet::Stats&);
     void (*set)(RuleSet::Stats&, double);
+    bool smallestFirst = false; // sorted ascending (p-values), not largest first
 };
 
 /// The eight number columns every table has, in table order.
@@ -39,7 +40,8 @@ const Measure* findMeasure(const std::string& name);
 std::string measureNames();
 
 /// Which rules a table shows, in what order: all in rule order by default;
-/// sorted by a measure, largest first, ties in rule order; the first `top`
+/// sorted by a measure, largest first (smallest for p-values), ties in rule
+/// order; the first `top`
 /// only when `top` is not 0.
 struct RuleSelection {
     const Measure* sortBy = nullptr;

@@ -43,6 +43,15 @@ struct RuleConstraints {
     bool admits(const Rule& rule) const;
 };
 
+/// How p-values are adjusted for the number of rules tested.
+enum class Adjustment {
+    /// Holm's step-down correction: bounds the chance of any false rule.
+    HOLM,
+    /// Benjamini and Hochberg's step-up correction: bounds the expected
+    /// share of false rules among those kept.
+    BH,
+};
+
 struct MiningParams : Thresholds {
     RuleKind rules = RuleKind::ORDERED;
     /// The rules kept; the counting skips the rules these leave out.
@@ -70,6 +79,23 @@ struct MiningParams : Thresholds {
     /// latest time before it, within the window, at which an item of A was
     /// seen. Ordered rules only.
     bool delays = false;
+    /// The p-values found for each rule, as RuleSet::Columns: DEPENDENCE
+    /// (from the item-set counts) and ORDER (ordered rules only: each
+    /// subject holding a rule's items is walked once more for S => A).
+    unsigned pValues = 0;
+    /// When not negative, only rules whose adjusted p-values (of pValues)
+    /// are at most maxP are kept. The family adjusted over is every rule
+    /// the other settings keep.
+    double maxP = -1;
+    Adjustment adjust = Adjustment::HOLM;
+    /// The p-values found: those of pValues, or with maxP alone every test
+    /// the kind of rule has.
+    unsigned tests() const {
+        if (pValues || maxP < 0)
+            return pValues;
+        return rules == RuleKind::ORDERED ? RuleSet::DEPENDENCE | RuleSet::ORDER
+                                          : RuleSet::DEPENDENCE;
+    }
     /// Threads for counting; 0 for one per processor.
     unsigned int threads = 0;
     /// Bytes the process may hold while mining; 0 for no limit. A level

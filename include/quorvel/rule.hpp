@@ -215,9 +215,22 @@ public:
         uint64_t delayMedian = 0;
         uint64_t delayP90 = 0;
         uint64_t delayMax = 0;
+        /// With DEPENDENCE: Fisher's one-sided exact test that A and S are
+        /// held together more often than chance, and that p-value adjusted
+        /// over the rules tested.
+        double pDependence = 0;
+        double pDependenceAdjusted = 0;
+        /// With ORDER: the subjects observing S => A, those observing both
+        /// orders, and the one-sided sign test that A => S is the more
+        /// frequent order (among subjects observing one order only),
+        /// alone and adjusted.
+        size_t countReverse = 0;
+        size_t countBoth = 0;
+        double pOrder = 0;
+        double pOrderAdjusted = 0;
     };
     /// Groups of columns a table shows besides the measures every table has.
-    enum Columns : unsigned { DELAYS = 1 };
+    enum Columns : unsigned { DELAYS = 1, DEPENDENCE = 2, ORDER = 4 };
     typedef std::map<Rule, Stats> Map;
     typedef Map::iterator Iterator;
     typedef Map::const_iterator ConstIterator;

@@ -26,13 +26,18 @@ _NO_TIME = np.iinfo(np.int64).min
 
 def _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
               max_conviction, max_order, sort, top, threads, memory, rules, delays,
-              subsequent=None, antecedent=None, exclude=None, productive=False):
+              subsequent=None, antecedent=None, exclude=None, productive=False,
+              p_values=None, max_p=None, adjust="holm"):
     if rules not in ("ordered", "basket"):
         raise ValueError(f'rules="{rules}" is neither ordered nor basket')
     if delays and rules == "basket":
         raise ValueError('delays=True times ordered rules; basket rules have no order')
     if sort and sort.startswith("delay_") and not delays:
         raise ValueError(f'sort="{sort}" needs delays=True')
+    tests = _tests(p_values, max_p, adjust, rules)
+    for test in ("dependence", "order"):
+        if sort and sort.startswith(f"p_{test}") and test not in tests:
+            raise ValueError(f'sort="{sort}" needs p_values="{test}"')
     if isinstance(window, str):
         seconds, unit = _quorvel.duration(window)
         if unit and not timestamps:
@@ -58,7 +63,28 @@ def _settings(window, timestamps, min_count, min_support, min_confidence, min_li
         "memory": int(memory), "rules": rules, "delays": bool(delays),
         "subsequent": _names(subsequent), "antecedent": _names(antecedent),
         "exclude": _names(exclude), "productive": bool(productive),
+        "p_values": tests, "max_p": -1.0 if max_p is None else float(max_p),
+        "adjust": adjust,
     }
+
+
+def _tests(p_values, max_p, adjust, rules):
+    """The p-values asked for, by name; with max_p alone every test the rules have."""
+    if adjust not in ("holm", "bh"):
+        raise ValueError(f'adjust="{adjust}" is neither holm nor bh')
+    if max_p is not None and (isinstance(max_p, bool) or not (
+            isinstance(max_p, (int, float)) and 0 <= max_p <= 1)):
+        raise ValueError(f"max_p={max_p!r} is not a number from 0 to 1")
+    every = ["dependence", "order"] if rules == "ordered" else ["dependence"]
+    if p_values is True or (p_values is None and max_p is not None):
+        return every
+    tests = _names(p_values) if p_values not in (None, False) else []
+    for test in tests:
+        if test not in ("dependence", "order"):
+            raise ValueError(f'p_values="{test}" is neither dependence nor order')
+    if "order" in tests and rules == "basket":
+        raise ValueError('p_values="order" tests ordered rules; basket rules have no order')
+    return tests
 
 
 def _names(items):
@@ -153,7 +179,8 @@ def _results(found, want_item_sets):
 def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_confidence=0.0,
          min_lift=0.0, max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0,
          memory=None, item_prefix=False, item_sets=False, progress=None, rules="ordered",
-         delays=False, subsequent=None, antecedent=None, exclude=None, productive=False):
+         delays=False, subsequent=None, antecedent=None, exclude=None, productive=False,
+         p_values=None, max_p=None, adjust="holm"):
     """The rules of the event log in `df`.
 
     subject, time: the columns naming each event's subject and time; item: the
@@ -174,13 +201,20 @@ def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_co
     without any of them; without item_sets=True the search skips the sets no
     kept rule needs. productive=True keeps the rules of lift above 1 whose
     confidence passes that of every rule with a smaller antecedent and the
-    same subsequent. With item_sets=True, returns (rules, item_sets).
+    same subsequent. p_values="dependence", "order" or both (a list, or
+    True) adds p_dependence (Fisher's exact test that A and B are held
+    together more often than chance), count_reverse, count_both and p_order
+    (the sign test that B follows A more often than A follows B), each p with
+    its _adjusted companion, adjusted over all the rules kept by Holm's
+    method or, with adjust="bh", Benjamini and Hochberg's. max_p keeps the
+    rules whose adjusted p-values are at most max_p. With item_sets=True,
+    returns (rules, item_sets).
     """
     settings_args = (min_count, min_support, min_confidence, min_lift, max_conviction,
                      max_order, sort, top, threads, memory, rules, delays)
     log, timestamps = _log(df, subject, time, item, item_prefix, threads)
     settings = _settings(window, timestamps, *settings_args, subsequent, antecedent, exclude,
-                         productive)
+                         productive, p_values, max_p, adjust)
     settings["all_item_sets"] = bool(item_sets)
     return _results(_quorvel.mine(log, settings, progress), item_sets)
 
@@ -197,7 +231,8 @@ def read(path, subject=None, time=None, item=None, time_format="number", delimit
          min_count=5, min_support=0.0, min_confidence=0.0, min_lift=0.0,
          max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0, memory=None,
          item_sets=False, progress=None, rules="ordered", delays=False, subsequent=None,
-         antecedent=None, exclude=None, productive=False):
+         antecedent=None, exclude=None, productive=False, p_values=None, max_p=None,
+         adjust="holm"):
     """The rules of the table (or XES log) at `path`, read as the command line
     reads it with the same options: subject/time/item name columns of the
     header (item may be a list), time_format is number, iso8601, unix or
@@ -215,7 +250,7 @@ def read(path, subject=None, time=None, item=None, time_format="number", delimit
     timestamps = xes or time_format != "number" or _quorvel.looks_like_xml(str(path))
     settings = _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
                          max_conviction, max_order, sort, top, threads, memory, rules, delays,
-                         subsequent, antecedent, exclude, productive)
+                         subsequent, antecedent, exclude, productive, p_values, max_p, adjust)
     settings["all_item_sets"] = bool(item_sets)
     return _results(_quorvel.mine(log, settings, progress), item_sets)
 

@@ -10,6 +10,7 @@
 #include "rule_bounds.hpp"
 #include "rule_filter.hpp"
 #include "search.hpp"
+#include "significance.hpp"
 
 #include "brenlo/threads.hpp"
 
@@ -18,6 +19,7 @@
 #include <cmath>
 #include <map>
 #include <ostream>
+#include <stdexcept>
 
 namespace quorvel::rule {
 
@@ -140,8 +142,34 @@ RuleHistogram apriori(const MiningParams& config, const TransactionSet& txns, It
     return apriori(config, eventLogOf(txns), all, run, times);
 }
 
+namespace {
+
+// The counted rules that pass the thresholds and the constraints, with
+// their measures from the item-set counts.
+template <class Keep>
+void forEachPassing(const MiningParams& config, const ItemSetSupports& supports,
+                    const RuleHistogram& hist, size_t txnCount, Keep keep) {
+    // Rules come in rule order, so one antecedent's rules follow each other.
+    const ItemSet* antecedent = nullptr;
+    uint64_t countA = 0;
+    for (const auto& entry : hist) {
+        const Rule& rule = entry.first;
+        const uint64_t countI = supports.at(rule.items());
+        if (!antecedent || *antecedent != rule.antecedent()) {
+            antecedent = &rule.antecedent();
+            countA = supports.at(*antecedent);
+        }
+        const RuleSet::Stats stats =
+            measuresOf(entry.second, countI, countA, supports.at(rule.subsequent()), txnCount);
+        if (config.admits(stats) && config.constraints.admits(rule))
+            keep(entry, stats);
+    }
+}
+
+} // namespace
+
 RuleHistogram apriori(const MiningParams& params, const EventLog& log, ItemSetSupports& all,
-                      const Run& run, StageTimes* times, std::vector<RuleDelays>* delays) {
+                      const Run& run, StageTimes* times, RuleWalks* walks) {
     MiningParams config = params;
     config.threads = brenlo::threadCount(params.threads);
     StageTimes local;
@@ -153,7 +181,10 @@ RuleHistogram apriori(const MiningParams& params, const EventLog& log, ItemSetSu
     shape.minCount = config.minCount;
     shape.merge = true;
     // Delays are read off the times, so histories merge only when equally spaced.
-    shape.byTime = config.windowSize > 0 || (delays && config.delays);
+    const bool ordered = config.rules == RuleKind::ORDERED;
+    const bool timed = walks && ordered && config.delays;
+    const bool sided = walks && ordered && (config.tests() & RuleSet::ORDER);
+    shape.byTime = config.windowSize > 0 || timed;
     shape.threads = config.threads;
     shape.peers = &run.peers();
     const SubjectIndex index(log, shape);
@@ -161,9 +192,19 @@ RuleHistogram apriori(const MiningParams& params, const EventLog& log, ItemSetSu
     IndexedSearch search(config, index, run, all, counts, t);
     searchLevels(config, search, run.messages());
     search.finish();
-    if (delays && config.delays && config.rules == RuleKind::ORDERED) {
+    if (timed || sided) {
         StageClock clock(t.rules);
-        *delays = delaysOf(config, index, counts, run);
+        // Only the rules reported are walked.
+        RuleHistogram passing;
+        forEachPassing(config, all, counts, run.peers().total(log.subjects()),
+                       [&](const RuleHistogram::value_type& entry, const RuleSet::Stats&) {
+                           passing.emplace_hint(passing.end(), entry);
+                       });
+        counts = std::move(passing);
+        if (timed)
+            walks->delays = delaysOf(config, index, counts, run);
+        if (sided)
+            walks->orders = orderCountsOf(config, index, counts, run);
     }
     return counts;
 }
@@ -188,34 +229,31 @@ RuleSet::Stats measuresOf(uint64_t countR, uint64_t countI, uint64_t countA, uin
 
 void populateRuleSet(const MiningParams& config, RuleSet& ret, const ItemSetSupports& supports,
                      const RuleHistogram& hist, size_t txnCount, std::ostream& progress,
-                     const std::vector<RuleDelays>* delays) {
+                     const RuleWalks* walks) {
     progress << "\t ... preparing rules for reporting." << std::endl;
-    if (delays)
+    const bool ordered = config.rules == RuleKind::ORDERED;
+    const bool timed = walks && ordered && config.delays;
+    const bool sided = walks && ordered && (config.tests() & RuleSet::ORDER);
+    if (timed)
         ret.setColumns(ret.columns() | RuleSet::DELAYS);
-    // Rules come in rule order, so one antecedent's rules follow each other.
-    const ItemSet* antecedent = nullptr;
-    uint64_t countA = 0;
+    // With walks, `hist` holds only rules that pass, each walked in turn.
     size_t r = 0;
-    for (const auto& entry : hist) {
-        const Rule& rule = entry.first;
-        const uint64_t countI = supports.at(rule.items());
-        if (!antecedent || *antecedent != rule.antecedent()) {
-            antecedent = &rule.antecedent();
-            countA = supports.at(*antecedent);
-        }
-        RuleSet::Stats stats =
-            measuresOf(entry.second, countI, countA, supports.at(rule.subsequent()), txnCount);
-        if (delays) {
-            const RuleDelays& d = (*delays)[r];
-            stats.delayMin = d.min;
-            stats.delayMedian = d.median;
-            stats.delayP90 = d.p90;
-            stats.delayMax = d.max;
-        }
-        ++r;
-        if (config.admits(stats) && config.constraints.admits(rule))
-            ret.add(ret.end(), rule, stats);
-    }
+    forEachPassing(config, supports, hist, txnCount,
+                   [&](const RuleHistogram::value_type& entry, RuleSet::Stats stats) {
+                       if (timed) {
+                           const RuleDelays& d = walks->delays[r];
+                           stats.delayMin = d.min;
+                           stats.delayMedian = d.median;
+                           stats.delayP90 = d.p90;
+                           stats.delayMax = d.max;
+                       }
+                       if (sided) {
+                           stats.countReverse = walks->orders[r].reverse;
+                           stats.countBoth = walks->orders[r].both;
+                       }
+                       ++r;
+                       ret.add(ret.end(), entry.first, stats);
+                   });
 }
 
 namespace {
@@ -279,6 +317,42 @@ void keepProductive(RuleSet& rules, const ItemSetSupports& supports, size_t txnC
     }
 }
 
+void testRules(const MiningParams& config, RuleSet& rules, const ItemSetSupports& supports,
+               size_t txnCount) {
+    const unsigned tests = config.tests();
+    if (!tests)
+        return;
+    rules.setColumns(rules.columns() | tests);
+    std::vector<double> dependence, order;
+    for (const auto& [rule, s] : rules) {
+        if (tests & RuleSet::DEPENDENCE)
+            dependence.push_back(hypergeometricUpper(txnCount, supports.at(rule.antecedent()),
+                                                     supports.at(rule.subsequent()), s.icount));
+        // Subjects observing both orders say nothing of which comes first.
+        if (tests & RuleSet::ORDER)
+            order.push_back(binomialHalfUpper(s.count - s.countBoth,
+                                              s.count + s.countReverse - 2 * s.countBoth));
+    }
+    const std::vector<double> dependenceAdjusted = adjusted(dependence, config.adjust);
+    const std::vector<double> orderAdjusted = adjusted(order, config.adjust);
+    size_t r = 0;
+    for (auto it = rules.begin(); it != rules.end(); ++r) {
+        RuleSet::Stats& s = it->second;
+        bool keep = true;
+        if (tests & RuleSet::DEPENDENCE) {
+            s.pDependence = dependence[r];
+            s.pDependenceAdjusted = dependenceAdjusted[r];
+            keep = keep && !(config.maxP >= 0 && s.pDependenceAdjusted > config.maxP);
+        }
+        if (tests & RuleSet::ORDER) {
+            s.pOrder = order[r];
+            s.pOrderAdjusted = orderAdjusted[r];
+            keep = keep && !(config.maxP >= 0 && s.pOrderAdjusted > config.maxP);
+        }
+        it = keep ? std::next(it) : rules.erase(it);
+    }
+}
+
 void basketRules(const MiningParams& config, RuleSet& ret, const ItemSetSupports& supports,
                  size_t txnCount, std::ostream& progress) {
     progress << "\t ... making basket rules from the item sets." << std::endl;
@@ -307,11 +381,13 @@ void basketRules(const MiningParams& config, RuleSet& ret, const ItemSetSupports
 } // namespace mining
 
 MiningResult mine(const MiningParams& params, const EventLog& log, const MiningContext& context) {
+    if (params.rules == RuleKind::BASKET && (params.pValues & RuleSet::ORDER))
+        throw std::invalid_argument("Basket rules have no order to test.");
     const mining::Run run(context);
     MiningResult result;
-    std::vector<mining::RuleDelays> delays;
+    mining::RuleWalks walks;
     RuleHistogram counts =
-        mining::apriori(params, log, result.m_itemSets, run, &result.m_times, &delays);
+        mining::apriori(params, log, result.m_itemSets, run, &result.m_times, &walks);
     {
         mining::StageClock clock(result.m_times.statistics);
         const size_t subjects = run.peers().total(log.subjects());
@@ -320,9 +396,10 @@ MiningResult mine(const MiningParams& params, const EventLog& log, const MiningC
                                 run.messages());
         else
             mining::populateRuleSet(params, result.m_rules, result.m_itemSets, counts, subjects,
-                                    run.messages(), params.delays ? &delays : nullptr);
+                                    run.messages(), &walks);
         if (params.productive)
             mining::keepProductive(result.m_rules, result.m_itemSets, subjects);
+        mining::testRules(params, result.m_rules, result.m_itemSets, subjects);
     }
     run.messages() << "\t ... have " << result.m_rules.size() << " rules." << std::endl;
     return result;

@@ -108,7 +108,7 @@ namespace {
 // Every number column, the optional ones last, in table order.
 const std::vector<Measure>& allMeasures() {
     using S = RuleSet::Stats;
-    const unsigned D = RuleSet::DELAYS;
+    const unsigned D = RuleSet::DELAYS, P = RuleSet::DEPENDENCE, O = RuleSet::ORDER;
     static const std::vector<Measure> all = {
         {"count", "Count", 0, true, [](const S& s) { return double(s.count); },
          [](S& s, double v) { s.count = static_cast<size_t>(v); }},
@@ -134,6 +134,20 @@ const std::vector<Measure>& allMeasures() {
          [](S& s, double v) { s.delayP90 = static_cast<uint64_t>(v); }},
         {"delay_max", "Delay Max", D, true, [](const S& s) { return double(s.delayMax); },
          [](S& s, double v) { s.delayMax = static_cast<uint64_t>(v); }},
+        {"p_dependence", "P Dependence", P, false, [](const S& s) { return s.pDependence; },
+         [](S& s, double v) { s.pDependence = v; }, true},
+        {"p_dependence_adjusted", "P Dependence Adjusted", P, false,
+         [](const S& s) { return s.pDependenceAdjusted; },
+         [](S& s, double v) { s.pDependenceAdjusted = v; }, true},
+        {"count_reverse", "Count Reverse", O, true, [](const S& s) { return double(s.countReverse); },
+         [](S& s, double v) { s.countReverse = static_cast<size_t>(v); }},
+        {"count_both", "Count Both", O, true, [](const S& s) { return double(s.countBoth); },
+         [](S& s, double v) { s.countBoth = static_cast<size_t>(v); }},
+        {"p_order", "P Order", O, false, [](const S& s) { return s.pOrder; },
+         [](S& s, double v) { s.pOrder = v; }, true},
+        {"p_order_adjusted", "P Order Adjusted", O, false,
+         [](const S& s) { return s.pOrderAdjusted; },
+         [](S& s, double v) { s.pOrderAdjusted = v; }, true},
     };
     return all;
 }
@@ -179,10 +193,11 @@ std::vector<RuleSet::ConstIterator> selectRules(const RuleSet& rules, const Rule
     for (auto it = rules.begin(); it != rules.end(); ++it)
         rows.push_back(it);
     if (pick.sortBy) {
-        // Largest first; NaN, which no order places, last.
+        // Largest first (smallest, negated); NaN, which no order places, last.
+        const double sign = pick.sortBy->smallestFirst ? -1 : 1;
         auto key = [&](RuleSet::ConstIterator it) {
             const double v = pick.sortBy->of(it->second);
-            return std::isnan(v) ? -HUGE_VAL : v;
+            return std::isnan(v) ? -HUGE_VAL : sign * v;
         };
         std::stable_sort(
             rows.begin(), rows.end(),

@@ -8,6 +8,7 @@
 #include "brenlo/threads.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace quorvel::rule {
 
@@ -174,6 +175,50 @@ std::vector<OptionRow<C>> outputRows() {
     };
 }
 
+// A p-value is a plain number from 0 to 1.
+bool readProbability(const std::string& text, double& p) {
+    char* end = nullptr;
+    p = std::strtod(text.c_str(), &end);
+    return !text.empty() && end == text.c_str() + text.size() && p >= 0 && p <= 1;
+}
+
+std::vector<OptionRow<C>> testRows() {
+    return {
+        textRow<C>('\0', "p-values", "Test each rule.",
+                   "      --p-values=TESTS\tAdd each rule's p-values, plain and adjusted: "
+                   "dependence, order, or both (dependence,order).\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       std::vector<std::string> names;
+                       addNames(names, value);
+                       for (const std::string& name : names) {
+                           if (name == "dependence")
+                               c.pValues |= RuleSet::DEPENDENCE;
+                           else if (name == "order")
+                               c.pValues |= RuleSet::ORDER;
+                           else
+                               return refuse(option, "dependence, order or both", value);
+                       }
+                       return true;
+                   }),
+        textRow<C>('\0', "max-p", "Keep the rules that hold up.",
+                   "      --max-p=P\t\tKeep only rules whose adjusted p-values (of --p-values; "
+                   "default: every test) are at most P.\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       return readProbability(value, c.maxP) ||
+                              refuse(option, "a number from 0 to 1", value);
+                   }),
+        textRow<C>('\0', "adjust", "Choose how p-values are adjusted.",
+                   "      --adjust=HOW\tAdjust p-values for the rules tested by holm "
+                   "(default: the chance of any false rule) or bh (the share of false rules).\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       if (value != "holm" && value != "bh")
+                           return refuse(option, "holm or bh", value);
+                       c.adjust = value == "bh" ? Adjustment::BH : Adjustment::HOLM;
+                       return true;
+                   }),
+    };
+}
+
 OptionTable<C> makeTable() {
     // Mining needs every frequent set held by at least one subject.
     const ThresholdRows<C> t = thresholdRows<C>(1);
@@ -241,10 +286,32 @@ OptionTable<C> makeTable() {
              return true;
          }},
     };
+    for (auto rows : {testRows()})
+        table.insert(table.end(), rows.begin(), rows.end());
     for (auto rows : {inputRows(), outputRows()})
         table.insert(table.end(), rows.begin(), rows.end());
     table.push_back(versionRow<C>());
     return table;
+}
+
+} // namespace
+
+namespace {
+
+// A sort by an optional column needs the option that adds it.
+void refuseUnshownSort(const Configuration& config) {
+    const Measure* by = config.selection.sortBy;
+    if (!by || !by->columns)
+        return;
+    const unsigned shown =
+        (config.delays ? unsigned(RuleSet::DELAYS) : 0u) | config.tests();
+    if (shown & by->columns)
+        return;
+    const char* needs = by->columns == RuleSet::DELAYS       ? "--delays"
+                        : by->columns == RuleSet::DEPENDENCE ? "--p-values=dependence"
+                                                             : "--p-values=order";
+    std::fprintf(stderr, "Option \"--sort=%s\" needs %s.\n", by->name, needs);
+    std::exit(1);
 }
 
 } // namespace
@@ -298,11 +365,12 @@ Configuration configure(int argc, char** argv) {
                              "order (--rules=basket).\n");
         std::exit(1);
     }
-    if (config.selection.sortBy && config.selection.sortBy->columns && !config.delays) {
-        std::fprintf(stderr, "Option \"--sort=%s\" needs --delays.\n",
-                     config.selection.sortBy->name);
+    if (config.rules == RuleKind::BASKET && (config.pValues & RuleSet::ORDER)) {
+        std::fprintf(stderr, "Option \"--p-values=order\" tests ordered rules; basket rules "
+                             "have no order (--rules=basket).\n");
         std::exit(1);
     }
+    refuseUnshownSort(config);
     // Without an item-set table the search may skip the sets no kept rule needs.
     config.allItemSets = !config.itemSetFile.empty();
     if (config.memoryBudget == 0)

@@ -165,7 +165,8 @@ int ruleTable(const uint8_t* data, size_t size) {
     RuleSet rules;
     const TableFormat formats[] = {TableFormat::TSV, TableFormat::CSV, TableFormat::JSONL};
     const TableFormat format = formats[bytes.byte() % 3];
-    rules.setColumns(bytes.byte() % 2 ? unsigned(RuleSet::DELAYS) : 0u);
+    const unsigned all = RuleSet::DELAYS | RuleSet::DEPENDENCE | RuleSet::ORDER;
+    rules.setColumns(bytes.byte() & all);
     // JSON holds text: bytes that are no UTF-8 are written as the code
     // points of their numbers, so there the names are ASCII.
     auto name = [&] {
@@ -188,6 +189,9 @@ int ruleTable(const uint8_t* data, size_t size) {
         s.certainty = bytes.byte() % 3 == 0 ? INFINITY : -bytes.byte() / 3.0;
         s.delayMin = bytes.byte();
         s.delayMax = uint64_t(bytes.byte()) << 24;
+        s.pDependence = bytes.byte() / 255.0 * std::pow(10.0, -(bytes.byte() % 60) * 5);
+        s.pOrderAdjusted = bytes.byte() / 255.0;
+        s.countReverse = bytes.byte();
     }
     std::ostringstream out;
     std::streambuf* saved = std::cerr.rdbuf(nullptr);
@@ -211,6 +215,17 @@ int ruleTable(const uint8_t* data, size_t size) {
             check(it->second.delayMin == entry.second.delayMin &&
                       it->second.delayMax == entry.second.delayMax,
                   "a delay changed in a write and read");
+        // The tab-separated table writes six digits, the others every one.
+        auto same = [&](double a, double b) {
+            return format == TableFormat::TSV ? std::fabs(a - b) <= 1e-5 * std::fabs(b) : a == b;
+        };
+        if (rules.columns() & RuleSet::DEPENDENCE)
+            check(same(it->second.pDependence, entry.second.pDependence),
+                  "a p-value changed in a write and read");
+        if (rules.columns() & RuleSet::ORDER)
+            check(same(it->second.pOrderAdjusted, entry.second.pOrderAdjusted) &&
+                      it->second.countReverse == entry.second.countReverse,
+                  "an order column changed in a write and read");
         ++it;
     }
     return 0;

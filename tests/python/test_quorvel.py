@@ -152,6 +152,29 @@ def test_basket_rules_are_the_programs(tmp_path):
         quorvel.mine(frame, "case", "t", "what", rules="bags")
 
 
+def test_p_values_are_the_programs(tmp_path):
+    rng = random.Random(13)
+    cases = [(["--p-values=dependence,order"], {"p_values": True}),
+             (["--max-p=0.5", "--adjust=bh"], {"max_p": 0.5, "adjust": "bh"}),
+             (["--p-values=order", "--max-p=0.9"], {"p_values": "order", "max_p": 0.9})]
+    for n, (args, options) in enumerate(cases * 2):
+        frame = random_frame(rng, rng.randrange(20, 300))
+        path = tmp_path / f"p{n}.tsv"
+        write_tsv(frame, path)
+        want, _, _ = cli(["-c", "2", "-w", "5"] + args, tmp_path, str(path))
+        rules = quorvel.mine(frame, "case", "t", "what", window=5, min_count=2, **options)
+        assert quorvel.to_table(rules) == want, f"case {n}"
+        assert "p_order_adjusted" in rules.columns
+        assert ("p_dependence" in rules.columns) == ("order" != options.get("p_values"))
+        assert rules["count_both"].dtype == np.int64
+    frame = random_frame(rng, 50)
+    for bad in [dict(max_p=float("nan")), dict(max_p=1.5), dict(max_p=True),
+                dict(p_values="sign"), dict(adjust="bonferroni"),
+                dict(p_values="order", rules="basket"), dict(sort="p_order")]:
+        with pytest.raises(ValueError):
+            quorvel.mine(frame, "case", "t", "what", **bad)
+
+
 def test_delays_are_the_programs(tmp_path):
     rng = random.Random(12)
     for n in range(8):

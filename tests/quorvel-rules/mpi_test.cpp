@@ -124,6 +124,22 @@ TEST(Processes, DelaysAreThoseOfOneProcess) {
     }
 }
 
+// The reverse orders are walked on every process and summed; the family
+// adjusted over is the same on each.
+TEST(Processes, PValuesAreThoseOfOneProcess) {
+    SKIP_WITHOUT_MPI();
+    std::mt19937 rng(31);
+    for (int round = 0; round < 3; ++round) {
+        const std::string log = randomLog(rng, false, 300 + static_cast<int>(rng() % 1200));
+        const std::string window = std::to_string(round % 2 ? 0 : 4 + rng() % 6);
+        expectSameForAnyProcesses({{"log.tsv", log}},
+                                  {"-c", "2", "-w", window, "--max-p=0.5",
+                                   round == 2 ? "--adjust=bh" : "--adjust=holm",
+                                   "--format=jsonl", "log.tsv", "rules"},
+                                  "p-values, round " + std::to_string(round));
+    }
+}
+
 // The sets a constrained run skips are told by counts over every process.
 TEST(Processes, ConstraintsAreThoseOfOneProcess) {
     SKIP_WITHOUT_MPI();
