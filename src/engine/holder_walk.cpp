@@ -19,31 +19,120 @@ History::Time latestOf(const History::Time* last, uint64_t items) {
     return latest;
 }
 
-// The rules of `pending` the transactions observe, as RuleWalk tests them,
-// each at the first transaction where it is observed.
-void observeAll(const std::vector<SubjectIndex::TimedHolds>& txns, std::vector<MaskedRule>& pending,
-                History::Time window, std::vector<Observed>& out) {
+// The rules of one subsequent within a walk's list: tested only at a
+// transaction holding all of it, and never again once, without a window,
+// any of its items was seen.
+struct SubsequentGroup {
+    uint64_t b;
+    size_t from, to, left;
+};
+
+struct WalkScratch {
+    std::vector<SubsequentGroup> groups;
+    std::vector<unsigned char> done;
+};
+
+// The rules of `rules` (sorted by subsequent) the transactions observe, as
+// RuleWalk tests them, each at the first transaction where it is observed.
+void observeAll(const std::vector<SubjectIndex::TimedHolds>& txns,
+                const std::vector<MaskedRule>& rules, History::Time window,
+                std::vector<Observed>& out, WalkScratch& scratch) {
     out.clear();
+    std::vector<SubsequentGroup>& groups = scratch.groups;
+    groups.clear();
+    for (size_t k = 0, end; k < rules.size(); k = end) {
+        for (end = k + 1; end < rules.size() && rules[end].b == rules[k].b;)
+            ++end;
+        groups.push_back({rules[k].b, k, end, end - k});
+    }
+    scratch.done.assign(rules.size(), 0);
     History::Time last[MAX_RULE_ITEMS];
     uint64_t everSeen = 0;
-    for (size_t t = 0; t < txns.size() && !pending.empty(); ++t) {
+    for (size_t t = 0; t < txns.size() && !groups.empty(); ++t) {
         const History::Time now = txns[t].time;
         const uint64_t holds = txns[t].holds;
         const uint64_t seen = seenWithin(last, everSeen, now, window);
-        for (size_t k = 0; k < pending.size();) {
-            const MaskedRule& m = pending[k];
-            if (observes(holds, seen, m.a, m.b)) {
-                out.push_back({m.rule, now - latestOf(last, m.a)});
-                pending[k] = pending.back();
-                pending.pop_back();
+        for (size_t g = 0; g < groups.size();) {
+            SubsequentGroup& group = groups[g];
+            const bool fresh = (seen & group.b) == 0;
+            if (fresh && (holds & group.b) == group.b) {
+                for (size_t k = group.from; k < group.to; ++k) {
+                    const MaskedRule& m = rules[k];
+                    if (!scratch.done[k] && observes(holds, seen, m.a, m.b)) {
+                        out.push_back({m.rule, now - latestOf(last, m.a)});
+                        scratch.done[k] = 1;
+                        --group.left;
+                    }
+                }
+            }
+            // Without a window what was seen stays seen.
+            if (group.left == 0 || (!fresh && window == 0)) {
+                group = groups.back();
+                groups.pop_back();
             } else {
-                ++k;
+                ++g;
             }
         }
         for (uint64_t bits = holds; bits; bits &= bits - 1)
             last[__builtin_ctzll(bits)] = now;
         everSeen |= holds;
     }
+}
+
+// Where each subsequent's rules start in `rules` (sorted by subsequent),
+// and where the last ends.
+std::vector<size_t> subsequentStarts(const std::vector<MaskedRule>& rules) {
+    std::vector<size_t> starts;
+    for (size_t k = 0; k < rules.size(); ++k)
+        if (k == 0 || rules[k].b != rules[k - 1].b)
+            starts.push_back(k);
+    starts.push_back(rules.size());
+    return starts;
+}
+
+// observeAll without a window, where no walk is needed: a subsequent can
+// only be observed at the first transaction holding any of its items, and
+// the antecedent is then whatever was seen before it. Rules whose items the
+// subject lacks fail the test by themselves.
+void observeUnwindowed(const std::vector<SubjectIndex::TimedHolds>& txns,
+                       const std::vector<MaskedRule>& rules, const std::vector<size_t>& starts,
+                       std::vector<Observed>& out) {
+    out.clear();
+    size_t first[MAX_RULE_ITEMS];
+    uint64_t everSeen = 0;
+    for (size_t t = 0; t < txns.size(); ++t) {
+        for (uint64_t bits = txns[t].holds & ~everSeen; bits; bits &= bits - 1)
+            first[__builtin_ctzll(bits)] = t;
+        everSeen |= txns[t].holds;
+    }
+    for (size_t g = 0; g + 1 < starts.size(); ++g) {
+        const uint64_t b = rules[starts[g]].b;
+        if ((everSeen & b) != b)
+            continue;
+        size_t t = txns.size();
+        for (uint64_t bits = b; bits; bits &= bits - 1)
+            t = std::min(t, first[__builtin_ctzll(bits)]);
+        const uint64_t holds = txns[t].holds;
+        if ((holds & b) != b)
+            continue;
+        uint64_t before = 0;
+        for (size_t u = 0; u < t; ++u)
+            before |= txns[u].holds;
+        for (size_t r = starts[g]; r < starts[g + 1]; ++r) {
+            const uint64_t a = rules[r].a;
+            if ((before & a) != a || (holds & a) == a)
+                continue;
+            // The latest earlier transaction holding an item of A.
+            size_t u = t;
+            while ((txns[--u].holds & a) == 0) {
+            }
+            out.push_back({rules[r].rule, txns[t].time - txns[u].time});
+        }
+    }
+}
+
+bool bySubsequent(const MaskedRule& x, const MaskedRule& y) {
+    return x.b < y.b;
 }
 
 void setBySet(const MiningParams& params, const SubjectIndex& index, const RulesBySet& sets,
@@ -60,50 +149,64 @@ void setBySet(const MiningParams& params, const SubjectIndex& index, const Rules
         for (size_t i = 1; i < ids.size(); ++i)
             andInto(holders.data(), index.holders(ids[i]).data(), holders.data(), words);
         std::vector<SubjectIndex::TimedHolds> txns;
-        std::vector<MaskedRule> pending;
+        std::vector<MaskedRule> rules = list[k]->second;
+        std::stable_sort(rules.begin(), rules.end(), bySubsequent);
+        const std::vector<size_t> starts = subsequentStarts(rules);
         std::vector<Observed> observed;
+        WalkScratch scratch;
         for (size_t w = 0; w < words; ++w)
             for (uint64_t bits = holders[w]; bits; bits &= bits - 1) {
                 const size_t s = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
                 index.timedHolds(s, ids.data(), ids.size(), txns);
-                pending = list[k]->second;
-                observeAll(txns, pending, params.windowSize, observed);
+                if (params.windowSize == 0)
+                    observeUnwindowed(txns, rules, starts, observed);
+                else
+                    observeAll(txns, rules, params.windowSize, observed, scratch);
                 visit(worker, s, observed);
             }
         run.advance(1);
     });
 }
 
-// The masks of `sets` widened to positions in `all`, the union of their ids.
-struct Group {
+// A rule with masks over `all`, the union of the sets' ids, and the items
+// of its set.
+struct WideRule {
     uint64_t items;
-    std::vector<MaskedRule> rules;
+    MaskedRule rule;
 };
-std::vector<Group> groupsOver(const RulesBySet& sets, const IdSet& all) {
-    std::vector<Group> groups;
+// Every rule of `sets` so widened, sorted by subsequent.
+std::vector<WideRule> widened(const RulesBySet& sets, const IdSet& all) {
+    std::vector<WideRule> out;
     for (const auto& [ids, rules] : sets) {
         // Position k of the set is position place[k] of `all`.
         std::vector<unsigned> place;
         for (ItemId id : ids)
             place.push_back(unsigned(std::lower_bound(all.begin(), all.end(), id) - all.begin()));
         auto widen = [&](uint64_t mask) {
-            uint64_t out = 0;
+            uint64_t wide = 0;
             for (size_t k = 0; k < place.size(); ++k)
-                out |= (mask >> k & 1) << place[k];
-            return out;
+                wide |= (mask >> k & 1) << place[k];
+            return wide;
         };
-        Group g{widen(~uint64_t(0) >> (64 - ids.size())), {}};
+        const uint64_t items = widen(~uint64_t(0) >> (64 - ids.size()));
         for (const MaskedRule& m : rules)
-            g.rules.push_back({m.rule, widen(m.a), widen(m.b)});
-        groups.push_back(std::move(g));
+            out.push_back({items, {m.rule, widen(m.a), widen(m.b)}});
     }
-    return groups;
+    std::stable_sort(out.begin(), out.end(), [](const WideRule& x, const WideRule& y) {
+        return bySubsequent(x.rule, y.rule);
+    });
+    return out;
 }
 
 void subjectBySubject(const MiningParams& params, const SubjectIndex& index,
                       const RulesBySet& sets, const IdSet& all, const Visit& visit,
                       const char* stage, const Run& run) {
-    const std::vector<Group> groups = groupsOver(sets, all);
+    const std::vector<WideRule> wide = widened(sets, all);
+    std::vector<MaskedRule> rules;
+    for (const WideRule& r : wide)
+        rules.push_back(r.rule);
+    // A subject not holding a subsequent skips all its rules.
+    const std::vector<size_t> starts = subsequentStarts(rules);
     const size_t stretch = 256;
     const size_t chunks = (index.subjects() + stretch - 1) / stretch;
     brenlo::ProgressStage shown(run.progress(), stage, index.subjects(),
@@ -112,20 +215,30 @@ void subjectBySubject(const MiningParams& params, const SubjectIndex& index,
         std::vector<SubjectIndex::TimedHolds> txns;
         std::vector<MaskedRule> pending;
         std::vector<Observed> observed;
+        WalkScratch scratch;
         const size_t end = std::min(index.subjects(), (c + 1) * stretch);
         for (size_t s = c * stretch; s < end; ++s) {
             index.timedHolds(s, all.data(), all.size(), txns);
+            if (params.windowSize == 0) {
+                observeUnwindowed(txns, rules, starts, observed);
+                visit(worker, s, observed);
+                continue;
+            }
             uint64_t held = 0;
             for (const SubjectIndex::TimedHolds& t : txns)
                 held |= t.holds;
             pending.clear();
-            for (const Group& g : groups)
-                if ((held & g.items) == g.items)
-                    pending.insert(pending.end(), g.rules.begin(), g.rules.end());
+            for (size_t g = 0; g + 1 < starts.size(); ++g) {
+                if ((held & rules[starts[g]].b) != rules[starts[g]].b)
+                    continue;
+                for (size_t k = starts[g]; k < starts[g + 1]; ++k)
+                    if ((held & wide[k].items) == wide[k].items)
+                        pending.push_back(wide[k].rule);
+            }
             if (pending.empty())
                 continue;
             // One walk for all of them: what was seen is the same for each.
-            observeAll(txns, pending, params.windowSize, observed);
+            observeAll(txns, pending, params.windowSize, observed, scratch);
             visit(worker, s, observed);
         }
         run.advance(end - c * stretch);

@@ -275,9 +275,10 @@ std::string randomTable(std::mt19937& rng, int subjects, int times, unsigned ite
 TEST(PValues, OrderCountsAndTailsAreThoseOfEachHistory) {
     std::mt19937 rng(38);
     size_t checked = 0, reversed = 0;
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < 13; ++round) {
         const History::Time window = round % 3 == 0 ? 0 : History::Time(1 + rng() % 20);
-        // The last rounds' rules hold more than 64 items in all.
+        // The last rounds' rules hold more than 64 items in all (round 12
+        // without a window).
         const bool manyItems = round >= 10;
         const int subjects = 20 + round * 8;
         const std::string table =
