@@ -198,6 +198,66 @@ constrained "process c262 w86400 A9 (31 %)" "$proc" A9 -c 262 -w 86400
 echo
 echo "A subsequent held by many cases keeps most sets: each set that some of them join with it often enough may be the antecedent of a kept rule, so the item sets, most of such a run, are still built."
 
+# NAME FILE EXTRA OPTIONS...: this build with OPTIONS and with OPTIONS and
+# EXTRA (one word), alternated, -j 2.
+withOption() {
+    local name=$1 file=$2 extra=$3
+    shift 3
+    local out="$data/out-option-$name" without=() with=()
+    mkdir -p "$out"
+    for ((k = 0; k < runs; ++k)); do
+        without+=("$(seconds "$new" -j 2 "$@" "$file" "$out/rules" "$out/sets")")
+        with+=("$(seconds "$new" -j 2 "$@" "$extra" "$file" "$out/rules" "$out/sets")")
+    done
+    local t0 t1
+    t0=$(printf '%s\n' "${without[@]}" | median)
+    t1=$(printf '%s\n' "${with[@]}" | median)
+    awk -v n="$name" -v x="$extra" -v a="$t0" -v b="$t1" 'BEGIN {
+        printf "| %s | %s | %.3f | %.3f | %.2f× |\n", n, x, a, b, b / a }'
+}
+echo
+echo "### Rules that hold up, -j 2"
+echo
+echo "| run | option | without s | with s | ratio |"
+echo "|---|---|---|---|---|"
+withOption "process c2700 w0" "$proc" --max-p=0.05 -c 2700
+withOption "process c2700 w86400" "$proc" --max-p=0.05 -c 2700 -w 86400
+withOption "process c262 w0" "$proc" --max-p=0.05 -c 262
+withOption "process c262 w86400" "$proc" --max-p=0.05 -c 262 -w 86400
+withOption "process c262 w0" "$proc" --p-values=dependence -c 262
+withOption "process c262 w0" "$proc" --productive -c 262
+echo
+echo "--max-p tests the order too: each subject holding a rule's items is walked again for the reverse rule (without a window read off first appearances, with one a walk), which is most of its cost; the dependence test alone is read off the item-set counts."
+
+# NAME FILE K OPTIONS...: --best=K against the run at the count it ends
+# with, alternated, -j 2.
+best() {
+    local name=$1 file=$2 k=$3
+    shift 3
+    local out="$data/out-best-$name" searched=() direct=() least
+    mkdir -p "$out"
+    least=$("$new" -j 2 "$@" --best="$k" "$file" "$out/best" "$out/best-sets" 2>&1 |
+        sed -n 's/.*the best have a count of \([0-9]*\) or more.*/\1/p')
+    for ((i = 0; i < runs; ++i)); do
+        searched+=("$(seconds "$new" -j 2 "$@" --best="$k" "$file" "$out/best" "$out/best-sets")")
+        direct+=("$(seconds "$new" -j 2 "$@" -c "$least" "$file" "$out/at" "$out/at-sets")")
+    done
+    local t0 t1 same=identical
+    cmp -s "$out/best" "$out/at" && cmp -s "$out/best-sets" "$out/at-sets" || same=DIFFERENT
+    t0=$(printf '%s\n' "${direct[@]}" | median)
+    t1=$(printf '%s\n' "${searched[@]}" | median)
+    awk -v n="$name" -v k="$k" -v c="$least" -v a="$t0" -v b="$t1" -v s="$same" 'BEGIN {
+        printf "| %s | %s | %s | %.3f | %.3f | %.2f× | %s | %s |\n", n, k, c, a, b, b / a, (b / a <= 1.5) ? "met" : "not met", s }'
+}
+echo
+echo "### The best K rules without a count, -j 2"
+echo
+echo "| run | K | count it ends at | run at that count s | --best s | ratio | target 1.5× | tables vs that run |"
+echo "|---|---|---|---|---|---|---|---|"
+best "process w0" "$proc" 100
+best "process w86400" "$proc" 100 -w 86400
+best "process w0" "$proc" 1000
+
 echo
 echo "### What a second thread can give on this machine"
 echo

@@ -197,6 +197,7 @@ MiningParams paramsOf(const py::dict& p) {
     for (const std::string& test : p["p_values"].cast<std::vector<std::string>>())
         params.pValues |= test == "order" ? RuleSet::ORDER : RuleSet::DEPENDENCE;
     params.maxP = p["max_p"].cast<double>();
+    params.best = p["best"].cast<size_t>();
     params.adjust =
         p["adjust"].cast<std::string>() == "bh" ? Adjustment::BH : Adjustment::HOLM;
     const std::string sort = p["sort"].cast<std::string>();

@@ -96,6 +96,13 @@ struct MiningParams : Thresholds {
         return rules == RuleKind::ORDERED ? RuleSet::DEPENDENCE | RuleSet::ORDER
                                           : RuleSet::DEPENDENCE;
     }
+    /// When not 0, the `best` rules of highest count that the other settings
+    /// keep, ties at the last count kept: the run searches for the count
+    /// threshold (from the subjects down, a third at a time, never below minCount;
+    /// within a run raised to the best-th count so far) and
+    /// gives what a run at the count of the best-th rule gives, item sets
+    /// too. The p-values are then adjusted over the rules kept.
+    size_t best = 0;
     /// Threads for counting; 0 for one per processor.
     unsigned int threads = 0;
     /// Bytes the process may hold while mining; 0 for no limit. A level

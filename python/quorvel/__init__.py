@@ -27,7 +27,7 @@ _NO_TIME = np.iinfo(np.int64).min
 def _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
               max_conviction, max_order, sort, top, threads, memory, rules, delays,
               subsequent=None, antecedent=None, exclude=None, productive=False,
-              p_values=None, max_p=None, adjust="holm"):
+              p_values=None, max_p=None, adjust="holm", best=None, by="count"):
     if rules not in ("ordered", "basket"):
         raise ValueError(f'rules="{rules}" is neither ordered nor basket')
     if delays and rules == "basket":
@@ -64,8 +64,18 @@ def _settings(window, timestamps, min_count, min_support, min_confidence, min_li
         "subsequent": _names(subsequent), "antecedent": _names(antecedent),
         "exclude": _names(exclude), "productive": bool(productive),
         "p_values": tests, "max_p": -1.0 if max_p is None else float(max_p),
-        "adjust": adjust,
+        "adjust": adjust, "best": _best(best, by),
     }
+
+
+def _best(best, by):
+    if by not in ("count", "support"):
+        raise ValueError(f'by="{by}" is neither count nor support')
+    if best is None:
+        return 0
+    if isinstance(best, bool) or not isinstance(best, int) or best < 1:
+        raise ValueError(f"best={best!r} is not a whole number of at least 1")
+    return best
 
 
 def _tests(p_values, max_p, adjust, rules):
@@ -180,7 +190,7 @@ def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_co
          min_lift=0.0, max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0,
          memory=None, item_prefix=False, item_sets=False, progress=None, rules="ordered",
          delays=False, subsequent=None, antecedent=None, exclude=None, productive=False,
-         p_values=None, max_p=None, adjust="holm"):
+         p_values=None, max_p=None, adjust="holm", best=None, by="count"):
     """The rules of the event log in `df`.
 
     subject, time: the columns naming each event's subject and time; item: the
@@ -207,14 +217,17 @@ def mine(df, subject, time, item, window=0, min_count=5, min_support=0.0, min_co
     (the sign test that B follows A more often than A follows B), each p with
     its _adjusted companion, adjusted over all the rules kept by Holm's
     method or, with adjust="bh", Benjamini and Hochberg's. max_p keeps the
-    rules whose adjusted p-values are at most max_p. With item_sets=True,
+    rules whose adjusted p-values are at most max_p. best=K keeps the K rules
+    of highest count (by="count" or "support": the same), ties at the last
+    count kept, finding the count instead of min_count, which it stays at or
+    above: what a run at the K-th rule's count gives. With item_sets=True,
     returns (rules, item_sets).
     """
     settings_args = (min_count, min_support, min_confidence, min_lift, max_conviction,
                      max_order, sort, top, threads, memory, rules, delays)
     log, timestamps = _log(df, subject, time, item, item_prefix, threads)
     settings = _settings(window, timestamps, *settings_args, subsequent, antecedent, exclude,
-                         productive, p_values, max_p, adjust)
+                         productive, p_values, max_p, adjust, best, by)
     settings["all_item_sets"] = bool(item_sets)
     return _results(_quorvel.mine(log, settings, progress), item_sets)
 
@@ -232,7 +245,7 @@ def read(path, subject=None, time=None, item=None, time_format="number", delimit
          max_conviction=math.inf, max_order=0, sort=None, top=None, threads=0, memory=None,
          item_sets=False, progress=None, rules="ordered", delays=False, subsequent=None,
          antecedent=None, exclude=None, productive=False, p_values=None, max_p=None,
-         adjust="holm"):
+         adjust="holm", best=None, by="count"):
     """The rules of the table (or XES log) at `path`, read as the command line
     reads it with the same options: subject/time/item name columns of the
     header (item may be a list), time_format is number, iso8601, unix or
@@ -250,7 +263,8 @@ def read(path, subject=None, time=None, item=None, time_format="number", delimit
     timestamps = xes or time_format != "number" or _quorvel.looks_like_xml(str(path))
     settings = _settings(window, timestamps, min_count, min_support, min_confidence, min_lift,
                          max_conviction, max_order, sort, top, threads, memory, rules, delays,
-                         subsequent, antecedent, exclude, productive, p_values, max_p, adjust)
+                         subsequent, antecedent, exclude, productive, p_values, max_p, adjust,
+                         best, by)
     settings["all_item_sets"] = bool(item_sets)
     return _results(_quorvel.mine(log, settings, progress), item_sets)
 

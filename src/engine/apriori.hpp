@@ -53,6 +53,11 @@ void keepProductive(RuleSet& rules, const ItemSetSupports& supports, size_t txnC
 void testRules(const MiningParams& config, RuleSet& rules, const ItemSetSupports& supports,
                size_t txnCount);
 
+/// Keeps the `best` rules of highest count, ties at the last count kept,
+/// and the item sets of at least that count, which it returns; keeps all
+/// (and returns 0) when there are fewer.
+size_t keepBest(size_t best, RuleSet& rules, ItemSetHistogram& sets);
+
 /// The basket rules of the frequent sets that pass the thresholds: each
 /// set of two items or more split into each of its items and the rest,
 /// counted by the subjects holding the set.

@@ -15,6 +15,7 @@
 #include "brenlo/threads.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <chrono>
 #include <cmath>
 #include <map>
@@ -45,10 +46,10 @@ private:
 // The level engine over the subject index.
 class IndexedSearch : public LevelSearch {
 public:
-    IndexedSearch(const MiningParams& config, const SubjectIndex& index, const Run& run,
+    IndexedSearch(MiningParams& config, const SubjectIndex& index, const Run& run,
                   ItemSetSupports& all, RuleHistogram& counts, StageTimes& times)
-        : m_config(config), m_index(index), m_run(run), m_all(all), m_counts(counts),
-          m_times(times) {}
+        : m_config(config), m_threshold(config), m_index(index), m_run(run), m_all(all),
+          m_counts(counts), m_times(times) {}
 
     size_t firstLevel() override {
         StageClock clock(m_times.itemSets);
@@ -88,9 +89,30 @@ public:
         m_tablesTried = true;
         countLevel(m_config, m_index, m_level, m_bounds, m_counts, m_run, &m_tables, &m_splits,
                    &m_filter);
+        raiseForBest();
     }
 
 private:
+    // Looking for the best rules, the count of the best-th so far bounds
+    // the final one from below, so the levels to come may be held to it.
+    // Only where that count alone decides what is kept: thresholds that
+    // need the item-set counts, and the productive test, leave it be.
+    void raiseForBest() {
+        const MiningParams& p = m_config;
+        if (!p.best || p.productive || p.minConfidence > 0 || p.minLift > 0 ||
+            p.maxConviction < HUGE_VAL || p.rules != RuleKind::ORDERED)
+            return;
+        std::vector<uint64_t> counts;
+        for (const auto& [rule, count] : m_counts)
+            if (count >= p.minCount && p.constraints.admits(rule))
+                counts.push_back(count);
+        if (counts.size() < p.best)
+            return;
+        std::nth_element(counts.begin(), counts.begin() + ptrdiff_t(p.best - 1), counts.end(),
+                         std::greater<uint64_t>());
+        m_threshold.minCount = std::max<size_t>(p.minCount, counts[p.best - 1]);
+    }
+
     // No set holding an excluded item can lead to a kept rule, nor one that
     // the constraints' subjects do not join (rule_filter.hpp).
     void dropUnneeded(Level& items) const {
@@ -120,6 +142,7 @@ private:
     }
 
     const MiningParams& m_config;
+    MiningParams& m_threshold; // the same, whose count --best raises
     const SubjectIndex& m_index;
     const Run& m_run;
     ItemSetSupports& m_all;
@@ -353,6 +376,26 @@ void testRules(const MiningParams& config, RuleSet& rules, const ItemSetSupports
     }
 }
 
+size_t keepBest(size_t best, RuleSet& rules, ItemSetHistogram& sets) {
+    if (rules.size() < best || best == 0)
+        return 0;
+    std::vector<size_t> counts;
+    for (const auto& entry : rules)
+        counts.push_back(entry.second.count);
+    std::nth_element(counts.begin(), counts.begin() + ptrdiff_t(best - 1), counts.end(),
+                     std::greater<size_t>());
+    const size_t least = counts[best - 1];
+    for (auto it = rules.begin(); it != rules.end();)
+        it = it->second.count < least ? rules.erase(it) : std::next(it);
+    for (auto it = sets.begin(); it != sets.end();) {
+        auto next = std::next(it);
+        if (it->second < least)
+            sets.erase(it);
+        it = next;
+    }
+    return least;
+}
+
 void basketRules(const MiningParams& config, RuleSet& ret, const ItemSetSupports& supports,
                  size_t txnCount, std::ostream& progress) {
     progress << "\t ... making basket rules from the item sets." << std::endl;
@@ -384,21 +427,50 @@ MiningResult mine(const MiningParams& params, const EventLog& log, const MiningC
     if (params.rules == RuleKind::BASKET && (params.pValues & RuleSet::ORDER))
         throw std::invalid_argument("Basket rules have no order to test.");
     const mining::Run run(context);
+    const size_t subjects = run.peers().total(log.subjects());
     MiningResult result;
-    mining::RuleWalks walks;
-    RuleHistogram counts =
-        mining::apriori(params, log, result.m_itemSets, run, &result.m_times, &walks);
+    // Everything but the tests, which are over the rules finally kept.
+    auto search = [&](const MiningParams& p) {
+        result = MiningResult();
+        mining::RuleWalks walks;
+        RuleHistogram counts =
+            mining::apriori(p, log, result.m_itemSets, run, &result.m_times, &walks);
+        mining::StageClock clock(result.m_times.statistics);
+        if (p.rules == RuleKind::BASKET)
+            mining::basketRules(p, result.m_rules, result.m_itemSets, subjects, run.messages());
+        else
+            mining::populateRuleSet(p, result.m_rules, result.m_itemSets, counts, subjects,
+                                    run.messages(), &walks);
+        if (p.productive)
+            mining::keepProductive(result.m_rules, result.m_itemSets, subjects);
+    };
+    if (!params.best) {
+        search(params);
+    } else {
+        // Down from the subjects, a third at a time: the runs above the
+        // answer are small, and the one below it is soon raised.
+        MiningParams p = params;
+        const size_t floor = std::max<size_t>(1, params.minCount);
+        p.minCount = std::max(floor, subjects);
+        for (;;) {
+            run.messages() << "Looking for the best " << params.best
+                           << " rules among those of count " << p.minCount << " or more."
+                           << std::endl;
+            search(p);
+            if (result.m_rules.size() >= params.best || p.minCount == floor)
+                break;
+            p.minCount = std::max(floor, p.minCount / 3);
+        }
+        const size_t least = mining::keepBest(params.best, result.m_rules, result.m_itemSets);
+        if (least)
+            run.messages() << "\t ... the best have a count of " << least << " or more."
+                           << std::endl;
+        else
+            run.messages() << "\t ... fewer than " << params.best << " rules have a count of "
+                           << floor << " or more." << std::endl;
+    }
     {
         mining::StageClock clock(result.m_times.statistics);
-        const size_t subjects = run.peers().total(log.subjects());
-        if (params.rules == RuleKind::BASKET)
-            mining::basketRules(params, result.m_rules, result.m_itemSets, subjects,
-                                run.messages());
-        else
-            mining::populateRuleSet(params, result.m_rules, result.m_itemSets, counts, subjects,
-                                    run.messages(), &walks);
-        if (params.productive)
-            mining::keepProductive(result.m_rules, result.m_itemSets, subjects);
         mining::testRules(params, result.m_rules, result.m_itemSets, subjects);
     }
     run.messages() << "\t ... have " << result.m_rules.size() << " rules." << std::endl;

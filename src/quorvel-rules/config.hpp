@@ -20,6 +20,8 @@ struct Configuration : MiningParams {
     std::string itemSetFile;
     /// The window was given with a unit (seconds, minutes, ...).
     bool windowHasUnit = false;
+    /// What --best ranks by, as given ("" when --by was not).
+    std::string bestBy;
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -219,6 +219,27 @@ std::vector<OptionRow<C>> testRows() {
     };
 }
 
+std::vector<OptionRow<C>> bestRows() {
+    return {
+        {'\0', "best", Domain::UINT, "Keep the best rules by count.",
+         "      --best=K\t\tKeep the K rules of highest count (ties kept), finding the count "
+         "instead of -c, which it stays at or above.\n",
+         [](C& c, const CmdLine::Binding& b) {
+             c.best = b.values[0].data.ui;
+             return countAtLeast(c.best, 1, b);
+         }},
+        // Only measures that fall with the count threshold can be searched so.
+        textRow<C>('\0', "by", "Choose what --best ranks by.",
+                   "      --by=MEASURE\tRank --best by count (default) or support, its share of "
+                   "the subjects.\n",
+                   [](C& c, const std::string& value, const std::string& option) {
+                       c.bestBy = value;
+                       return value == "count" || value == "support" ||
+                              refuse(option, "count or support", value);
+                   }),
+    };
+}
+
 OptionTable<C> makeTable() {
     // Mining needs every frequent set held by at least one subject.
     const ThresholdRows<C> t = thresholdRows<C>(1);
@@ -286,7 +307,7 @@ OptionTable<C> makeTable() {
              return true;
          }},
     };
-    for (auto rows : {testRows()})
+    for (auto rows : {testRows(), bestRows()})
         table.insert(table.end(), rows.begin(), rows.end());
     for (auto rows : {inputRows(), outputRows()})
         table.insert(table.end(), rows.begin(), rows.end());
@@ -371,6 +392,10 @@ Configuration configure(int argc, char** argv) {
         std::exit(1);
     }
     refuseUnshownSort(config);
+    if (!config.bestBy.empty() && !config.best) {
+        std::fprintf(stderr, "Option \"--by\" ranks the rules --best keeps; give --best too.\n");
+        std::exit(1);
+    }
     // Without an item-set table the search may skip the sets no kept rule needs.
     config.allItemSets = !config.itemSetFile.empty();
     if (config.memoryBudget == 0)

@@ -175,6 +175,22 @@ def test_p_values_are_the_programs(tmp_path):
             quorvel.mine(frame, "case", "t", "what", **bad)
 
 
+def test_best_rules_are_the_programs(tmp_path):
+    rng = random.Random(14)
+    for n in range(4):
+        frame = random_frame(rng, rng.randrange(40, 300))
+        path = tmp_path / f"b{n}.tsv"
+        write_tsv(frame, path)
+        want, want_sets, _ = cli(["-c", "1", "--best=7", "-w", "4"], tmp_path, str(path))
+        rules, sets = quorvel.mine(frame, "case", "t", "what", window=4, min_count=1, best=7,
+                                   item_sets=True)
+        assert quorvel.to_table(rules) == want, f"case {n}"
+        assert quorvel.to_table(sets) == want_sets, f"case {n}"
+    for bad in [dict(best=0), dict(best=2.5), dict(best=True), dict(best=3, by="lift")]:
+        with pytest.raises(ValueError):
+            quorvel.mine(frame, "case", "t", "what", **bad)
+
+
 def test_delays_are_the_programs(tmp_path):
     rng = random.Random(12)
     for n in range(8):

@@ -140,6 +140,20 @@ TEST(Processes, PValuesAreThoseOfOneProcess) {
     }
 }
 
+// Each step of the search for the best rules' count is taken on every
+// process alike.
+TEST(Processes, BestRulesAreThoseOfOneProcess) {
+    SKIP_WITHOUT_MPI();
+    std::mt19937 rng(37);
+    for (int round = 0; round < 2; ++round) {
+        const std::string log = randomLog(rng, false, 300 + static_cast<int>(rng() % 1200));
+        expectSameForAnyProcesses({{"log.tsv", log}},
+                                  {"-c", "1", "-w", round ? "4" : "0", "--best=25", "log.tsv",
+                                   "rules", "sets"},
+                                  "best, round " + std::to_string(round));
+    }
+}
+
 // The sets a constrained run skips are told by counts over every process.
 TEST(Processes, ConstraintsAreThoseOfOneProcess) {
     SKIP_WITHOUT_MPI();
