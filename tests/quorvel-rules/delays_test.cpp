@@ -30,17 +30,6 @@ struct Timed {
     uint64_t delays[4] = {0, 0, 0, 0}; // min, median, p90, max
 };
 
-// The items of a JSON array of plain names, as the miner writes them.
-ItemSet itemsOf(const std::string& record, const std::string& key) {
-    const size_t at = record.find("\"" + key + "\":[") + key.size() + 4;
-    const std::string list = record.substr(at, record.find(']', at) - at);
-    ItemSet set;
-    std::istringstream in(list);
-    for (std::string item; std::getline(in, item, ',');)
-        set.add(item.substr(1, item.size() - 2));
-    return set;
-}
-
 uint64_t numberOf(const std::string& record, const std::string& key) {
     const size_t at = record.find("\"" + key + "\":");
     EXPECT_NE(at, std::string::npos) << key << " in " << record;
@@ -53,8 +42,8 @@ std::vector<Timed> rulesOf(const std::string& jsonLines) {
     const char* keys[] = {"delay_min", "delay_median", "delay_p90", "delay_max"};
     for (std::string line; std::getline(in, line);) {
         Timed t;
-        t.antecedent = itemsOf(line, "antecedent");
-        t.subsequent = itemsOf(line, "subsequent");
+        t.antecedent = testsupport::jsonItems(line, "antecedent");
+        t.subsequent = testsupport::jsonItems(line, "subsequent");
         t.count = numberOf(line, "count");
         for (int k = 0; k < 4; ++k)
             t.delays[k] = numberOf(line, keys[k]);
@@ -66,26 +55,7 @@ std::vector<Timed> rulesOf(const std::string& jsonLines) {
 // The delay in one history, as defined; false when it does not observe the rule.
 bool plainDelay(const History& h, const ItemSet& a, const ItemSet& b, History::Time window,
                 uint64_t& delay) {
-    std::map<Item, History::Time> last;
-    for (const auto& [now, txn] : h) {
-        auto seen = [&](const Item& item) {
-            auto it = last.find(item);
-            return it != last.end() && (window == 0 || now - it->second <= window);
-        };
-        const bool holdsB = txn.contains(b);
-        const bool bFresh = std::none_of(b.begin(), b.end(), seen);
-        const bool aSeen = std::all_of(a.begin(), a.end(), seen);
-        if (holdsB && bFresh && aSeen && !txn.contains(a)) {
-            History::Time latest = 0;
-            for (const Item& item : a)
-                latest = std::max(latest, last[item]);
-            delay = now - latest;
-            return true;
-        }
-        for (const Item& item : txn)
-            last[item] = now;
-    }
-    return false;
+    return testsupport::plainObserves(h, a, b, window, &delay);
 }
 
 // Random histories with repeated times and items, over a few items so

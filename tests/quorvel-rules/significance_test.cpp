@@ -27,6 +27,7 @@ using quorvel::rule::mining::binomialHalfUpper;
 using quorvel::rule::mining::hypergeometricUpper;
 using testsupport::readFile;
 using testsupport::run;
+using testsupport::plainObserves;
 using testsupport::runRules;
 using testsupport::TempDir;
 using testsupport::writeFile;
@@ -185,23 +186,13 @@ struct Tested {
     std::map<std::string, double> values;
 };
 
-ItemSet itemsOf(const std::string& record, const std::string& key) {
-    const size_t at = record.find("\"" + key + "\":[") + key.size() + 4;
-    const std::string list = record.substr(at, record.find(']', at) - at);
-    ItemSet set;
-    std::istringstream in(list);
-    for (std::string item; std::getline(in, item, ',');)
-        set.add(item.substr(1, item.size() - 2));
-    return set;
-}
-
 std::vector<Tested> rowsOf(const std::string& jsonLines) {
     std::vector<Tested> rows;
     std::istringstream in(jsonLines);
     for (std::string line; std::getline(in, line);) {
         Tested t;
-        t.antecedent = itemsOf(line, "antecedent");
-        t.subsequent = itemsOf(line, "subsequent");
+        t.antecedent = testsupport::jsonItems(line, "antecedent");
+        t.subsequent = testsupport::jsonItems(line, "subsequent");
         for (const char* key : {"count", "a_union_s", "count_reverse", "count_both",
                                 "p_dependence", "p_dependence_adjusted", "p_order",
                                 "p_order_adjusted"}) {
@@ -212,23 +203,6 @@ std::vector<Tested> rowsOf(const std::string& jsonLines) {
         rows.push_back(t);
     }
     return rows;
-}
-
-// Whether one history observes A => B, as the rule test is written.
-bool plainObserves(const History& h, const ItemSet& a, const ItemSet& b, History::Time window) {
-    std::map<Item, History::Time> last;
-    for (const auto& [now, txn] : h) {
-        auto seen = [&](const Item& item) {
-            auto it = last.find(item);
-            return it != last.end() && (window == 0 || now - it->second <= window);
-        };
-        if (txn.contains(b) && std::none_of(b.begin(), b.end(), seen) &&
-            std::all_of(a.begin(), a.end(), seen) && !txn.contains(a))
-            return true;
-        for (const Item& item : txn)
-            last[item] = now;
-    }
-    return false;
 }
 
 bool holds(const History& h, const ItemSet& items) {

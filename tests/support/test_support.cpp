@@ -1,10 +1,12 @@
 #include "test_support.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
@@ -144,6 +146,43 @@ quorvel::rule::TransactionSet transactions(const std::string& table) {
 std::string sharedDataDir() {
     std::string dir = std::string(QUORVEL_SOURCE_DIR) + "/../shared/data";
     return fileExists(dir + "/README.md") ? dir : std::string();
+}
+
+quorvel::rule::ItemSet jsonItems(const std::string& record, const std::string& key) {
+    const size_t at = record.find("\"" + key + "\":[") + key.size() + 4;
+    const std::string list = record.substr(at, record.find(']', at) - at);
+    quorvel::rule::ItemSet set;
+    std::istringstream in(list);
+    for (std::string item; std::getline(in, item, ',');)
+        set.add(item.substr(1, item.size() - 2));
+    return set;
+}
+
+bool plainObserves(const quorvel::rule::History& h, const quorvel::rule::ItemSet& a,
+                   const quorvel::rule::ItemSet& b, quorvel::rule::History::Time window,
+                   uint64_t* delay) {
+    using quorvel::rule::History;
+    using quorvel::rule::Item;
+    std::map<Item, History::Time> last;
+    for (const auto& [now, txn] : h) {
+        auto seen = [&](const Item& item) {
+            auto it = last.find(item);
+            return it != last.end() && (window == 0 || now - it->second <= window);
+        };
+        if (txn.contains(b) && std::none_of(b.begin(), b.end(), seen) &&
+            std::all_of(a.begin(), a.end(), seen) && !txn.contains(a)) {
+            if (delay) {
+                History::Time latest = 0;
+                for (const Item& item : a)
+                    latest = std::max(latest, last[item]);
+                *delay = now - latest;
+            }
+            return true;
+        }
+        for (const Item& item : txn)
+            last[item] = now;
+    }
+    return false;
 }
 
 } // namespace testsupport

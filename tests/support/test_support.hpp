@@ -4,6 +4,7 @@
 
 #include "quorvel/rule.hpp"
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -56,5 +57,18 @@ quorvel::rule::TransactionSet transactions(const std::string& table);
 
 /// The folder of shared real data sets, or "" when it is absent.
 std::string sharedDataDir();
+
+/// The items of a JSON array of plain names under `key`, as the miner
+/// writes a side of a rule in JSON Lines.
+quorvel::rule::ItemSet jsonItems(const std::string& record, const std::string& key);
+
+/// Whether history `h` observes A => B as the rule test is written: some
+/// transaction holds all of B, none of B's items was seen in an earlier one
+/// within `window` (0: any earlier one), all of A's were, and it does not
+/// hold all of A. With `delay`, that transaction's time minus the latest
+/// time before it at which an item of A was seen.
+bool plainObserves(const quorvel::rule::History& h, const quorvel::rule::ItemSet& a,
+                   const quorvel::rule::ItemSet& b, quorvel::rule::History::Time window,
+                   uint64_t* delay = nullptr);
 
 } // namespace testsupport
