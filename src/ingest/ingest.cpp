@@ -142,8 +142,10 @@ private:
         if (start.substr(0, BYTE_ORDER_MARK.size()) == BYTE_ORDER_MARK)
             buf.consume(BYTE_ORDER_MARK.size());
         const std::string_view text(buf.data(), buf.size());
+        // Told from the first line alone, as the table reader tells it.
         if (looksBinary(text))
-            throw brenlo::IOException(m_input.name() + ":1: " + notTextMessage(text));
+            throw brenlo::IOException(m_input.name() + ":1: " +
+                                      notTextMessage(text.substr(0, text.find_first_of("\r\n"))));
         return true;
     }
 
