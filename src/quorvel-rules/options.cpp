@@ -335,6 +335,30 @@ void refuseUnshownSort(const Configuration& config) {
     std::exit(1);
 }
 
+// Options that ask for what another one rules out.
+void refuseConflicts(const Configuration& c) {
+    if (c.rules == RuleKind::BASKET && c.windowSize > 0) {
+        std::fprintf(stderr, "Option \"--rules=basket\" finds rules in any order, which no "
+                             "window (-w) applies to; give one or the other.\n");
+        std::exit(1);
+    }
+    if (c.rules == RuleKind::BASKET && c.delays) {
+        std::fprintf(stderr, "Option \"--delays\" times ordered rules; basket rules have no "
+                             "order (--rules=basket).\n");
+        std::exit(1);
+    }
+    if (c.rules == RuleKind::BASKET && (c.pValues & RuleSet::ORDER)) {
+        std::fprintf(stderr, "Option \"--p-values=order\" tests ordered rules; basket rules "
+                             "have no order (--rules=basket).\n");
+        std::exit(1);
+    }
+    refuseUnshownSort(c);
+    if (!c.bestBy.empty() && !c.best) {
+        std::fprintf(stderr, "Option \"--by\" ranks the rules --best keeps; give --best too.\n");
+        std::exit(1);
+    }
+}
+
 } // namespace
 
 const OptionTable<Configuration>& optionTable() {
@@ -376,26 +400,7 @@ Configuration configure(int argc, char** argv) {
                      "timestamps (--time-format=iso8601, unix or unix-ms).\n");
         std::exit(1);
     }
-    if (config.rules == RuleKind::BASKET && config.windowSize > 0) {
-        std::fprintf(stderr, "Option \"--rules=basket\" finds rules in any order, which no "
-                             "window (-w) applies to; give one or the other.\n");
-        std::exit(1);
-    }
-    if (config.rules == RuleKind::BASKET && config.delays) {
-        std::fprintf(stderr, "Option \"--delays\" times ordered rules; basket rules have no "
-                             "order (--rules=basket).\n");
-        std::exit(1);
-    }
-    if (config.rules == RuleKind::BASKET && (config.pValues & RuleSet::ORDER)) {
-        std::fprintf(stderr, "Option \"--p-values=order\" tests ordered rules; basket rules "
-                             "have no order (--rules=basket).\n");
-        std::exit(1);
-    }
-    refuseUnshownSort(config);
-    if (!config.bestBy.empty() && !config.best) {
-        std::fprintf(stderr, "Option \"--by\" ranks the rules --best keeps; give --best too.\n");
-        std::exit(1);
-    }
+    refuseConflicts(config);
     // Without an item-set table the search may skip the sets no kept rule needs.
     config.allItemSets = !config.itemSetFile.empty();
     if (config.memoryBudget == 0)
