@@ -12,4 +12,8 @@ const OptionTable<Configuration>& optionTable();
 /// The settings of a command line; help and mistakes end the process.
 Configuration configure(int argc, char** argv);
 
+/// Exits with status 1, saying why, when one option asks for what another
+/// rules out (basket rules with a window, a sort by a column not asked for).
+void refuseConflicts(const Configuration& config);
+
 } // namespace quorvel::rule
